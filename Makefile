@@ -1,0 +1,55 @@
+# Netvane: the two everyday commands are `make run` and `make test`.
+# Every target first runs scripts/setup.sh, which installs only what is missing.
+
+JOBS      ?= 2
+BUILD     ?= build
+GENERATOR ?= Ninja
+CMAKE_FLAGS ?=
+
+.PHONY: setup configure build run test check-sanitize asan tsan bench fuzz clean
+
+setup:
+	@bash scripts/setup.sh
+
+configure: setup
+	@cmake -S . -B $(BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_EXPORT_COMPILE_COMMANDS=ON $(CMAKE_FLAGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	./$(BUILD)/app/netvane
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) --timeout 300
+
+# The whole suite under AddressSanitizer+UBSan, then under ThreadSanitizer.
+check-sanitize: asan tsan
+
+asan: setup
+	@cmake -S . -B build-asan -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DNETVANE_SANITIZE=address >/dev/null
+	@cmake --build build-asan -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	  ctest --test-dir build-asan --output-on-failure -j $(JOBS) --timeout 600
+
+tsan: setup
+	@cmake -S . -B build-tsan -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DNETVANE_SANITIZE=thread >/dev/null
+	@cmake --build build-tsan -j $(JOBS)
+	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/tsan.supp" \
+	  ctest --test-dir build-tsan --output-on-failure -j $(JOBS) --timeout 600 -L tsan
+
+bench: 
+	@NETVANE_BENCH_TOOLS=1 bash scripts/setup.sh
+	@cmake -S . -B build-bench -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DNETVANE_BENCH=ON >/dev/null
+	@cmake --build build-bench -j $(JOBS)
+	bash scripts/run-benchmarks.sh build-bench
+
+fuzz: setup
+	@cmake -S . -B build-fuzz -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DNETVANE_FUZZ=ON >/dev/null
+	@cmake --build build-fuzz -j $(JOBS) --target fuzz_decode
+	bash scripts/run-fuzz.sh build-fuzz
+
+clean:
+	rm -rf build build-asan build-tsan build-bench build-fuzz

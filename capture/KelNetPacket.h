@@ -1,0 +1,34 @@
+#pragma once
+// One captured Ethernet frame and the link that chains it into the packet FIFO.
+
+#include <cstdint>
+
+class TKelNetPacket {
+public:
+  TKelNetPacket();
+  TKelNetPacket(const uint8_t* bytes, uint32_t length, int32_t sequenceNumber, bool copy);
+  ~TKelNetPacket();
+
+  TKelNetPacket(const TKelNetPacket&) = delete;
+  TKelNetPacket& operator=(const TKelNetPacket&) = delete;
+
+  // Releases any owned buffer, then fills the record; stamps Timestamp with the local time.
+  void SetData(const uint8_t* bytes, uint32_t length, int32_t sequenceNumber, bool copy);
+  // Releases an owned buffer; a borrowed pointer is left in place.
+  void FreeData();
+  // SetData from the source, then keeps the source's Timestamp. Next is not copied.
+  void CopyFrom(const TKelNetPacket& source, bool copy);
+
+  uint8_t* get_data() const { return Data; }
+  uint32_t get_length() const { return Length; }
+
+  // Days since 30 December 1899 00:00 local time, millisecond resolution.
+  static double NowTimestamp();
+
+  bool OwnsData = false;
+  double Timestamp = 0.0;
+  uint8_t* Data = nullptr;
+  uint32_t Length = 0;
+  TKelNetPacket* Next = nullptr;
+  int32_t SequenceNumber = 0;
+};

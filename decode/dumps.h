@@ -1,0 +1,14 @@
+#pragma once
+// Hex dump ("00 0C 29 ", three characters per byte) and character dump texts.
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace netvane {
+
+std::string HexDump(std::span<const uint8_t> frame);
+// Byte 0 as ".", every other byte as its own 8-bit character.
+std::string TextDump(std::span<const uint8_t> frame);
+
+}  // namespace netvane

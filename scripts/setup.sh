@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs what a fresh Debian 12 machine lacks to build, run and test Netvane.
+# Packages already present are skipped, so a second run costs only the dpkg query.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ clang make pkg-config
+  qt6-base-dev libgl-dev libpcap-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libclang-rt-14-dev
+  xvfb xauth iproute2 iputils-ping netcat-openbsd
+  fonts-dejavu-core
+)
+if [ "${NETVANE_BENCH_TOOLS:-0}" = 1 ]; then
+  packages+=(tcpdump tcpreplay tshark)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "setup: installing ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
