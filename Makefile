@@ -30,14 +30,14 @@ check-sanitize: asan tsan
 asan: setup
 	@cmake -S . -B build-asan -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DNETVANE_SANITIZE=address >/dev/null
 	@cmake --build build-asan -j $(JOBS)
-	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  ctest --test-dir build-asan --output-on-failure -j $(JOBS) --timeout 600
 
 tsan: setup
 	@cmake -S . -B build-tsan -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DNETVANE_SANITIZE=thread >/dev/null
 	@cmake --build build-tsan -j $(JOBS)
 	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/tsan.supp" \
-	  ctest --test-dir build-tsan --output-on-failure -j $(JOBS) --timeout 600 -L tsan
+	  ctest --test-dir build-tsan --output-on-failure -j $(JOBS) --timeout 600 -LE notsan
 
 bench: 
 	@NETVANE_BENCH_TOOLS=1 bash scripts/setup.sh
