@@ -1,0 +1,38 @@
+#include "message_box_answerer.h"
+
+#include <QPushButton>
+#include <QApplication>
+#include <QTest>
+
+namespace viewtest {
+
+MessageBoxAnswerer::MessageBoxAnswerer(std::vector<QMessageBox::StandardButton> plan)
+    : plan_(std::move(plan)) {
+  timer_.setInterval(5);
+  connect(&timer_, &QTimer::timeout, this, &MessageBoxAnswerer::Poll);
+  timer_.start();
+}
+
+MessageBoxAnswerer::~MessageBoxAnswerer() { timer_.stop(); }
+
+void MessageBoxAnswerer::Poll() {
+  auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+  if (!box || !box->isVisible()) return;
+  QMessageBox::StandardButton def = QMessageBox::NoButton;
+  if (box->defaultButton()) def = box->standardButton(box->defaultButton());
+  QMessageBox::StandardButton esc = QMessageBox::NoButton;
+  if (box->escapeButton()) esc = box->standardButton(box->escapeButton());
+  seen_.push_back({box->windowTitle(), box->text(), box->icon(), box->standardButtons(), def, esc,
+                   box->parentWidget()});
+  const size_t i = seen_.size() - 1;
+  const QMessageBox::StandardButton answer = i < plan_.size() ? plan_[i] : QMessageBox::NoButton;
+  if (answer == QMessageBox::NoButton || !box->button(answer)) {
+    QTest::keyClick(box, Qt::Key_Escape);
+  } else {
+    box->button(answer)->click();
+  }
+  // A box that Escape cannot close is closed anyway rather than left to hang the test.
+  if (box->isVisible()) box->done(0);
+}
+
+}  // namespace viewtest
