@@ -137,6 +137,8 @@ void TForm2::setFrameSource(std::function<std::vector<uint8_t>()> currentBytes,
 }
 
 void TForm2::ShowDialog() {
+  // A stick plugged in since the last showing is listed now.
+  if (!isVisible()) RefreshDrives();
   show();
   raise();
   activateWindow();
@@ -220,8 +222,10 @@ void TForm2::OpenDirectory(const QString& path) {
   const QFileInfo info(path);
   if (!info.isDir()) return;
   const QString clean = QDir::cleanPath(info.absoluteFilePath());
+  // The lists follow the working directory (undone at destruction); a
+  // directory the process cannot enter is not opened.
+  if (!QDir::setCurrent(clean)) return;
   ShowDirectory(clean);
-  QDir::setCurrent(clean);  // as the linked lists do; undone at destruction
   const QString drive = netvane::DriveOf(clean, drives_);
   driveDirectory_[drive] = clean;
   SelectDriveQuietly(drive);

@@ -2,6 +2,7 @@
 #include "app/Form2.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLineEdit>
@@ -27,8 +28,10 @@ void TForm2::Button1Click() { Save(); }
 
 TForm2::SaveResult TForm2::Save() {
   const QString name = Edit1->text();
+  // A relative name means the directory the lists show.
+  const QString path = name.isEmpty() ? name : QDir(Directory()).filePath(name);
   // Asked before anything touches the file: No leaves it exactly as it was.
-  const QFileInfo info(name);
+  const QFileInfo info(path);
   if (!name.isEmpty() && info.exists() && !info.isDir() && !AskReplace(name)) {
     return SaveResult::Declined;
   }
@@ -40,7 +43,7 @@ TForm2::SaveResult TForm2::Save() {
   if (format == netvane::PacketFormat::Binary && currentBytes_) bytes = currentBytes_();
   if (format == netvane::PacketFormat::Hex && hexText_) hex = hexText_();
   const QByteArray content = netvane::PacketFileContent(format, bytes, hex);
-  if (!netvane::WritePacketFile(name, content)) {
+  if (!netvane::WritePacketFile(path, content)) {
     ShowWriteError();
     return SaveResult::Failed;
   }

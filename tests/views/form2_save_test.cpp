@@ -101,9 +101,12 @@ TEST_F(Form2SaveTest, BoxesChooseTheFormatAndTheBytesAreExact) {
 TEST_F(Form2SaveTest, TheSaveButtonSavesAndTheNameIsRelativeToTheShownDirectory) {
   ASSERT_TRUE(QDir(dir).mkdir("sub"));
   form->OpenDirectory(dir + "/sub");
+  // Even when something else moved the working directory since.
+  ASSERT_TRUE(QDir::setCurrent(dir));
   form->Edit1->setText("relative.bin");
   form->Button1->click();
   EXPECT_EQ(Read(dir + "/sub/relative.bin").size(), 60);
+  EXPECT_FALSE(QFileInfo::exists(dir + "/relative.bin"));
 }
 
 TEST_F(Form2SaveTest, HeadEntryAndEmptyHexDumpWriteEmptyFiles) {
