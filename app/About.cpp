@@ -23,8 +23,9 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent, Qt::Window | Qt::Dialog) {
   setWindowIcon(netvane::AppIcon());
   // Closing the about box must never end the program.
   setAttribute(Qt::WA_QuitOnClose, false);
-  QFont f("MS Sans Serif", 8);
+  QFont f(QStringLiteral("DejaVu Sans"));
   f.setStyleHint(QFont::SansSerif);
+  f.setPixelSize(11);
   setFont(f);
   // Client area of a 297 x 203 window with its frame and title bar.
   resize(289, 176);

@@ -1,5 +1,7 @@
 #include "app/Form2.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -33,6 +35,21 @@ private:
   int height_;
 };
 
+// The directory list shows the path as plain indented rows: no expand arrows.
+class DirectoryList : public QTreeWidget {
+public:
+  using QTreeWidget::QTreeWidget;
+
+protected:
+  void drawBranches(QPainter*, const QRect&, const QModelIndex&) const override {}
+};
+
+// A check box keeps its layout place and is widened only where the face in
+// use needs more room for its caption than the layout gives.
+void PlaceCheckBox(QCheckBox* box, int left, int top, int width, int height) {
+  box->setGeometry(left, top, std::max(width, box->sizeHint().width()), height);
+}
+
 }  // namespace
 
 TForm2::TForm2(QWidget* parent)
@@ -59,8 +76,10 @@ void TForm2::BuildLayout() {
   setWindowIcon(netvane::AppIcon());
   // A hidden dialog must never keep the program alive, nor its close end it.
   setAttribute(Qt::WA_QuitOnClose, false);
-  QFont f("MS Sans Serif", 8);
+  // The windows' face at 11 pixels (8 point), so the pixel layout holds on any screen.
+  QFont f(QStringLiteral("DejaVu Sans"));
   f.setStyleHint(QFont::SansSerif);
+  f.setPixelSize(11);
   setFont(f);
   // Client area that holds every control (the layout's outer size is 625 x 380).
   resize(617, 353);
@@ -69,7 +88,7 @@ void TForm2::BuildLayout() {
   DriveComboBox1->setObjectName("DriveComboBox1");
   DriveComboBox1->setGeometry(0, 0, 161, 19);
 
-  DirectoryListBox1 = new QTreeWidget(this);
+  DirectoryListBox1 = new DirectoryList(this);
   DirectoryListBox1->setObjectName("DirectoryListBox1");
   DirectoryListBox1->setGeometry(0, 24, 361, 201);
   DirectoryListBox1->setHeaderHidden(true);
@@ -84,6 +103,7 @@ void TForm2::BuildLayout() {
   FileListBox1->setObjectName("FileListBox1");
   FileListBox1->setGeometry(376, 24, 241, 329);
   FileListBox1->setUniformItemSizes(true);
+  FileListBox1->setIconSize(QSize(12, 12));  // fits the 13-pixel rows
   FileListBox1->setItemDelegate(new FixedRowHeight(13, FileListBox1));
 
   Label1 = new QLabel("Select file to save packet :", this);
@@ -100,12 +120,12 @@ void TForm2::BuildLayout() {
 
   Binary = new QCheckBox("Save in binary format", this);
   Binary->setObjectName("Binary");
-  Binary->setGeometry(8, 288, 137, 17);
+  PlaceCheckBox(Binary, 8, 288, 137, 17);
   Binary->setChecked(true);
 
   Hex = new QCheckBox("Save in hex format", this);
   Hex->setObjectName("Hex");
-  Hex->setGeometry(232, 288, 121, 17);
+  PlaceCheckBox(Hex, 232, 288, 121, 17);
 
   Button1 = new QPushButton("Save", this);
   Button1->setObjectName("Button1");
