@@ -166,7 +166,13 @@ void TKelNetMonitor::FlushUiWork() {
     }
     FFlushing = true;
   }
-  for (auto& work : batch) work();
+  // A modal box's event loop may destroy the component (its window closes);
+  // then nothing more of this batch may touch it.
+  QPointer<TKelNetMonitor> self(this);
+  for (auto& work : batch) {
+    work();
+    if (self.isNull()) return;
+  }
   if (hasCount)
     if (QStatusBar* bar = FStatusBar.data()) bar->showMessage(QString::fromStdString(countText));
   bool repost = false;

@@ -246,4 +246,59 @@ TEST(HandOver, HandlersCanBeChangedWhileDelivering) {
   EXPECT_GT(rig.m.receivedCount(), 0);
 }
 
+// The host closes its window (destroying the component) while an error box
+// of the component is open: the rest of the hand-over must not touch it.
+TEST(HandOver, ComponentDestroyedWhileItsErrorBoxIsOpen) {
+  auto rig = std::make_unique<Rig>();
+  QStatusBar bar;
+  rig->m.setStatusBar(&bar);
+  rig->m.setShowErrMsgBox(true);
+  rig->m.readErrorText = "poll failed";
+  bool destroyedInBox = false;
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) return;
+    if (rig) {
+      rig.reset();
+      destroyedInBox = true;
+    }
+    box->button(QMessageBox::Ok)->click();
+  });
+  closer.start(5);
+  rig->Capture(5);
+  EXPECT_TRUE(PumpUntil([&] { return destroyedInBox && QApplication::activeModalWidget() == nullptr; }));
+  PumpUntil([] { return false; }, 50ms);  // whatever was still queued for it
+}
+
+// A host that closes the component from inside its new-packet handler runs
+// Close on the worker, which cannot wait for itself: the worker ends after
+// that turn and is joined later on the UI thread, instead of aborting.
+TEST(Worker, CloseFromTheWorkersOwnHandler) {
+  Rig rig;
+  std::atomic<bool> closed{false};
+  rig.m.setOnNewPacket([&](TKelNetMonitor* s) {
+    if (!closed.exchange(true)) s->Close();
+  });
+  rig.Capture(1);
+  rig.m.ScriptFrames(3, 60);
+  ASSERT_TRUE(PumpUntil([&] { return closed.load(); }));
+  EXPECT_LT(MillisecondsOf([&] { rig.m.NotifyThreadEnd(); }), 1000);
+  EXPECT_FALSE(rig.m.threadRunning());
+  EXPECT_FALSE(rig.m.isOpened());
+  EXPECT_FALSE(rig.m.isBound());
+}
+
+TEST(Worker, InitializeOnALiveComponentEndsTheWorkerAndFreesTheQueue) {
+  Rig rig;
+  rig.m.endless = true;
+  rig.Capture(1);
+  ASSERT_TRUE(PumpUntil([&] { return rig.m.get_packetcount() > 0; }));
+  rig.m.Initialize();
+  EXPECT_FALSE(rig.m.threadRunning());
+  EXPECT_EQ(rig.m.get_packetcount(), 0);
+  EXPECT_EQ(rig.m.receivedCount(), 0);
+  EXPECT_TRUE(rig.m.FifoIndicatorsAgree());
+}
+
 }  // namespace
