@@ -145,6 +145,8 @@ public:
   virtual bool Driver_Close();
   virtual bool Driver_BindAdapter(const char* deviceName);
   virtual bool Driver_UnBindAdapter();
+  // Called on the UI thread; a driver sends under AdapterGuard so the handle
+  // cannot change under a read.
   virtual bool SendPacket(TKelNetPacket* packet);
   virtual void TakeTimeToProcess();
   virtual std::string get_DriverName();
