@@ -33,8 +33,9 @@ int DumpCapture(const std::string& file, std::FILE* stream, RowPrinter& printer,
   const int linkType = pcap_datalink(pcap);
   if (linkType != DLT_EN10MB) {
     const char* name = pcap_datalink_val_to_name(linkType);
-    std::string reason = "link type " + std::string(name != nullptr ? name : "unnamed") + " (" +
-                         std::to_string(linkType) + ") is not Ethernet";
+    // libpcap maps the file's link-type value to its own DLT number, so the name is what identifies it.
+    std::string reason = "link type " + (name != nullptr ? std::string(name) : std::to_string(linkType)) +
+                         " is not Ethernet";
     status = Fail(printer, err, file, reason.c_str(), kUsage);
   } else {
     pcap_pkthdr* header = nullptr;
