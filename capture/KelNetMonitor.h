@@ -25,6 +25,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "capture/KelNetPacket.h"
 
@@ -38,6 +39,9 @@ using TStatusMessageEvent = std::function<void(TKelNetMonitor* Sender, const std
 
 class TKelNetMonitor : public QObject {
   Q_OBJECT
+  // The property system needs the complete widget types; only the generated code gets them.
+  Q_MOC_INCLUDE(<QComboBox>)
+  Q_MOC_INCLUDE(<QStatusBar>)
   Q_PROPERTY(QStatusBar* StatusBar READ statusBar WRITE setStatusBar)
   Q_PROPERTY(QComboBox* AdapterComboBox READ adapterComboBox WRITE setAdapterComboBox)
   Q_PROPERTY(bool ShowErrMsgBox READ showErrMsgBox WRITE setShowErrMsgBox)
@@ -79,6 +83,8 @@ public:
   void PauseCapture();
 
   // --- adapters ------------------------------------------------------------------
+  // Adds an entry to the adapter table. Once MaxAdapters entries exist, further
+  // adapters are refused: no entry, no status line.
   void AddAdapter(const std::string& name, const std::string& description);
   void FillAdapterComboBox(QComboBox* box, bool addEmptyFirst);
   void InitializeComboBox();
@@ -105,11 +111,18 @@ public:
 
   void StopCallbackEvents();
 
-  // --- delivery (Part of the worker's turn) ---------------------------------------
-  void HandlePacket(TKelNetPacket* packet);     // takes ownership
+  // --- delivery (the worker's side) -------------------------------------------------
+  // Takes ownership. Raises OnNewPacket on the calling (worker) thread; the
+  // record passed to User_NewPacketArrived may already have been taken by a
+  // consumer on another thread, so an override must not dereference it.
+  void HandlePacket(TKelNetPacket* packet);
   bool GetNextPacket(TKelNetPacket* packet);    // any thread
   int get_packetcount() const;                  // any thread
   void NotifyThreadStart(int interval);
+  // Ends and joins the worker; returns within one short turn because it wakes
+  // the driver's read and the pause. Reached from the worker itself (a handler
+  // that closes the component) it only asks the worker to end; the next call
+  // on the UI thread joins it.
   void NotifyThreadEnd();
   bool threadRunning() const { return FThread != nullptr; }
 
@@ -132,6 +145,8 @@ public:
   virtual bool Driver_Close();
   virtual bool Driver_BindAdapter(const char* deviceName);
   virtual bool Driver_UnBindAdapter();
+  // Called on the UI thread; a driver sends under AdapterGuard so the handle
+  // cannot change under a read.
   virtual bool SendPacket(TKelNetPacket* packet);
   virtual void TakeTimeToProcess();
   virtual std::string get_DriverName();
@@ -168,6 +183,13 @@ protected:
   bool OnUiThread() const;
 
   bool designMode() const { return FDesignMode; }
+
+  // Fault injection for tests of the FIFO's self-check: overwrites the three
+  // indicators without touching the records. Nothing else may call it.
+  void ForceFifoIndicators(TKelNetPacket* first, TKelNetPacket* last, int32_t count);
+  // True when the indicators agree: both ends null and count 0, or a chain of
+  // exactly count records from FFirst whose last one is FLast.
+  bool FifoIndicatorsAgree() const;
 
   // Fields, as the capture classes name them.
   TKelNetMonitorThread* FThread = nullptr;
@@ -210,6 +232,14 @@ private:
 
   std::mutex FAdapterLock;
   std::atomic<int> FWakeRequests{0};
+  // The adapter lock is re-entrant for its holder (BindAdapter unbinds and
+  // installs the filter under the lock it already holds).
+  std::atomic<std::thread::id> FAdapterOwner{};
+  int FAdapterDepth = 0;  // touched only by the holder
+  std::atomic<bool> FEnding{false};  // NotifyThreadEnd is under way
+
+  std::thread::id FUiThread;  // the thread that constructed the component
+  QMetaObject::Connection FStatusBarGone;
 
   // UI mailbox.
   std::mutex FMailboxLock;
