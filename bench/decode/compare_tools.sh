@@ -18,7 +18,8 @@ capture=$work/mixed.pcap
 "$gen" "$capture" "$frames" || { echo "compare_tools: could not write $capture"; exit 1; }
 echo "capture: $frames frames, $(( $(stat -c %s "$capture") / 1048576 )) MiB"
 
-calc() { awk "BEGIN { print $1 }"; }
+# The parentheses keep awk from reading "<" and ">" as redirections.
+calc() { awk "BEGIN { print ($1) }"; }
 
 # Seconds (with fractions) that one run of the given command takes, output discarded.
 seconds() {

@@ -4,6 +4,19 @@ namespace netvane::bench {
 
 using namespace netvane::testing;
 
+MixedTraffic::MixedTraffic(uint32_t seed) : state_(seed) {
+  for (Flow& f : flows_) {
+    f.client = Ip4{{10, 0, static_cast<uint8_t>(Random() % 4), static_cast<uint8_t>(1 + Random() % 250)}};
+    f.server = Ip4{{192, 168, static_cast<uint8_t>(Random() % 4), static_cast<uint8_t>(1 + Random() % 250)}};
+    f.clientPort = static_cast<uint16_t>(32768 + Random() % 28000);
+    // Ports without an application decoder in the other tools: the payload is
+    // filler, and the comparison is about the headers that the row shows.
+    f.serverPort = static_cast<uint16_t>(5201 + Random() % 2);
+    f.clientSeq = Random();
+    f.serverSeq = Random();
+  }
+}
+
 uint32_t MixedTraffic::Random() {
   state_ = state_ * 1664525u + 1013904223u;
   return state_ >> 8;
@@ -11,23 +24,30 @@ uint32_t MixedTraffic::Random() {
 
 Bytes MixedTraffic::Next() {
   const uint32_t kind = Random() % 100;
+  Flow& flow = flows_[Random() % flows_.size()];
+  const bool fromClient = Random() % 2 == 0;
   Ip4Header ip;
-  ip.source = Ip4{{10, 0, static_cast<uint8_t>(Random()), static_cast<uint8_t>(Random())}};
-  ip.destination = Ip4{{192, 168, static_cast<uint8_t>(Random()), static_cast<uint8_t>(Random())}};
+  ip.source = fromClient ? flow.client : flow.server;
+  ip.destination = fromClient ? flow.server : flow.client;
   ip.id = static_cast<uint16_t>(Random());
   if (kind < 55) {
-    TcpHeader tcp;
-    tcp.sourcePort = static_cast<uint16_t>(Random());
-    tcp.destinationPort = Random() % 2 ? 443 : 80;
-    tcp.sequence = Random();
-    tcp.acknowledgment = Random();
-    tcp.flags = static_cast<uint8_t>(0x10 | (Random() & 0x0F));
     const uint32_t size = Random() % 3;  // bare ACKs, mid-size and full segments
-    return TcpFrame(ip, tcp, size == 0 ? 0 : size == 1 ? Random() % 600 : 1460);
+    const std::size_t payload = size == 0 ? 0 : size == 1 ? Random() % 600 : 1460;
+    TcpHeader tcp;
+    tcp.sourcePort = fromClient ? flow.clientPort : flow.serverPort;
+    tcp.destinationPort = fromClient ? flow.serverPort : flow.clientPort;
+    uint32_t& seq = fromClient ? flow.clientSeq : flow.serverSeq;
+    tcp.sequence = seq;
+    tcp.acknowledgment = fromClient ? flow.serverSeq : flow.clientSeq;
+    seq += static_cast<uint32_t>(payload);
+    tcp.flags = payload == 0 ? 0x10 : 0x18;
+    return TcpFrame(ip, tcp, payload);
   }
   if (kind < 80) {
     ip.protocol = 17;
-    return UdpFrame(ip, static_cast<uint16_t>(Random()), 53, 20 + Random() % 500);
+    const uint16_t service = 40000;
+    return UdpFrame(ip, fromClient ? flow.clientPort : service, fromClient ? service : flow.clientPort,
+                    20 + Random() % 500);
   }
   if (kind < 88) {
     const Mac none{{0, 0, 0, 0, 0, 0}};
@@ -44,6 +64,7 @@ Bytes MixedTraffic::Next() {
   }
   Bytes f = Ethernet(kHostB, kHostA, kind < 97 ? 0x86DD : 0x88CC);
   f.resize(14 + 40 + Random() % 200, 0x42);
+  f[14] = 0x60;  // IP version 6
   return f;
 }
 

@@ -1,7 +1,11 @@
 #pragma once
 // A reproducible mix of frames like a busy LAN segment: mostly TCP of all
-// sizes, then UDP, ARP, ICMP, IPv6 and a little else.
+// sizes, then UDP, ARP, ICMP, IPv6 and a little else, among a few dozen
+// conversations (as on a real segment; every frame a new conversation would
+// measure the other tools' flow tables rather than their decoding). Payloads
+// are filler on ports that no application decoder claims.
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -11,12 +15,18 @@ namespace netvane::bench {
 
 class MixedTraffic {
 public:
-  explicit MixedTraffic(uint32_t seed = 1) : state_(seed) {}
+  explicit MixedTraffic(uint32_t seed = 1);
   testing::Bytes Next();
 
 private:
+  struct Flow {
+    testing::Ip4 client, server;
+    uint16_t clientPort, serverPort;
+    uint32_t clientSeq, serverSeq;
+  };
   uint32_t Random();
   uint32_t state_;
+  std::array<Flow, 48> flows_;
 };
 
 }  // namespace netvane::bench

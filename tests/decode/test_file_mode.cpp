@@ -93,7 +93,7 @@ protected:
     const std::string path = ::testing::TempDir() + "netvane_file_mode_" + name;
     std::FILE* f = std::fopen(path.c_str(), "wb");
     EXPECT_NE(f, nullptr);
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::fclose(f);
     paths_.push_back(path);
     return path;
