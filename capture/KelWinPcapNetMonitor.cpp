@@ -2,10 +2,12 @@
 
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 
 #include "capture/adapter_list.h"
 
@@ -37,6 +39,16 @@ int ProbeLinkType(const char* name) {
   if (pcap_activate(probe) >= 0) dlt = pcap_datalink(probe);
   pcap_close(probe);
   return dlt;
+}
+
+// Reads and clears the socket's pending error; empty when there is none.
+std::string PendingSocketError(int fd) {
+  if (fd < 0) return {};
+  int err = 0;
+  socklen_t len = sizeof err;
+  if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) < 0 || err == 0) return {};
+  if (err == ENETDOWN) return "The interface went down";
+  return std::strerror(err);
 }
 
 }  // namespace
@@ -119,12 +131,16 @@ bool TKelWinPcapNetMonitor::Driver_BindAdapter(const char* deviceName) {
     pcap_close(handle);
     return false;
   }
-  FCaptureHandle = handle;
+  {
+    std::lock_guard<std::mutex> lock(FHandleLock);
+    FCaptureHandle = handle;
+  }
   FDispatchFailing = false;
   return true;
 }
 
 bool TKelWinPcapNetMonitor::Driver_UnBindAdapter() {
+  std::lock_guard<std::mutex> lock(FHandleLock);
   if (FCaptureHandle) {
     pcap_close(FCaptureHandle);
     FCaptureHandle = nullptr;
@@ -164,8 +180,8 @@ void TKelWinPcapNetMonitor::DrainWakeUps() {
   }
 }
 
-bool TKelWinPcapNetMonitor::WaitForFrames() {
-  if (WakeRequested()) return false;
+TKelWinPcapNetMonitor::WaitResult TKelWinPcapNetMonitor::WaitForFrames() {
+  if (WakeRequested()) return WaitResult::Woken;
   pollfd fds[2] = {};
   int n = 0;
   const int captureFd = pcap_get_selectable_fd(FCaptureHandle);
@@ -179,27 +195,23 @@ bool TKelWinPcapNetMonitor::WaitForFrames() {
   } while (ready < 0 && errno == EINTR && !WakeRequested());
   if (FWakeFd >= 0 && (fds[wakeIndex].revents & POLLIN)) {
     DrainWakeUps();
-    return false;
+    return WaitResult::Woken;
   }
-  return true;  // readable, an error to collect, or the read time-out
+  if (captureFd >= 0 && (fds[0].revents & (POLLERR | POLLHUP))) return WaitResult::SocketError;
+  return WaitResult::Ready;  // readable, or the read time-out passed
 }
 
-void TKelWinPcapNetMonitor::ReportDispatchError() {
+void TKelWinPcapNetMonitor::ReportDispatchError(const std::string& reason) {
   // A failing adapter fails on every poll; one report per episode is enough.
   if (FDispatchFailing) return;
   FDispatchFailing = true;
-  DNetError(std::string("WinPcap driver complained: ") + pcap_geterr(FCaptureHandle));
+  DNetError("WinPcap driver complained: " + reason);
 }
 
 void TKelWinPcapNetMonitor::TakeTimeToProcess() {
   if (!FBound || !FCaptureHandle) return;
-  FDispatchThread.store(std::this_thread::get_id());
-  struct ClearOnExit {
-    std::atomic<std::thread::id>& id;
-    ~ClearOnExit() { id.store(std::thread::id()); }
-  } clear{FDispatchThread};
-
-  if (!WaitForFrames()) return;
+  const WaitResult waited = WaitForFrames();
+  if (waited == WaitResult::Woken) return;
   const int batch = MaxPacketsPerCall;
   // A full batch means more frames are likely waiting: read again at once
   // instead of leaving them to overflow the kernel's ring during the pause.
@@ -208,10 +220,18 @@ void TKelWinPcapNetMonitor::TakeTimeToProcess() {
                                 reinterpret_cast<u_char*>(this));
     if (n == PCAP_ERROR_BREAK) return;  // woken by Driver_WakeUp
     if (n < 0) {
-      ReportDispatchError();
+      ReportDispatchError(pcap_geterr(FCaptureHandle));
       return;
     }
-    if (n > 0) FDispatchFailing = false;
+    // A non-blocking read does not look at the socket's error; an adapter
+    // taken down shows only there.
+    if (waited == WaitResult::SocketError) {
+      if (const std::string reason = PendingSocketError(pcap_get_selectable_fd(FCaptureHandle)); !reason.empty()) {
+        ReportDispatchError(reason);
+        return;
+      }
+    }
+    FDispatchFailing = false;
     if (batch <= 0 || n < batch || WakeRequested()) return;
   }
 }
@@ -225,36 +245,20 @@ void TKelWinPcapNetMonitor::PcapPacketHandler(u_char* user, const struct pcap_pk
 
 bool TKelWinPcapNetMonitor::SendPacket(TKelNetPacket* packet) {
   if (!FBound || !packet) return false;
-  auto send = [&] {
-    if (!FCaptureHandle) return false;
-    return pcap_sendpacket(FCaptureHandle, packet->Data, static_cast<int>(packet->Length)) != PCAP_ERROR;
-  };
-  // From inside a frame handler the worker already holds the adapter lock.
-  if (FDispatchThread.load() == std::this_thread::get_id()) return send();
-  if (FWakeFd >= 0) {
-    const uint64_t one = 1;
-    (void)!::write(FWakeFd, &one, sizeof one);
-  }
+  // Serialised with a running read (the guard is re-entrant for the worker).
   AdapterGuard guard(*this);
-  return send();
+  if (!FCaptureHandle) return false;
+  return pcap_sendpacket(FCaptureHandle, packet->Data, static_cast<int>(packet->Length)) != PCAP_ERROR;
 }
 
 bool TKelWinPcapNetMonitor::GetKernelStats(unsigned& received, unsigned& dropped) {
-  auto read = [&] {
-    if (!FCaptureHandle) return false;
-    pcap_stat stats{};
-    if (pcap_stats(FCaptureHandle, &stats) < 0) return false;
-    received = stats.ps_recv;
-    dropped = stats.ps_drop;
-    return true;
-  };
-  if (FDispatchThread.load() == std::this_thread::get_id()) return read();
-  if (FWakeFd >= 0) {
-    const uint64_t one = 1;
-    (void)!::write(FWakeFd, &one, sizeof one);
-  }
   AdapterGuard guard(*this);
-  return read();
+  if (!FCaptureHandle) return false;
+  pcap_stat stats{};
+  if (pcap_stats(FCaptureHandle, &stats) < 0) return false;
+  received = stats.ps_recv;
+  dropped = stats.ps_drop;
+  return true;
 }
 
 void TKelWinPcapNetMonitor::Driver_WakeUp() {
@@ -262,7 +266,9 @@ void TKelWinPcapNetMonitor::Driver_WakeUp() {
     const uint64_t one = 1;
     (void)!::write(FWakeFd, &one, sizeof one);
   }
-  // Also ends a dispatch that is already inside the library.
+  // Also ends a dispatch that is already inside the library. The handle lock
+  // keeps a wake-up from another thread off a handle being closed.
+  std::lock_guard<std::mutex> lock(FHandleLock);
   if (FCaptureHandle) pcap_breakloop(FCaptureHandle);
 }
 

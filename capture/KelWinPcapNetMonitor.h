@@ -11,7 +11,6 @@
 
 #include <atomic>
 #include <string>
-#include <thread>
 
 #include "capture/KelNetMonitor.h"
 
@@ -66,13 +65,15 @@ protected:
   pcap_t* FCaptureHandle = nullptr;
 
 private:
+  enum class WaitResult { Woken, Ready, SocketError };
   // Waits until the capture descriptor is readable, a wake-up arrives or
-  // TimeOut passes. False when woken.
-  bool WaitForFrames();
-  void ReportDispatchError();
+  // TimeOut passes.
+  WaitResult WaitForFrames();
+  // Reports a failing adapter once per episode.
+  void ReportDispatchError(const std::string& reason);
   void DrainWakeUps();
 
   int FWakeFd = -1;                      // eventfd written by Driver_WakeUp
   bool FDispatchFailing = false;         // an error episode is already reported
-  std::atomic<std::thread::id> FDispatchThread{};
+  std::mutex FHandleLock;                // FCaptureHandle against a foreign wake-up
 };
