@@ -212,6 +212,10 @@ void TKelWinPcapNetMonitor::TakeTimeToProcess() {
   if (!FBound || !FCaptureHandle) return;
   const WaitResult waited = WaitForFrames();
   if (waited == WaitResult::Woken) return;
+  // A non-blocking read does not report an adapter taken down; only the
+  // socket's pending error tells, and the read would clear it.
+  const std::string socketError =
+      waited == WaitResult::SocketError ? PendingSocketError(pcap_get_selectable_fd(FCaptureHandle)) : std::string();
   const int batch = MaxPacketsPerCall;
   // A full batch means more frames are likely waiting: read again at once
   // instead of leaving them to overflow the kernel's ring during the pause.
@@ -223,13 +227,9 @@ void TKelWinPcapNetMonitor::TakeTimeToProcess() {
       ReportDispatchError(pcap_geterr(FCaptureHandle));
       return;
     }
-    // A non-blocking read does not look at the socket's error; an adapter
-    // taken down shows only there.
-    if (waited == WaitResult::SocketError) {
-      if (const std::string reason = PendingSocketError(pcap_get_selectable_fd(FCaptureHandle)); !reason.empty()) {
-        ReportDispatchError(reason);
-        return;
-      }
+    if (!socketError.empty()) {
+      ReportDispatchError(socketError);
+      return;
     }
     FDispatchFailing = false;
     if (batch <= 0 || n < batch || WakeRequested()) return;
