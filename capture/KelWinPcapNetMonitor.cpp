@@ -51,6 +51,38 @@ std::string PendingSocketError(int fd) {
   return std::strerror(err);
 }
 
+// Frames that arrive while the worker pauses between polls wait in the
+// kernel's ring; the library's default (2 MB) holds about 100 ms of small
+// frames at a few hundred thousand frames a second, this several times that.
+constexpr int kCaptureBufferBytes = 32 * 1024 * 1024;
+
+// pcap_open_live with a larger ring: same settings (snapshot length,
+// promiscuous, read time-out) and the same error text in `reason`.
+pcap_t* OpenLive(const std::string& device, int snaplen, int timeoutMs, std::string& reason) {
+  char errbuf[PCAP_ERRBUF_SIZE] = {};
+  pcap_t* handle = pcap_create(device.c_str(), errbuf);
+  if (!handle) {
+    reason = errbuf;
+    return nullptr;
+  }
+  pcap_set_snaplen(handle, snaplen);
+  pcap_set_promisc(handle, 1);
+  pcap_set_timeout(handle, timeoutMs);
+  pcap_set_buffer_size(handle, kCaptureBufferBytes);
+  const int status = pcap_activate(handle);
+  if (status >= 0) return handle;  // warnings still give a working handle
+  const std::string detail = pcap_geterr(handle);
+  if (status == PCAP_ERROR)
+    reason = device + ": " + detail;
+  else if ((status == PCAP_ERROR_NO_SUCH_DEVICE || status == PCAP_ERROR_PERM_DENIED ||
+            status == PCAP_ERROR_PROMISC_PERM_DENIED) && !detail.empty())
+    reason = device + ": " + pcap_statustostr(status) + " (" + detail + ")";
+  else
+    reason = device + ": " + pcap_statustostr(status);
+  pcap_close(handle);
+  return nullptr;
+}
+
 }  // namespace
 
 TKelWinPcapNetMonitor::TKelWinPcapNetMonitor(QObject* AOwner, bool designMode)
@@ -111,9 +143,10 @@ bool TKelWinPcapNetMonitor::Driver_BindAdapter(const char* deviceName) {
   }
   FBoundAdapterName = name;
   char errbuf[PCAP_ERRBUF_SIZE] = {};
-  pcap_t* handle = pcap_open_live(FBoundAdapterName.c_str(), MaxPacketSize, 1, TimeOut, errbuf);
+  std::string reason;
+  pcap_t* handle = OpenLive(FBoundAdapterName, MaxPacketSize, TimeOut, reason);
   if (!handle) {
-    DNetError("WinPcap driver failed to open adapter " + FBoundAdapterName + ": " + errbuf);
+    DNetError("WinPcap driver failed to open adapter " + FBoundAdapterName + ": " + reason);
     return false;
   }
   // Everything downstream decodes Ethernet at fixed offsets; a frame of any
