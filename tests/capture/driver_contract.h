@@ -59,6 +59,7 @@ struct CaptureRigFactory {
   std::function<std::unique_ptr<CaptureRig>()> make;
   static std::string Name(const ::testing::TestParamInfo<CaptureRigFactory>& info) { return info.param.name; }
 };
+inline void PrintTo(const CaptureRigFactory& f, std::ostream* os) { *os << f.name; }
 
 namespace contract {
 

@@ -267,6 +267,20 @@ TEST_F(Fifo, LimitDropsSilentlyButCounts) {
   EXPECT_TRUE(m.FifoIndicatorsAgree());
 }
 
+TEST_F(Fifo, StaleLinkOfAReusedRecordIsNotFollowed) {
+  TKelNetPacket stranger;
+  TKelNetPacket* p = Frame(0);
+  p->Next = &stranger;  // left over from the record's previous life
+  m.HandlePacket(p);
+  m.HandlePacket(Frame(1));
+  EXPECT_TRUE(m.FifoIndicatorsAgree());
+  TKelNetPacket r;
+  ASSERT_TRUE(m.GetNextPacket(&r));
+  ASSERT_TRUE(m.GetNextPacket(&r));
+  EXPECT_EQ(r.SequenceNumber, 1);
+  EXPECT_FALSE(m.GetNextPacket(&r));
+}
+
 TEST_F(Fifo, NullRecordIsIgnored) {
   m.HandlePacket(nullptr);
   EXPECT_EQ(m.receivedCount(), 0);
