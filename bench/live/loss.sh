@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# Frame loss of live capture against tcpdump: a veth pair between two network
+# namespaces of this script's own, tcpreplay sends N frames into one end at a
+# fixed rate (and at top speed), and netvane-dump -i and tcpdump -w /dev/null
+# capture the other end at the same time. Prints sent / delivered / dropped by
+# the kernel for both. Needs root, tcpreplay and tcpdump; skips without them.
+set -uo pipefail
+
+build=${NETVANE_BUILD:-build-bench}
+dump="$build/dump/netvane-dump"
+for need in tcpreplay tcpdump ip perl; do
+  if ! command -v "$need" >/dev/null 2>&1; then echo "loss.sh: skipped: $need is missing"; exit 0; fi
+done
+if [ "$(id -u)" != 0 ]; then echo "loss.sh: skipped: needs root for namespaces"; exit 0; fi
+if [ ! -x "$dump" ]; then echo "loss.sh: $dump is not built" >&2; exit 1; fi
+dump=$(realpath "$dump")
+
+tag=$$
+send_ns=nvlsend$tag
+cap_ns=nvlcap$tag
+send_if=nvls$tag
+cap_if=nvlc$tag
+work=$(mktemp -d /tmp/netvane-loss.XXXXXX)
+
+cleanup() {
+  [ -n "${dump_pid:-}" ] && kill "$dump_pid" 2>/dev/null
+  [ -n "${tcpdump_pid:-}" ] && kill "$tcpdump_pid" 2>/dev/null
+  ip netns del "$send_ns" 2>/dev/null
+  ip netns del "$cap_ns" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+in_send() { ip netns exec "$send_ns" "$@"; }
+in_cap() { ip netns exec "$cap_ns" "$@"; }
+
+ip netns add "$send_ns" && ip netns add "$cap_ns" || { echo "loss.sh: cannot create namespaces" >&2; exit 1; }
+for ns in "$send_ns" "$cap_ns"; do
+  ip netns exec "$ns" sh -c 'echo 1 > /proc/sys/net/ipv6/conf/all/disable_ipv6; echo 1 > /proc/sys/net/ipv6/conf/default/disable_ipv6'
+done
+ip link add "$send_if" netns "$send_ns" type veth peer name "$cap_if" netns "$cap_ns" || exit 1
+in_send ip link set "$send_if" up
+in_cap ip link set "$cap_if" up
+
+# N frames of 60 bytes: IPv4/UDP between two documentation addresses, so the
+# capturing kernel only sees them, never answers them.
+make_pcap() {
+  perl -e '
+    my ($n, $path) = @ARGV;
+    open(my $f, ">:raw", $path) or die;
+    print $f pack("LSSlLLL", 0xa1b2c3d4, 2, 4, 0, 0, 65535, 1);
+    for my $i (0 .. $n - 1) {
+      my $ip = pack("CCnnnCCnNN", 0x45, 0, 28, $i & 0xffff, 0, 64, 17, 0, 0xC0000201, 0xC0000202);
+      my $udp = pack("nnnn", 40000, 9, 8, 0);
+      my $frame = pack("H12H12n", "020000000002", "020000000001", 0x0800) . $ip . $udp;
+      $frame .= "\0" x (60 - length($frame));
+      print $f pack("LLLL", int($i / 1000), ($i % 1000) * 1000, 60, 60), $frame;
+    }
+  ' "$1" "$2"
+}
+
+# rate label, frames/s (0 = top speed), frame count
+runs=(
+  "1000 1000 5000"
+  "10000 10000 50000"
+  "100000 100000 100000"
+  "top 0 300000"
+)
+# A short smoke run of the script itself.
+if [ "${NETVANE_LOSS_QUICK:-0}" = 1 ]; then runs=("10000 10000 2000" "top 0 2000"); fi
+
+printf '%-10s %9s %8s | %-30s | %-30s\n' "rate/s" "actual/s" "sent" "netvane-dump delivered/dropped" "tcpdump delivered/dropped"
+for run in "${runs[@]}"; do
+  read -r label rate count <<<"$run"
+  pcap="$work/frames-$count.pcap"
+  [ -f "$pcap" ] || make_pcap "$count" "$pcap"
+
+  # Started without a shell function in between, so $! is the capturing process
+  # itself (ip netns exec replaces itself with the command).
+  ip netns exec "$cap_ns" "$dump" -i "$cap_if" >"$work/rows" 2>"$work/dump.err" &
+  dump_pid=$!
+  ip netns exec "$cap_ns" tcpdump -n -i "$cap_if" -w /dev/null 2>"$work/tcpdump.err" &
+  tcpdump_pid=$!
+  # Both must be listening before the first frame.
+  for _ in $(seq 50); do
+    grep -q "listening on" "$work/tcpdump.err" 2>/dev/null && break
+    sleep 0.1
+  done
+  sleep 1
+
+  if [ "$rate" = 0 ]; then speed=(--topspeed); else speed=(--pps="$rate"); fi
+  in_send tcpreplay -q -i "$send_if" "${speed[@]}" "$pcap" >"$work/replay.out" 2>&1
+  sent=$(sed -n 's/.*Successful packets: *\([0-9]*\).*/\1/p' "$work/replay.out" | head -1)
+  [ -n "$sent" ] || sent=$(sed -n 's/.*Actual: \([0-9]*\) packets.*/\1/p' "$work/replay.out" | head -1)
+  actual=$(sed -n 's/.*Rated: .*, \([0-9]*\)[0-9.]* pps.*/\1/p' "$work/replay.out" | head -1)
+  sleep 1.5
+
+  # TERM, not INT: a background job of a script starts with SIGINT ignored.
+  kill -TERM "$dump_pid" "$tcpdump_pid" 2>/dev/null
+  wait "$dump_pid" 2>/dev/null
+  wait "$tcpdump_pid" 2>/dev/null
+  dump_pid= tcpdump_pid=
+
+  nv_delivered=$(wc -l <"$work/rows")
+  nv_dropped=$(sed -n 's/.* frames received, \([0-9]*\) dropped by the kernel/\1/p' "$work/dump.err" | tail -1)
+  td_delivered=$(sed -n 's/^\([0-9]*\) packets\{0,1\} captured.*/\1/p' "$work/tcpdump.err" | tail -1)
+  td_dropped=$(sed -n 's/^\([0-9]*\) packets\{0,1\} dropped by kernel.*/\1/p' "$work/tcpdump.err" | tail -1)
+  printf '%-10s %9s %8s | %14s / %-13s | %14s / %-13s\n' "$label" "${actual:-?}" "${sent:-?}" \
+    "$nv_delivered" "${nv_dropped:-?}" "${td_delivered:-?}" "${td_dropped:-?}"
+done
