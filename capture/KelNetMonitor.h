@@ -25,6 +25,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "capture/KelNetPacket.h"
 
@@ -38,6 +39,9 @@ using TStatusMessageEvent = std::function<void(TKelNetMonitor* Sender, const std
 
 class TKelNetMonitor : public QObject {
   Q_OBJECT
+  // The property system needs the complete widget types; only the generated code gets them.
+  Q_MOC_INCLUDE(<QComboBox>)
+  Q_MOC_INCLUDE(<QStatusBar>)
   Q_PROPERTY(QStatusBar* StatusBar READ statusBar WRITE setStatusBar)
   Q_PROPERTY(QComboBox* AdapterComboBox READ adapterComboBox WRITE setAdapterComboBox)
   Q_PROPERTY(bool ShowErrMsgBox READ showErrMsgBox WRITE setShowErrMsgBox)
@@ -169,6 +173,13 @@ protected:
 
   bool designMode() const { return FDesignMode; }
 
+  // Fault injection for tests of the FIFO's self-check: overwrites the three
+  // indicators without touching the records. Nothing else may call it.
+  void ForceFifoIndicators(TKelNetPacket* first, TKelNetPacket* last, int32_t count);
+  // True when the indicators agree: both ends null and count 0, or a chain of
+  // exactly count records from FFirst whose last one is FLast.
+  bool FifoIndicatorsAgree() const;
+
   // Fields, as the capture classes name them.
   TKelNetMonitorThread* FThread = nullptr;
   std::string FFilterIP;
@@ -210,6 +221,14 @@ private:
 
   std::mutex FAdapterLock;
   std::atomic<int> FWakeRequests{0};
+  // The adapter lock is re-entrant for its holder (BindAdapter unbinds and
+  // installs the filter under the lock it already holds).
+  std::atomic<std::thread::id> FAdapterOwner{};
+  int FAdapterDepth = 0;  // touched only by the holder
+  std::atomic<bool> FEnding{false};  // NotifyThreadEnd is under way
+
+  std::thread::id FUiThread;  // the thread that constructed the component
+  QMetaObject::Connection FStatusBarGone;
 
   // UI mailbox.
   std::mutex FMailboxLock;

@@ -16,7 +16,8 @@ public:
   FrameList(const FrameList&) = delete;
   FrameList& operator=(const FrameList&) = delete;
 
-  // Stores a copy of the bytes under the next number and returns that number.
+  // Stores a copy of the `length` bytes at `data` under the next number and
+  // returns that number (0 only when all 32-bit numbers are used up).
   uint32_t Append(const uint8_t* data, uint32_t length);
   // Number of the newest entry (0 when nothing is stored).
   uint32_t Count() const;

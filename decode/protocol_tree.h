@@ -34,8 +34,14 @@ struct ProtocolTree {
   std::vector<Section> sections;  // at most three, in order
   uint16_t etherType = 0;         // shown frame's EtherType (0 when unknown)
   uint8_t ipProtocol = 0;         // IP protocol of an IP frame, else 0
+  uint32_t transportOffset = 34;  // byte where the UDP/TCP header starts (14 + 4 x header length)
 };
 
+// Sections whose fixed header does not fit in the frame are left out (a frame
+// under 14 bytes has none at all, IP needs 34 bytes, ARP 42, UDP 8 and TCP 20
+// bytes behind the IP header), so every line's range lies inside the hex dump.
+// The transport header is read where the IP header length puts it; a
+// non-first fragment or a header length below 5 has no transport section.
 ProtocolTree BuildProtocolTree(std::span<const uint8_t> frame);
 
 // The click rule: which range a field line uses, given the section position

@@ -1,0 +1,65 @@
+// The Save button of the save dialog: the replace question, the write, the error box.
+#include "app/Form2.h"
+
+#include <QCheckBox>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QScreen>
+
+#include "app/packet_file.h"
+
+namespace {
+
+void CentreOnScreen(QWidget* w) {
+  w->adjustSize();
+  QScreen* screen = w->screen() ? w->screen() : QGuiApplication::primaryScreen();
+  if (!screen) return;
+  QRect r = w->frameGeometry();
+  r.moveCenter(screen->availableGeometry().center());
+  w->move(r.topLeft());
+}
+
+}  // namespace
+
+void TForm2::Button1Click() { Save(); }
+
+TForm2::SaveResult TForm2::Save() {
+  const QString name = Edit1->text();
+  // Asked before anything touches the file: No leaves it exactly as it was.
+  const QFileInfo info(name);
+  if (!name.isEmpty() && info.exists() && !info.isDir() && !AskReplace(name)) {
+    return SaveResult::Declined;
+  }
+  // Both boxes checked write hex; neither checked writes binary.
+  const netvane::PacketFormat format =
+      Hex->isChecked() ? netvane::PacketFormat::Hex : netvane::PacketFormat::Binary;
+  std::vector<uint8_t> bytes;
+  QString hex;
+  if (format == netvane::PacketFormat::Binary && currentBytes_) bytes = currentBytes_();
+  if (format == netvane::PacketFormat::Hex && hexText_) hex = hexText_();
+  const QByteArray content = netvane::PacketFileContent(format, bytes, hex);
+  if (!netvane::WritePacketFile(name, content)) {
+    ShowWriteError();
+    return SaveResult::Failed;
+  }
+  return SaveResult::Saved;
+}
+
+bool TForm2::AskReplace(const QString& name) {
+  // A child of the dialog, so it stands above the on-top dialog while shown.
+  QMessageBox box(QMessageBox::Warning, "Warning", "Replace  " + name + " ?",
+                  QMessageBox::Yes | QMessageBox::No, this);
+  box.setDefaultButton(QMessageBox::Yes);
+  box.setEscapeButton(QMessageBox::No);
+  CentreOnScreen(&box);
+  return box.exec() == QMessageBox::Yes;
+}
+
+void TForm2::ShowWriteError() {
+  QMessageBox box(QMessageBox::NoIcon, "File Error", "Error -  write to file.",
+                  QMessageBox::Ok | QMessageBox::Cancel, this);
+  CentreOnScreen(&box);
+  box.exec();
+}

@@ -1,0 +1,60 @@
+#pragma once
+// The three views of the shown frame: the hex dump `Packet`, the character dump
+// `PacketASCII` and the protocol tree `TV`, with the highlight that a click on a
+// field line puts into the hex dump.
+
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "decode/protocol_tree.h"
+
+class QTextEdit;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+class TFrameViews : public QObject {
+  Q_OBJECT
+public:
+  // The views are not owned. The constructor sets the dumps up (read-only hex
+  // dump kept black while disabled, no undo history for the colouring) and
+  // hooks TVClick to every left click inside TV, so the window need not
+  // connect anything itself.
+  TFrameViews(QTextEdit* Packet, QTextEdit* PacketASCII, QTreeWidget* TV,
+              QObject* parent = nullptr);
+
+  // The three empty section nodes shown before the first frame.
+  void InitialTree();
+  // Fills both dumps (each in one operation), then rebuilds the tree.
+  void ShowFrame(std::span<const uint8_t> frame);
+  // The tree's click handler: a field line colours its bytes in the hex dump.
+  void TVClick();
+
+  void RemoveHighlight();
+  // Colours characters [start, start + count) of the hex dump blue; the part
+  // of the range beyond the text is ignored.
+  void ColourRange(netvane::HighlightRange r);
+  // The hex dump exactly as shown: 3 characters per byte, trailing blank.
+  QString HexText() const;
+
+  // The range coloured now, if any.
+  std::optional<netvane::HighlightRange> Highlight() const { return highlight_; }
+
+protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+  void RebuildTree();
+  // The decoded line behind a tree item; nullptr for section nodes.
+  const netvane::FieldLine* LineOf(const QTreeWidgetItem* item) const;
+
+  QTextEdit* Packet_;
+  QTextEdit* PacketASCII_;
+  QTreeWidget* TV_;
+  netvane::ProtocolTree shown_;
+  bool frameShown_ = false;
+  std::optional<netvane::HighlightRange> highlight_;
+};

@@ -1,0 +1,152 @@
+// Construction, published properties, the capture lifecycle (open, close,
+// start, pause, stop) and the base class's driver operations.
+#include "capture/KelNetMonitor.h"
+
+#include <QComboBox>
+#include <QStatusBar>
+
+#include "capture/KelNetMonitorThread.h"
+
+TKelNetMonitor::TKelNetMonitor(QObject* AOwner, bool designMode)
+    : QObject(AOwner), FDesignMode(designMode), FUiThread(std::this_thread::get_id()) {
+  ShowErrMsgBox.store(true);
+  if (!FDesignMode) Initialize();
+}
+
+TKelNetMonitor::~TKelNetMonitor() {
+  // A driver subclass has already run DeInitialize in its own destructor, so
+  // this second call finds nothing left to do.
+  if (!FDesignMode) DeInitialize();
+  QObject::disconnect(FStatusBarGone);
+}
+
+// --- published properties ---------------------------------------------------
+
+QStatusBar* TKelNetMonitor::statusBar() const { return FStatusBar.data(); }
+
+void TKelNetMonitor::setStatusBar(QStatusBar* bar) {
+  QObject::disconnect(FStatusBarGone);
+  FStatusBar = bar;
+  FHasStatusBar.store(bar != nullptr);
+  // The worker only asks whether a bar exists; clear that answer when the
+  // bar goes, so it stops posting packet counts nobody can show.
+  if (bar != nullptr)
+    FStatusBarGone = connect(bar, &QObject::destroyed, this, [this] { FHasStatusBar.store(false); });
+}
+
+QComboBox* TKelNetMonitor::adapterComboBox() const { return FAdapterComboBox.data(); }
+
+void TKelNetMonitor::setAdapterComboBox(QComboBox* box) { FAdapterComboBox = box; }
+
+QString TKelNetMonitor::GetTKelNetMonitorVersion() const { return QStringLiteral("TKelNetMonitor v1.1"); }
+
+void TKelNetMonitor::SetTKelNetMonitorVersion(const QString&) {}
+
+void TKelNetMonitor::setOnNewPacket(TNewPacketEvent handler) {
+  std::lock_guard<std::mutex> lock(FHandlerLock);
+  OnNewPacket = std::move(handler);
+}
+
+void TKelNetMonitor::setOnStatusMessage(TStatusMessageEvent handler) {
+  std::lock_guard<std::mutex> lock(FHandlerLock);
+  OnStatusMessage = std::move(handler);
+}
+
+void TKelNetMonitor::StopCallbackEvents() {
+  std::lock_guard<std::mutex> lock(FHandlerLock);
+  OnNewPacket = nullptr;
+  OnStatusMessage = nullptr;
+}
+
+// --- lifecycle ---------------------------------------------------------------
+
+void TKelNetMonitor::Initialize() {
+  StopCallbackEvents();
+  FAdapterCount = 0;
+  FOpened.store(false);
+  FSelectedAdapter = -1;
+  FBound.store(false);
+  FReceived.store(0);
+  {
+    std::lock_guard<std::mutex> lock(FFifoLock);
+    FPacketCount.store(0);
+    FFirst = nullptr;
+    FLast = nullptr;
+  }
+  ClearErrors();
+  FThread = nullptr;
+  FilterAllIP();
+  if (FStatusBar) User_StatusMessage("Initializing Network Monitoring System.");
+}
+
+void TKelNetMonitor::DeInitialize() {
+  // The worker is ended even when the component is not open: a host may have
+  // started it after a failed Open, and a running thread must not outlive us.
+  NotifyThreadEnd();
+  if (FOpened.load()) Close();
+  ReleaseFifo();
+}
+
+bool TKelNetMonitor::Open() {
+  if (FOpened.load()) Close();
+  if (!Driver_Open()) {
+    DNetError("Could not open Network Monitor Driver");
+    return false;
+  }
+  FOpened.store(true);
+  Driver_RetrieveAdapterList();
+  if (FAdapterCount > 0) {
+    User_StatusMessage("Opened the Network Monitoring System.");
+    InitializeComboBox();
+    return true;
+  }
+  DNetError("No network adapters found");
+  Driver_Close();
+  FOpened.store(false);
+  return false;
+}
+
+bool TKelNetMonitor::Close() {
+  NotifyThreadEnd();
+  bool result = true;
+  if (FOpened.load()) {
+    StopCapture();
+    result = Driver_Close();
+  }
+  FOpened.store(false);
+  FAdapterCount = 0;
+  User_StatusMessage("Network Monitoring System has been closed.");
+  return result;
+}
+
+bool TKelNetMonitor::StartCapture() {
+  if (!FOpened.load()) return false;
+  const bool result = FBound.load() ? true : BindAdapter(FSelectedAdapter);
+  if (result) User_StatusMessage("Monitoring of adapter started.");
+  return result;
+}
+
+void TKelNetMonitor::StopCapture() {
+  UnBindAdapter();
+  DrainFifo();
+  User_StatusMessage("Monitoring of adapter has been stopped.");
+}
+
+void TKelNetMonitor::PauseCapture() {
+  UnBindAdapter();
+  User_StatusMessage("Monitoring of adapter has been paused.");
+}
+
+// --- driver operations of the abstract component ---------------------------------
+
+bool TKelNetMonitor::Driver_SetFilter(const std::string&) { return false; }
+void TKelNetMonitor::Driver_RetrieveAdapterList() {}
+bool TKelNetMonitor::Driver_Open() { return false; }
+bool TKelNetMonitor::Driver_Close() { return false; }
+bool TKelNetMonitor::Driver_BindAdapter(const char*) { return false; }
+bool TKelNetMonitor::Driver_UnBindAdapter() { return false; }
+bool TKelNetMonitor::SendPacket(TKelNetPacket*) { return false; }
+void TKelNetMonitor::TakeTimeToProcess() {}
+std::string TKelNetMonitor::get_DriverName() { return "abstract"; }
+void* TKelNetMonitor::get_driverp() { return nullptr; }
+void TKelNetMonitor::Driver_WakeUp() {}

@@ -1,0 +1,108 @@
+// The adapter table, the adapter combo box, selecting, binding and unbinding.
+#include "capture/KelNetMonitor.h"
+
+#include <QComboBox>
+
+void TKelNetMonitor::AddAdapter(const std::string& name, const std::string& description) {
+  // The table has MaxAdapters entries. Adapters beyond it are refused outright:
+  // no entry and no "found" line, so nothing announces an adapter that cannot
+  // be selected.
+  if (FAdapterCount < 0 || FAdapterCount >= MaxAdapters) return;
+  User_StatusMessage("Found network adapter " + name + " (" + description + ").");
+  FAdapterName[FAdapterCount] = name;
+  FAdapterDescription[FAdapterCount] = description;
+  ++FAdapterCount;
+}
+
+std::string TKelNetMonitor::adapterName(int index) const {
+  return index >= 0 && index < MaxAdapters ? FAdapterName[index] : std::string();
+}
+
+std::string TKelNetMonitor::adapterDescription(int index) const {
+  return index >= 0 && index < MaxAdapters ? FAdapterDescription[index] : std::string();
+}
+
+void TKelNetMonitor::FillAdapterComboBox(QComboBox* box, bool addEmptyFirst) {
+  if (box != nullptr) {
+    box->clear();
+    if (addEmptyFirst) box->addItem(QString());
+    for (int i = 0; i < FAdapterCount; ++i) box->addItem(QString::fromStdString(FAdapterDescription[i]));
+  }
+  if (FAdapterCount == 0)
+    User_StatusMessage("No network adapters found.");
+  else
+    User_StatusMessage(std::to_string(FAdapterCount) + " Network adapter(s) found.");
+}
+
+void TKelNetMonitor::InitializeComboBox() {
+  QComboBox* box = FAdapterComboBox.data();
+  if (box == nullptr) return;
+  FillAdapterComboBox(box, false);
+  // The user's choice selects the adapter. activated() fires only for the
+  // user's own choice, so filling the box or setting its position in code does
+  // not select anything. Connected once per box, however often the component opens.
+  QObject::disconnect(box, &QComboBox::activated, this, nullptr);
+  connect(box, &QComboBox::activated, this, [this, box](int) { AdapterComboBoxChanges(box); });
+}
+
+void TKelNetMonitor::AdapterComboBoxChanges(QObject* Sender) {
+  auto* box = qobject_cast<QComboBox*>(Sender);
+  if (box == nullptr) return;
+  SelectAdapter(box->currentText().toStdString());
+}
+
+int TKelNetMonitor::get_adapternum(const std::string& text) const {
+  for (int i = 0; i < FAdapterCount; ++i)
+    if (text == FAdapterName[i] || text == FAdapterDescription[i]) return i;
+  return -1;
+}
+
+bool TKelNetMonitor::SelectAdapter(const std::string& text) { return SelectAdapter(get_adapternum(text)); }
+
+bool TKelNetMonitor::SelectAdapter(int index) {
+  if (index < 0 || index >= FAdapterCount) {
+    User_StatusMessage("Invalid Network adapter specified.");
+    if (FBound.load()) StopCapture();
+    return false;
+  }
+  FSelectedAdapter = index;
+  if (FBound.load()) {
+    StopCapture();
+    return StartCapture();
+  }
+  User_StatusMessage("Network adapter " + FAdapterName[index] + " selected.");
+  return true;
+}
+
+bool TKelNetMonitor::BindAdapter(int index) {
+  if (index < 0 || index >= FAdapterCount) {
+    DNetError("Invalid network adapter specified");
+    return false;
+  }
+  if (!FOpened.load()) {
+    DNetError("Cannot bind an adapter until the network monitor is opened");
+    return false;
+  }
+  // One hold of the adapter lock across unbind, bind and filter: the worker
+  // never reads a handle that is bound but not yet filtered.
+  AdapterGuard guard(*this);
+  UnBindAdapter();
+  const std::string name = FAdapterName[index];
+  FBound.store(Driver_BindAdapter(name.c_str()));
+  if (!FBound.load()) {
+    DNetError("Failed to bind adapter " + name);
+  } else {
+    User_StatusMessage("Network adapter " + name + " has been bound.");
+    if (!apply_FilterIP()) UnBindAdapter();
+  }
+  return FBound.load();
+}
+
+bool TKelNetMonitor::UnBindAdapter() {
+  if (!FOpened.load() || !FBound.load()) return true;
+  AdapterGuard guard(*this);
+  const bool result = Driver_UnBindAdapter();
+  User_StatusMessage("Network adapter has been unbound.");
+  FBound.store(false);
+  return result;
+}

@@ -1,0 +1,210 @@
+// Packet delivery: the FIFO, HandlePacket and GetNextPacket, the worker's turn,
+// starting and ending the worker, and the adapter lock that keeps the driver's
+// adapter still while the worker reads it.
+#include "capture/KelNetMonitor.h"
+
+#include <chrono>
+
+#include "capture/KelNetMonitorThread.h"
+
+// --- adapter lock ----------------------------------------------------------------
+
+TKelNetMonitor::AdapterGuard::AdapterGuard(TKelNetMonitor& monitor) : m(monitor) {
+  if (m.FAdapterOwner.load() == std::this_thread::get_id()) {
+    ++m.FAdapterDepth;
+    return;
+  }
+  // Announce the request first, then wake a read that may be blocked: the
+  // worker skips its next poll while a request is pending, and a driver that
+  // reads batch after batch stops at WakeRequested().
+  ++m.FWakeRequests;
+  m.Driver_WakeUp();
+  m.FAdapterLock.lock();
+  --m.FWakeRequests;
+  m.FAdapterOwner.store(std::this_thread::get_id());
+  m.FAdapterDepth = 1;
+}
+
+TKelNetMonitor::AdapterGuard::~AdapterGuard() {
+  if (--m.FAdapterDepth > 0) return;
+  m.FAdapterOwner.store(std::thread::id());
+  m.FAdapterLock.unlock();
+}
+
+bool TKelNetMonitor::WakeRequested() const { return FWakeRequests.load() > 0 || FEnding.load(); }
+
+void TKelNetMonitor::ThreadTurn() {
+  // The worker never blocks on the adapter lock: while the UI thread holds it
+  // (possibly showing a modal box, or ending this very thread) the worker keeps
+  // checking whether it is asked to stop, so no wait of the UI thread can
+  // deadlock with it.
+  for (;;) {
+    if (FEnding.load()) return;
+    if (FWakeRequests.load() == 0 && FAdapterLock.try_lock()) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  FAdapterOwner.store(std::this_thread::get_id());
+  FAdapterDepth = 1;
+  if (FWakeRequests.load() == 0) TakeTimeToProcess();
+  FAdapterDepth = 0;
+  FAdapterOwner.store(std::thread::id());
+  FAdapterLock.unlock();
+}
+
+// --- worker thread -------------------------------------------------------------------
+
+void TKelNetMonitor::NotifyThreadStart(int interval) {
+  if (FThread != nullptr) return;
+  FEnding.store(false);
+  FThread = new TKelNetMonitorThread(this, interval);
+}
+
+void TKelNetMonitor::NotifyThreadEnd() {
+  if (FThread == nullptr) return;
+  // The join below cannot deadlock: nothing the worker does waits for the UI
+  // thread. Status lines and boxes are posted to a mailbox, never waited on,
+  // and the worker's turn gives up waiting for the adapter lock once FEnding is
+  // set. Waking the driver ends a read that would otherwise wait for a frame,
+  // and Terminate ends the pause, so this returns within one short turn.
+  FEnding.store(true);
+  FThread->Terminate();
+  ++FWakeRequests;
+  Driver_WakeUp();
+  FThread->WaitFor();
+  --FWakeRequests;
+  delete FThread;
+  FThread = nullptr;
+  FEnding.store(false);
+}
+
+// --- FIFO ------------------------------------------------------------------------------
+
+void TKelNetMonitor::AppendToFifo(TKelNetPacket* packet, bool& accepted) {
+  bool desynchronized = false;
+  {
+    std::lock_guard<std::mutex> lock(FFifoLock);
+    const int32_t count = FPacketCount.load();
+    if (count >= MaxFifoPackets) {
+      accepted = false;
+    } else {
+      if (FLast != nullptr && FFirst != nullptr && count != 0) {
+        FLast->Next = packet;
+        FLast = packet;
+      } else {
+        // Indicators that disagree mean records were lost track of; those are
+        // left alone (they cannot be walked safely) and the FIFO restarts.
+        desynchronized = FFirst != nullptr || FLast != nullptr || count != 0;
+        FFirst = packet;
+        FLast = packet;
+      }
+      FPacketCount.store(count + 1);
+      accepted = true;
+    }
+  }
+  if (!accepted) {
+    delete packet;
+    return;
+  }
+  // Reported outside the FIFO lock: the error path runs host code.
+  if (desynchronized) DNetError("In TKelNetMonitor:HandlePacker(), fifo became somehow desynchronized");
+}
+
+void TKelNetMonitor::DrainFifo() {
+  TKelNetPacket* chain;
+  {
+    std::lock_guard<std::mutex> lock(FFifoLock);
+    chain = FFirst;
+    FFirst = nullptr;
+    FLast = nullptr;
+    FPacketCount.store(0);
+  }
+  while (chain != nullptr) {
+    TKelNetPacket* next = chain->Next;
+    delete chain;
+    chain = next;
+  }
+}
+
+void TKelNetMonitor::ReleaseFifo() {
+  // Also empties the indicators, so a second DeInitialize frees nothing twice.
+  DrainFifo();
+}
+
+void TKelNetMonitor::ForceFifoIndicators(TKelNetPacket* first, TKelNetPacket* last, int32_t count) {
+  std::lock_guard<std::mutex> lock(FFifoLock);
+  FFirst = first;
+  FLast = last;
+  FPacketCount.store(count);
+}
+
+bool TKelNetMonitor::FifoIndicatorsAgree() const {
+  std::lock_guard<std::mutex> lock(FFifoLock);
+  const int32_t count = FPacketCount.load();
+  if (FFirst == nullptr || FLast == nullptr || count == 0)
+    return FFirst == nullptr && FLast == nullptr && count == 0;
+  const TKelNetPacket* p = FFirst;
+  for (int32_t i = 1; i < count; ++i) {
+    p = p->Next;
+    if (p == nullptr) return false;
+  }
+  return p == FLast && p->Next == nullptr;
+}
+
+// --- delivery ---------------------------------------------------------------------------
+
+void TKelNetMonitor::HandlePacket(TKelNetPacket* packet) {
+  if (packet == nullptr) return;
+  const int32_t received = FReceived.fetch_add(1) + 1;
+  bool accepted = false;
+  AppendToFifo(packet, accepted);
+  if (!accepted) return;
+  SetPacketCountText(received, FPacketCount.load());
+  // The record may already be taken by another consumer by now; the base
+  // class only announces it and never looks inside.
+  User_NewPacketArrived(packet);
+}
+
+void TKelNetMonitor::User_NewPacketArrived(TKelNetPacket*) {
+  TNewPacketEvent handler;
+  {
+    std::lock_guard<std::mutex> lock(FHandlerLock);
+    handler = OnNewPacket;
+  }
+  // Called outside the lock: the handler takes frames and may reassign handlers.
+  if (handler) handler(this);
+}
+
+bool TKelNetMonitor::GetNextPacket(TKelNetPacket* packet) {
+  if (packet == nullptr) return false;
+  TKelNetPacket* taken;
+  int32_t left;
+  {
+    std::lock_guard<std::mutex> lock(FFifoLock);
+    taken = FFirst;
+    if (taken == nullptr) return false;
+    FFirst = taken->Next;
+    if (taken == FLast) FLast = nullptr;
+    left = FPacketCount.load() - 1;
+    FPacketCount.store(left);
+  }
+  if (taken->OwnsData) {
+    // The queued record is destroyed after the take anyway, so its private
+    // buffer becomes the caller's private copy without a second allocation.
+    packet->FreeData();
+    packet->Data = taken->Data;
+    packet->Length = taken->Length;
+    packet->OwnsData = true;
+    packet->SequenceNumber = taken->SequenceNumber;
+    packet->Timestamp = taken->Timestamp;
+    taken->Data = nullptr;
+    taken->OwnsData = false;
+    taken->Length = 0;
+  } else {
+    packet->CopyFrom(*taken, true);
+  }
+  delete taken;
+  SetPacketCountText(FReceived.load(), left);
+  return true;
+}
+
+int TKelNetMonitor::get_packetcount() const { return FPacketCount.load(); }

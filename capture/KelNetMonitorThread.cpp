@@ -1,0 +1,41 @@
+// The worker thread's body and its termination.
+#include "capture/KelNetMonitorThread.h"
+
+#include <chrono>
+
+#include "capture/KelNetMonitor.h"
+
+TKelNetMonitorThread::TKelNetMonitorThread(TKelNetMonitor* monitor, int32_t interval)
+    : FMonitor(monitor), FInterval(interval < 0 ? 0 : interval), FThread([this] { Execute(); }) {}
+
+TKelNetMonitorThread::~TKelNetMonitorThread() {
+  Terminate();
+  WaitFor();
+}
+
+void TKelNetMonitorThread::Terminate() {
+  {
+    // Set under the sleep lock so the body cannot miss the request between its
+    // test and its wait.
+    std::lock_guard<std::mutex> lock(FSleepLock);
+    FTerminated.store(true);
+  }
+  FSleepWake.notify_all();
+}
+
+void TKelNetMonitorThread::WaitFor() {
+  if (FThread.joinable() && FThread.get_id() != std::this_thread::get_id()) FThread.join();
+}
+
+void TKelNetMonitorThread::Execute() {
+  while (!FTerminated.load() && FMonitor != nullptr) {
+    FMonitor->ThreadTurn();
+    std::unique_lock<std::mutex> lock(FSleepLock);
+    if (FInterval == 0) {
+      lock.unlock();
+      std::this_thread::yield();
+      continue;
+    }
+    FSleepWake.wait_for(lock, std::chrono::milliseconds(FInterval), [this] { return FTerminated.load(); });
+  }
+}
