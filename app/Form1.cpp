@@ -15,20 +15,14 @@
 #include "capture/KelNetMonitor.h"
 #include "decode/packet_row.h"
 
-#if __has_include("capture/KelWinPcapNetMonitor.h")
+#include "app/About.h"
+#include "app/Form2.h"
+#include "app/frame_views.h"
 #include "capture/KelWinPcapNetMonitor.h"
-#define NETVANE_HAVE_PCAP_DRIVER 1
-#endif
 
 namespace {
 
-TKelNetMonitor* DefaultMonitor(QObject* owner) {
-#ifdef NETVANE_HAVE_PCAP_DRIVER
-  return new TKelWinPcapNetMonitor(owner);
-#else
-  return new TKelNetMonitor(owner);  // TODO: the libpcap driver once it is merged
-#endif
-}
+TKelNetMonitor* DefaultMonitor(QObject* owner) { return new TKelWinPcapNetMonitor(owner); }
 
 }  // namespace
 
@@ -36,7 +30,8 @@ TForm1::TForm1(netvane::FrameList& frames, QWidget* parent, MonitorFactory facto
     : QWidget(parent), FFrames(frames) {
   FModel = new TPacketListModel(FFrames, this);
   BuildLayout();
-  // TODO(views): FViews = new TFrameViews(Packet, PacketASCII, TV, this);
+  // The views hook the tree's clicks (TVClick) themselves.
+  FViews = new TFrameViews(Packet, PacketASCII, TV, this);
 
   // Building the window creates the component; its stored settings are applied
   // after construction, as a form designer would.
@@ -62,7 +57,15 @@ TForm1::~TForm1() {
 void TForm1::AttachWindows(TForm2* form2, TForm3* form3) {
   FForm2 = form2;
   FForm3 = form3;
-  // TODO(views): form2->setFrameSource(current entry's bytes, FViews->HexText())
+  if (form2 != nullptr) {
+    // The binary save writes the current entry's bytes, the hex save the dump as shown.
+    form2->setFrameSource(
+        [this] {
+          const std::span<const uint8_t> bytes = FFrames.CurrentFrame();
+          return std::vector<uint8_t>(bytes.begin(), bytes.end());
+        },
+        [this] { return FViews->HexText(); });
+  }
 }
 
 void TForm1::ConnectHandlers() {
@@ -71,7 +74,6 @@ void TForm1::ConnectHandlers() {
   connect(Stop, &QToolButton::clicked, this, [this] { StopClick(); });
   connect(Save, &QToolButton::clicked, this, [this] { SaveClick(); });
   connect(About, &QToolButton::clicked, this, [this] { AboutClick(); });
-  connect(TV, &QTreeWidget::itemClicked, this, [this] { TVClick(); });
   connect(Broadcast, &QCheckBox::toggled, this, [this](bool on) { FSkipBroadcast.store(on); });
   connect(Packets->selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this](const QModelIndex& current) {
@@ -85,7 +87,7 @@ void TForm1::FormCreate() {
   FStopped = false;
   // The header row comes from the model; the frame list's head entry exists
   // since the list was built and is the current entry.
-  // TODO(views): FViews->InitialTree();  // "Ethernet Header", "IP Header", "TCP Header"
+  FViews->InitialTree();  // "Ethernet Header", "IP Header", "TCP Header"
   NetMonitor->Open();
   NetMonitor->FillAdapterComboBox(CardBox, false);
   // Shows the first adapter without telling the component: its selection stays.
@@ -155,17 +157,13 @@ void TForm1::PacketsSelectCell(int ACol, int ARow) {
   // Only listed rows name a frame; the empty bottom row is a miss.
   if (ARow < 1 || static_cast<uint32_t>(ARow) > FModel->listed()) return;
   if (!FFrames.Lookup(static_cast<uint32_t>(ARow))) return;
-  // TODO(views): FViews->ShowFrame(FFrames.CurrentFrame());  // dumps, then the tree
-}
-
-void TForm1::TVClick() {
-  // TODO(views): FViews->TVClick();
+  FViews->ShowFrame(FFrames.CurrentFrame());  // the dumps, then the tree
 }
 
 void TForm1::SaveClick() {
-  // TODO(views): if (FForm2) FForm2->ShowDialog();
+  if (FForm2 != nullptr) FForm2->ShowDialog();
 }
 
 void TForm1::AboutClick() {
-  // TODO(views): if (FForm3) FForm3->ShowAbout();
+  if (FForm3 != nullptr) FForm3->ShowAbout();
 }

@@ -86,7 +86,6 @@ public:
   void StopClick();
   void SaveClick();
   void AboutClick();
-  void TVClick();
   // ACol is ignored; ARow is the grid row (row 0 is the header row).
   void PacketsSelectCell(int ACol, int ARow);
   void NetMonitorNewPacket(TKelNetMonitor* Sender);

@@ -1,6 +1,7 @@
 // The main window's controls: places, sizes, texts, colours, fonts, tab order.
 #include "app/Form1.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHeaderView>
@@ -69,7 +70,12 @@ QTextEdit* Dump(QWidget* parent, const char* name, int left, int top, int width,
 
 }  // namespace
 
+// Controls are created in tab order (CardBox, PageControl1 with Packets, TV,
+// Packet, PacketASCII on its page, then Broadcast): the focus chain follows
+// creation, and the image buttons and labels take no focus.
 void TForm1::BuildLayout() {
+  // System colours are the application's, whatever a control's own palette holds.
+  const QPalette system = QApplication::palette();
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("Netvane"));
   setWindowIcon(netvane::AppIcon());
@@ -90,12 +96,6 @@ void TForm1::BuildLayout() {
   Status = BoldLabel(this, "Status", "Captured packets : ", 168, 0);
   Captured = BoldLabel(this, "Captured", "0", 184, 16);
 
-  Broadcast = new QCheckBox(QStringLiteral("Don't capture broadcast"), this);
-  Broadcast->setObjectName(QStringLiteral("Broadcast"));
-  Broadcast->setFont(netvane::WindowFont(true));
-  Broadcast->setGeometry(328, 8, 161, 17);
-  Broadcast->setChecked(false);
-
   Label1 = BoldLabel(this, "Label1", "Select ethernet card to capture:", 512, 0);
 
   CardBox = new QComboBox(this);
@@ -105,7 +105,7 @@ void TForm1::BuildLayout() {
   CardBox->setGeometry(512, 16, 361, 21);
   {
     QPalette p = CardBox->palette();
-    const QColor text = netvane::ActiveCaptionColour(p);
+    const QColor text = netvane::ActiveCaptionColour(system);
     p.setColor(QPalette::Base, QColor(192, 220, 192));
     p.setColor(QPalette::Button, QColor(192, 220, 192));
     p.setColor(QPalette::Text, text);
@@ -122,15 +122,6 @@ void TForm1::BuildLayout() {
   TabSheet1->setObjectName(QStringLiteral("TabSheet1"));
   PageControl1->addTab(TabSheet1, QStringLiteral("Capture Packets"));
   PageControl1->setCurrentWidget(TabSheet1);
-
-  TV = new QTreeWidget(TabSheet1);
-  TV->setObjectName(QStringLiteral("TV"));
-  TV->setGeometry(0, 0, 273, 577);
-  TV->setHeaderHidden(true);
-  TV->setColumnCount(1);
-  TV->setIndentation(19);
-  TV->setFont(netvane::WindowFont(true));
-  SetBackground(TV, QColor(166, 202, 240));
 
   Packets = new QTableView(TabSheet1);
   Packets->setObjectName(QStringLiteral("Packets"));
@@ -163,15 +154,24 @@ void TForm1::BuildLayout() {
   for (int c = 0; c < 6; ++c) header->resizeSection(c, kColumnWidths[c]);
   {
     QPalette p = Packets->palette();
-    p.setColor(QPalette::Base, netvane::TooltipBackgroundColour(p));
-    p.setColor(QPalette::AlternateBase, netvane::TooltipBackgroundColour(p));
+    p.setColor(QPalette::Base, netvane::TooltipBackgroundColour(system));
+    p.setColor(QPalette::AlternateBase, netvane::TooltipBackgroundColour(system));
     Packets->setPalette(p);
     QPalette h = header->palette();
-    h.setColor(QPalette::Button, netvane::GradientActiveCaptionColour(h));
-    h.setColor(QPalette::Window, netvane::GradientActiveCaptionColour(h));
+    h.setColor(QPalette::Button, netvane::GradientActiveCaptionColour(system));
+    h.setColor(QPalette::Window, netvane::GradientActiveCaptionColour(system));
     header->setPalette(h);
     header->setAutoFillBackground(true);
   }
+
+  TV = new QTreeWidget(TabSheet1);
+  TV->setObjectName(QStringLiteral("TV"));
+  TV->setGeometry(0, 0, 273, 577);
+  TV->setHeaderHidden(true);
+  TV->setColumnCount(1);
+  TV->setIndentation(19);
+  TV->setFont(netvane::WindowFont(true));
+  SetBackground(TV, QColor(166, 202, 240));
 
   Packet = Dump(TabSheet1, "Packet", 280, 200, 265, 377);
   Packet->setReadOnly(true);
@@ -179,12 +179,10 @@ void TForm1::BuildLayout() {
   PacketASCII = Dump(TabSheet1, "PacketASCII", 552, 200, 313, 377);
   PacketASCII->setEnabled(true);
 
-  // Tab order: CardBox, PageControl1 (then its page: Packets, TV, Packet,
-  // PacketASCII), Broadcast. Packet is disabled and is skipped while it is.
-  setTabOrder(CardBox, PageControl1);
-  setTabOrder(PageControl1, Packets);
-  setTabOrder(Packets, TV);
-  setTabOrder(TV, Packet);
-  setTabOrder(Packet, PacketASCII);
-  setTabOrder(PacketASCII, Broadcast);
+  // The check box comes last in the tab order.
+  Broadcast = new QCheckBox(QStringLiteral("Don't capture broadcast"), this);
+  Broadcast->setObjectName(QStringLiteral("Broadcast"));
+  Broadcast->setFont(netvane::WindowFont(true));
+  Broadcast->setGeometry(328, 8, 161, 17);
+  Broadcast->setChecked(false);
 }

@@ -13,7 +13,9 @@
 #include <cstdlib>
 #include <memory>
 
+#include "app/About.h"
 #include "app/Form1.h"
+#include "app/Form2.h"
 #include "app/exception_report.h"
 #include "decode/frame_list.h"
 
@@ -41,9 +43,9 @@ int main(int argc, char** argv) {
   app.setQuitOnLastWindowClosed(false);  // closing the main window ends the program
   try {
     auto form1 = std::make_unique<TForm1>(*frames);
-    // TODO(views): std::make_unique<TForm2>() and std::make_unique<TForm3>()
-    auto form2 = std::make_unique<QWidget>();
-    auto form3 = std::make_unique<QWidget>();
+    auto form2 = std::make_unique<TForm2>();
+    auto form3 = std::make_unique<TForm3>();
+    form1->AttachWindows(form2.get(), form3.get());
     QObject::connect(form1.get(), &TForm1::closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     form1->show();
 

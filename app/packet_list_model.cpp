@@ -10,7 +10,7 @@ TPacketListModel::TPacketListModel(netvane::FrameList& frames, QObject* parent)
     : QAbstractTableModel(parent), FFrames(frames) {}
 
 int TPacketListModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(FListed) + 1;
+  return parent.isValid() ? 0 : FRows;
 }
 
 int TPacketListModel::columnCount(const QModelIndex& parent) const {
@@ -47,15 +47,14 @@ bool TPacketListModel::ListUpTo(uint32_t count) {
   // A view counts rows in int; one row is kept for the empty bottom row.
   count = std::min<uint32_t>(count, INT_MAX - 1);
   if (count <= FListed) return false;
-  const uint32_t oldListed = FListed;
-  const int first = static_cast<int>(oldListed) + 1;  // below the old empty row
-  const int last = static_cast<int>(count);
-  beginInsertRows(QModelIndex(), first, last);
+  const int oldEmpty = static_cast<int>(FListed);
+  // The empty row takes the first new frame in place...
   FListed = count;
+  emit dataChanged(index(oldEmpty, 0), index(oldEmpty, netvane::kColumnCount - 1), {Qt::DisplayRole});
+  // ...and the rest, with a new empty row, go below it.
+  beginInsertRows(QModelIndex(), oldEmpty + 1, static_cast<int>(count));
+  FRows = static_cast<int>(count) + 1;
   endInsertRows();
-  // The old empty row now shows the first new frame.
-  emit dataChanged(index(static_cast<int>(oldListed), 0),
-                   index(static_cast<int>(oldListed), netvane::kColumnCount - 1), {Qt::DisplayRole});
   return true;
 }
 
@@ -63,5 +62,6 @@ void TPacketListModel::ClearFrames() {
   beginResetModel();
   FFrames.Clear();
   FListed = 0;
+  FRows = 1;
   endResetModel();
 }

@@ -37,5 +37,6 @@ public:
 
 private:
   netvane::FrameList& FFrames;
-  uint32_t FListed = 0;
+  uint32_t FListed = 0;  // rows below FListed show frames
+  int FRows = 1;         // rows in the view: the listed frames and the empty row
 };

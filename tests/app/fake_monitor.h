@@ -47,6 +47,11 @@ public:
     const std::lock_guard<std::mutex> lock(FLock);
     return FQueued;
   }
+  // Every error report, with its collected texts.
+  std::vector<std::string> Errors() const {
+    const std::lock_guard<std::mutex> lock(FLock);
+    return FErrors;
+  }
   int Delivered() const { return FDelivered.load(); }
   std::thread::id WorkerId() const {
     const std::lock_guard<std::mutex> lock(FLock);
@@ -71,6 +76,13 @@ protected:
   bool Driver_UnBindAdapter() override { return Log("Driver_UnBindAdapter"), true; }
   bool Driver_SetFilter(const std::string& list) override { return Log("Driver_SetFilter " + list), true; }
   std::string get_DriverName() override { return "fake"; }
+  void User_Error() override {
+    {
+      const std::lock_guard<std::mutex> lock(FLock);
+      FErrors.push_back(errorText());
+    }
+    TKelNetMonitor::User_Error();
+  }
 
   void TakeTimeToProcess() override {
     {
@@ -100,6 +112,7 @@ private:
   const std::vector<std::string> FAdapters;
   mutable std::mutex FLock;
   std::vector<std::string> FCalls;
+  std::vector<std::string> FErrors;
   std::vector<Bytes> FPending;
   std::string FBoundDevice;
   std::thread::id FWorker;

@@ -1,10 +1,12 @@
-// The widget tests run inside the program's own application object.
+// The widget tests run inside the program's own application object, on Qt's
+// offscreen platform unless the caller chose another one.
 #include <gtest/gtest.h>
 
 #include "app/exception_report.h"
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   netvane::TApplication app(argc, argv);
   return RUN_ALL_TESTS();
 }
