@@ -5,6 +5,17 @@
 #include <QLabel>
 #include <QSignalSpy>
 
+#include <QCheckBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTextEdit>
+#include <QTreeWidget>
+
+#include "app/About.h"
+#include "app/frame_views.h"
+#include "app/Form2.h"
+#include "decode/dumps.h"
 #include "decode/packet_row.h"
 #include "tests/app/window_fixture.h"
 
@@ -214,6 +225,77 @@ TEST_F(PacketListTest, ModelStaysConsistentThroughInsertsAndClears) {
   EXPECT_FALSE(m->data(m->index(5, 0)).isValid());  // out of range
   EXPECT_EQ(m->headerData(5, Qt::Horizontal).toString(), "Protocol");
   EXPECT_FALSE(m->headerData(6, Qt::Horizontal).isValid());
+}
+
+QStringList TopNodes(QTreeWidget* tv) {
+  QStringList texts;
+  for (int i = 0; i < tv->topLevelItemCount(); ++i) texts << tv->topLevelItem(i)->text(0);
+  return texts;
+}
+
+TEST_F(PacketListTest, AHitShowsTheFrameInDumpsAndTreeAMissKeepsThem) {
+  EXPECT_EQ(TopNodes(form->TV), QStringList({"Ethernet Header", "IP Header", "TCP Header"}));
+  StartCapture();
+  const Bytes tcp = IpFrame(kHostB, kHostA, 6, {10, 1, 1, 1}, {10, 2, 2, 2});
+  const Bytes arp = EtherFrame(kBroadcastMac, kHostA, 0x0806);
+  ASSERT_TRUE(Feed({tcp, arp}));
+  auto* m = form->packetModel();
+  form->Packets->setCurrentIndex(m->index(1, 3));
+  EXPECT_EQ(form->Packet->toPlainText(), QString::fromLatin1(netvane::HexDump(arp).c_str()));
+  const QStringList arpTree = TopNodes(form->TV);
+  form->Packets->setCurrentIndex(m->index(0, 0));
+  EXPECT_EQ(form->Packet->toPlainText(), QString::fromLatin1(netvane::HexDump(tcp).c_str()));
+  const QString hex = form->Packet->toPlainText();
+  const QString text = form->PacketASCII->toPlainText();
+  const QStringList tcpTree = TopNodes(form->TV);
+  EXPECT_NE(tcpTree, arpTree);
+  EXPECT_FALSE(text.isEmpty());
+  // The empty bottom row, and the Clear of a later Start after Stop, leave
+  // the dumps and the tree as they are.
+  form->Packets->setCurrentIndex(m->index(2, 0));
+  form->Stop->click();
+  form->Start->click();
+  EXPECT_EQ(form->Packet->toPlainText(), hex);
+  EXPECT_EQ(form->PacketASCII->toPlainText(), text);
+  EXPECT_EQ(TopNodes(form->TV), tcpTree);
+}
+
+TEST_F(PacketListTest, SaveDialogTakesTheSelectedFrame) {
+  TForm2 form2;
+  TForm3 form3;
+  form->AttachWindows(&form2, &form3);
+  StartCapture();
+  const Bytes first = IpFrame(kHostB, kHostA, 17, {1, 2, 3, 4}, {5, 6, 7, 8});
+  const Bytes second = EtherFrame(kHostA, kHostB, 0x86DD);
+  ASSERT_TRUE(Feed({first, second}));
+  form->Packets->setCurrentIndex(form->packetModel()->index(1, 0));
+  form->Save->click();
+  EXPECT_TRUE(form2.isVisible());
+  form->About->click();
+  EXPECT_TRUE(form3.isVisible());
+  // The dialog's binary source is the current entry, its text source the hex dump.
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  struct Case {
+    bool hex;
+    QByteArray expected;
+  };
+  const Case cases[] = {
+      {false, QByteArray(reinterpret_cast<const char*>(second.data()), qsizetype(second.size()))},
+      {true, QByteArray::fromStdString(netvane::HexDump(second))},
+  };
+  for (const Case& c : cases) {
+    const QString name = dir.filePath(c.hex ? "frame.txt" : "frame.bin");
+    form2.Edit1->setText(name);
+    form2.Binary->setChecked(!c.hex);
+    form2.Hex->setChecked(c.hex);
+    ASSERT_EQ(form2.Save(), TForm2::SaveResult::Saved) << c.hex;
+    QFile f(name);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), c.expected) << c.hex;
+  }
+  form2.hide();
+  form3.hide();
 }
 
 }  // namespace
