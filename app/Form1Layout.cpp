@@ -151,6 +151,10 @@ void TForm1::BuildLayout() {
   header->setSectionsClickable(false);
   header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   header->setFixedHeight(kRowHeight);
+  // Condensed, so that "Packet Nr" fits its 54-pixel column with the margins.
+  QFont headerFont = netvane::WindowFont(false);
+  headerFont.setStretch(QFont::Condensed);
+  header->setFont(headerFont);
   for (int c = 0; c < 6; ++c) header->resizeSection(c, kColumnWidths[c]);
   {
     QPalette p = Packets->palette();
@@ -182,7 +186,11 @@ void TForm1::BuildLayout() {
   // The check box comes last in the tab order.
   Broadcast = new QCheckBox(QStringLiteral("Don't capture broadcast"), this);
   Broadcast->setObjectName(QStringLiteral("Broadcast"));
-  Broadcast->setFont(netvane::WindowFont(true));
+  // The substitute face is wider than the one the 161-pixel box was sized
+  // for: a semi-condensed cut keeps the whole caption inside it.
+  QFont narrow = netvane::WindowFont(true);
+  narrow.setStretch(QFont::SemiCondensed);
+  Broadcast->setFont(narrow);
   Broadcast->setGeometry(328, 8, 161, 17);
   Broadcast->setChecked(false);
 }

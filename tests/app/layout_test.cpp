@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTextEdit>
@@ -130,6 +131,18 @@ TEST_F(LayoutTest, ColoursFollowTheLayout) {
   const QColor header = form->Packets->horizontalHeader()->palette().color(QPalette::Button);
   EXPECT_EQ(header, netvane::GradientActiveCaptionColour(QApplication::palette()));
   EXPECT_NE(header, form->palette().color(QPalette::Button));
+}
+
+TEST_F(LayoutTest, CaptionsFitTheirFixedSizes) {
+  // Wider substitute faces must not cut the check box caption or a column header.
+  EXPECT_LE(form->Broadcast->sizeHint().width(), form->Broadcast->width());
+  QHeaderView* header = form->Packets->horizontalHeader();
+  const int margin = header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+  for (int c = 0; c < 6; ++c) {
+    const QString text = header->model()->headerData(c, Qt::Horizontal).toString();
+    EXPECT_LE(QFontMetrics(header->font()).horizontalAdvance(text) + 2 * margin, header->sectionSize(c))
+        << text.toStdString();
+  }
 }
 
 TEST_F(LayoutTest, ControlsHaveTheirSettings) {
