@@ -126,7 +126,11 @@ void TForm1::BuildLayout() {
   Packets = new QTableView(TabSheet1);
   Packets->setObjectName(QStringLiteral("Packets"));
   Packets->setGeometry(280, 0, 585, 193);
-  Packets->setFont(netvane::WindowFont(false));
+  // Semi-condensed, so that a hardware address (17 characters) and a dotted
+  // address of 15 fit their columns in the substitute face.
+  QFont cells = netvane::WindowFont(false);
+  cells.setStretch(QFont::SemiCondensed);
+  Packets->setFont(cells);
   Packets->setModel(FModel);
   Packets->setSelectionBehavior(QAbstractItemView::SelectItems);
   Packets->setSelectionMode(QAbstractItemView::SingleSelection);

@@ -143,6 +143,17 @@ TEST_F(LayoutTest, CaptionsFitTheirFixedSizes) {
     EXPECT_LE(QFontMetrics(header->font()).horizontalAdvance(text) + 2 * margin, header->sectionSize(c))
         << text.toStdString();
   }
+  // The widest texts each column shows, with the cell's margins.
+  const int cellMargin = 2 * (form->Packets->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, form->Packets) + 1);
+  struct Widest {
+    int column;
+    const char* text;
+  };
+  for (const Widest& w : {Widest{0, "1000000"}, Widest{1, "00:0C:29:1A:2B:3C"}, Widest{2, "FF:FF:FF:FF:FF:FF"},
+                          Widest{3, "255.255.255.255"}, Widest{4, "255.255.255.255"}, Widest{5, "Experimental"}})
+    EXPECT_LE(QFontMetrics(form->Packets->font()).horizontalAdvance(w.text) + cellMargin,
+              form->Packets->columnWidth(w.column))
+        << w.text;
 }
 
 TEST_F(LayoutTest, ControlsHaveTheirSettings) {
