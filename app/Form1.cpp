@@ -52,6 +52,10 @@ TForm1::~TForm1() {
   // must not reach this window's members once they start to go away.
   delete NetMonitor;
   NetMonitor = nullptr;
+  // The views watch the tree's viewport; they go before the controls do, so
+  // no event of a control being torn down reaches them.
+  delete FViews;
+  FViews = nullptr;
 }
 
 void TForm1::AttachWindows(TForm2* form2, TForm3* form3) {
