@@ -6,7 +6,7 @@ BUILD     ?= build
 GENERATOR ?= Ninja
 CMAKE_FLAGS ?=
 
-.PHONY: setup configure build run test check-sanitize asan tsan bench fuzz clean
+.PHONY: setup configure build run test check-sanitize asan tsan bench fuzz clean install package format format-check
 
 setup:
 	@bash scripts/setup.sh
@@ -14,6 +14,7 @@ setup:
 configure: setup
 	@cmake -S . -B $(BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_EXPORT_COMPILE_COMMANDS=ON $(CMAKE_FLAGS) >/dev/null
+	@ln -sf $(BUILD)/compile_commands.json compile_commands.json
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
@@ -21,7 +22,7 @@ build: configure
 run: build
 	./$(BUILD)/app/netvane
 
-test: build
+test: build format-check
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) --timeout 300
 
 # The whole suite under AddressSanitizer+UBSan, then under ThreadSanitizer.
@@ -51,5 +52,26 @@ fuzz: setup
 	@cmake --build build-fuzz -j $(JOBS) --target fuzz_decode
 	bash scripts/run-fuzz.sh build-fuzz
 
+# Installs into PREFIX (default /usr/local): both programs, the desktop entry,
+# the icon theme files and the man page.
+PREFIX ?= /usr/local
+install: setup
+	@cmake -S . -B build-release -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
+	@cmake --build build-release -j $(JOBS)
+	cmake --install build-release
+
+# Debian package with CPack: build-release/netvane_<version>_amd64.deb
+package: setup
+	@cmake -S . -B build-release -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
+	@cmake --build build-release -j $(JOBS)
+	cd build-release && cpack -G DEB
+
+FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h')
+format:
+	clang-format -i $(FORMAT_FILES)
+
+format-check:
+	@clang-format --dry-run --Werror $(FORMAT_FILES) && echo "format-check: clean"
+
 clean:
-	rm -rf build build-asan build-tsan build-bench build-fuzz
+	rm -rf build build-asan build-tsan build-bench build-fuzz build-release

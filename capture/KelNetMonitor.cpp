@@ -61,20 +61,18 @@ void TKelNetMonitor::StopCallbackEvents() {
 // --- lifecycle ---------------------------------------------------------------
 
 void TKelNetMonitor::Initialize() {
+  // Run again on a live component, forgetting the worker or the queued
+  // records would leave a thread running on us and leak the records; end and
+  // release them instead (at construction there is neither).
+  NotifyThreadEnd();
+  DrainFifo();
   StopCallbackEvents();
   FAdapterCount = 0;
   FOpened.store(false);
   FSelectedAdapter = -1;
   FBound.store(false);
   FReceived.store(0);
-  {
-    std::lock_guard<std::mutex> lock(FFifoLock);
-    FPacketCount.store(0);
-    FFirst = nullptr;
-    FLast = nullptr;
-  }
   ClearErrors();
-  FThread = nullptr;
   FilterAllIP();
   if (FStatusBar) User_StatusMessage("Initializing Network Monitoring System.");
 }

@@ -83,6 +83,8 @@ public:
   void PauseCapture();
 
   // --- adapters ------------------------------------------------------------------
+  // Adds an entry to the adapter table. Once MaxAdapters entries exist, further
+  // adapters are refused: no entry, no status line.
   void AddAdapter(const std::string& name, const std::string& description);
   void FillAdapterComboBox(QComboBox* box, bool addEmptyFirst);
   void InitializeComboBox();
@@ -109,11 +111,18 @@ public:
 
   void StopCallbackEvents();
 
-  // --- delivery (Part of the worker's turn) ---------------------------------------
-  void HandlePacket(TKelNetPacket* packet);     // takes ownership
+  // --- delivery (the worker's side) -------------------------------------------------
+  // Takes ownership. Raises OnNewPacket on the calling (worker) thread; the
+  // record passed to User_NewPacketArrived may already have been taken by a
+  // consumer on another thread, so an override must not dereference it.
+  void HandlePacket(TKelNetPacket* packet);
   bool GetNextPacket(TKelNetPacket* packet);    // any thread
   int get_packetcount() const;                  // any thread
   void NotifyThreadStart(int interval);
+  // Ends and joins the worker; returns within one short turn because it wakes
+  // the driver's read and the pause. Reached from the worker itself (a handler
+  // that closes the component) it only asks the worker to end; the next call
+  // on the UI thread joins it.
   void NotifyThreadEnd();
   bool threadRunning() const { return FThread != nullptr; }
 
@@ -136,6 +145,8 @@ public:
   virtual bool Driver_Close();
   virtual bool Driver_BindAdapter(const char* deviceName);
   virtual bool Driver_UnBindAdapter();
+  // Called on the UI thread; a driver sends under AdapterGuard so the handle
+  // cannot change under a read.
   virtual bool SendPacket(TKelNetPacket* packet);
   virtual void TakeTimeToProcess();
   virtual std::string get_DriverName();

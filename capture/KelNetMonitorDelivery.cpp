@@ -61,6 +61,15 @@ void TKelNetMonitor::NotifyThreadStart(int interval) {
 
 void TKelNetMonitor::NotifyThreadEnd() {
   if (FThread == nullptr) return;
+  if (FThread->IsCurrentThread()) {
+    // Reached from the worker's own turn (a handler that closes the
+    // component): it cannot wait for itself. It ends after this turn; the
+    // next NotifyThreadEnd on the UI thread (at the latest at destruction)
+    // joins and destroys it.
+    FEnding.store(true);
+    FThread->Terminate();
+    return;
+  }
   // The join below cannot deadlock: nothing the worker does waits for the UI
   // thread. Status lines and boxes are posted to a mailbox, never waited on,
   // and the worker's turn gives up waiting for the adapter lock once FEnding is
@@ -87,6 +96,7 @@ void TKelNetMonitor::AppendToFifo(TKelNetPacket* packet, bool& accepted) {
     if (count >= MaxFifoPackets) {
       accepted = false;
     } else {
+      packet->Next = nullptr;  // a reused record must not drag a stale chain in
       if (FLast != nullptr && FFirst != nullptr && count != 0) {
         FLast->Next = packet;
         FLast = packet;

@@ -150,31 +150,39 @@ void TKelNetMonitor::PostToUi(std::function<void()> work) {
 
 void TKelNetMonitor::FlushUiWork() {
   if (!OnUiThread()) return;
-  for (;;) {
-    std::deque<std::function<void()>> batch;
-    std::string countText;
-    bool hasCount = false;
-    {
-      std::lock_guard<std::mutex> lock(FMailboxLock);
-      // A modal error box runs a nested event loop that may deliver another
-      // flush; the outer flush picks up whatever that one would have run.
-      if (FFlushing) return;
-      if (FMailbox.empty() && !FCountTextPending) {
-        FFlushPosted = false;
-        return;
-      }
-      batch.swap(FMailbox);
-      if (FCountTextPending) {
-        countText.swap(FPendingCountText);
-        FCountTextPending = false;
-        hasCount = true;
-      }
-      FFlushing = true;
+  std::deque<std::function<void()>> batch;
+  std::string countText;
+  bool hasCount = false;
+  {
+    std::lock_guard<std::mutex> lock(FMailboxLock);
+    // A modal error box runs a nested event loop; a flush reached from there
+    // leaves the work to the running one, which keeps the posting order.
+    if (FFlushing) return;
+    batch.swap(FMailbox);
+    if (FCountTextPending) {
+      countText.swap(FPendingCountText);
+      FCountTextPending = false;
+      hasCount = true;
     }
-    for (auto& work : batch) work();
-    if (hasCount)
-      if (QStatusBar* bar = FStatusBar.data()) bar->showMessage(QString::fromStdString(countText));
+    FFlushing = true;
+  }
+  // A modal box's event loop may destroy the component (its window closes);
+  // then nothing more of this batch may touch it.
+  QPointer<TKelNetMonitor> self(this);
+  for (auto& work : batch) {
+    work();
+    if (self.isNull()) return;
+  }
+  if (hasCount)
+    if (QStatusBar* bar = FStatusBar.data()) bar->showMessage(QString::fromStdString(countText));
+  bool repost = false;
+  {
+    // Work posted while this batch ran gets an event of its own rather than a
+    // loop here, so a worker that keeps posting cannot hold the UI thread.
     std::lock_guard<std::mutex> lock(FMailboxLock);
     FFlushing = false;
+    repost = !FMailbox.empty() || FCountTextPending;
+    FFlushPosted = repost;
   }
+  if (repost) QMetaObject::invokeMethod(this, "FlushUiWork", Qt::QueuedConnection);
 }

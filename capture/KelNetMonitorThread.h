@@ -27,6 +27,7 @@ public:
   // Waits until the body has returned. Must not be called on the thread itself.
   void WaitFor();
   int32_t Interval() const { return FInterval; }
+  bool IsCurrentThread() const { return FThread.get_id() == std::this_thread::get_id(); }
 
 private:
   void Execute();

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ clang make pkg-config
+  cmake ninja-build g++ clang clang-format make pkg-config dpkg-dev file libcap2-bin
   qt6-base-dev libgl-dev libpcap-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libclang-rt-14-dev

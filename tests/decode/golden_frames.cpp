@@ -34,8 +34,10 @@ Bytes Other(uint16_t etherType, Mac destination = kHostB) {
 }  // namespace
 
 Bytes Ethernet(Mac destination, Mac source, uint16_t etherType) {
-  Bytes f(destination.b, destination.b + 6);
-  f.insert(f.end(), source.b, source.b + 6);
+  Bytes f;
+  f.reserve(64);
+  for (uint8_t b : destination.b) f.push_back(b);
+  for (uint8_t b : source.b) f.push_back(b);
   Put16(f, etherType);
   return f;
 }

@@ -1,0 +1,304 @@
+// The worker thread and delivery across threads: starting and ending the
+// worker, prompt wake-up of a blocked read, hand-over of status lines, error
+// boxes and the packet-count line to the UI thread.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/capture/fake_driver.h"
+#include "tests/capture/test_util.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Lines = std::vector<std::string>;
+
+struct Rig {
+  Lines lines;
+  std::vector<std::thread::id> lineThreads;
+  FakeDriver m;
+  Rig() {
+    m.adapters = {{"eth0", "Ethernet 0"}, {"eth1", "Ethernet 1"}};
+    m.setOnStatusMessage([this](TKelNetMonitor*, const std::string& l) {
+      lines.push_back(l);
+      lineThreads.push_back(std::this_thread::get_id());
+    });
+  }
+  void Capture(int interval) {
+    ASSERT_TRUE(m.Open());
+    ASSERT_TRUE(m.SelectAdapter(0));
+    ASSERT_TRUE(m.StartCapture());
+    m.NotifyThreadStart(interval);
+  }
+};
+
+template <class F>
+long long MillisecondsOf(F&& f) {
+  const auto t0 = std::chrono::steady_clock::now();
+  f();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+}
+
+TEST(Worker, SecondStartKeepsTheFirstThreadAndInterval) {
+  Rig rig;
+  rig.Capture(10000);  // one poll, then a long pause
+  rig.m.NotifyThreadStart(0);
+  ASSERT_TRUE(PumpUntil([&] { return rig.m.Turns() >= 1; }));
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(rig.m.Turns(), 1);  // an interval of 0 would have polled thousands of times
+  // Ending does not wait for the pause.
+  EXPECT_LT(MillisecondsOf([&] { rig.m.NotifyThreadEnd(); }), 1000);
+  EXPECT_FALSE(rig.m.threadRunning());
+  rig.m.NotifyThreadEnd();  // without a thread: nothing happens
+}
+
+TEST(Worker, CloseEndsThePollBeforeUnbinding) {
+  Rig rig;
+  rig.m.readDelayMs = 50;  // a poll that is still running when Close comes
+  rig.m.logReads = true;
+  rig.Capture(1);
+  ASSERT_TRUE(PumpUntil([&] { return rig.m.Turns() >= 1; }));
+  rig.m.ClearCalls();
+  EXPECT_TRUE(rig.m.Close());
+  const auto events = rig.m.Events();
+  const auto unbind = std::find(events.begin(), events.end(), "Unbind");
+  ASSERT_NE(unbind, events.end());
+  EXPECT_EQ(std::find(unbind, events.end(), "ReadEnd"), events.end()) << "a read ran after the unbind";
+  EXPECT_EQ(std::count(events.begin(), events.end(), "ReadWhileUnbound"), 0);
+  // After Close, frames need a new thread.
+  EXPECT_FALSE(rig.m.threadRunning());
+  ASSERT_TRUE(rig.m.Open());
+  ASSERT_TRUE(rig.m.SelectAdapter(0));
+  ASSERT_TRUE(rig.m.StartCapture());
+  rig.m.ScriptFrames(2, 60);
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(rig.m.receivedCount(), 0);
+  rig.m.NotifyThreadStart(1);
+  EXPECT_TRUE(PumpUntil([&] { return rig.m.receivedCount() == 2; }));
+}
+
+// A host may start the worker after a failed Open; destroying the component
+// must still end it (it would otherwise outlive the component).
+TEST(Worker, DestructionEndsAThreadStartedWithoutOpen) {
+  struct Case {
+    const char* name;
+    bool openFails;
+  };
+  for (const Case c : {Case{"never opened", false}, Case{"open failed", true}}) {
+    SCOPED_TRACE(c.name);
+    auto m = std::make_unique<FakeDriver>();
+    m->blockingRead = true;
+    if (c.openFails) {
+      m->openResult = false;
+      EXPECT_FALSE(m->Open());
+    }
+    m->NotifyThreadStart(1);
+    EXPECT_TRUE(m->threadRunning());
+    EXPECT_LT(MillisecondsOf([&] { m.reset(); }), 1000);
+  }
+}
+
+// While a read is blocked waiting for traffic, every operation that changes
+// the adapter or ends the worker wakes it and returns promptly.
+TEST(Worker, BlockedReadIsWokenByEveryAdapterChange) {
+  struct Case {
+    const char* name;
+    std::function<void(FakeDriver&)> op;
+    bool threadEnds;
+  };
+  const Case cases[] = {
+      {"PauseCapture", [](FakeDriver& m) { m.PauseCapture(); }, false},
+      {"StopCapture", [](FakeDriver& m) { m.StopCapture(); }, false},
+      {"SelectAdapter (rebind)", [](FakeDriver& m) { m.SelectAdapter(1); }, false},
+      {"set_FilterIP", [](FakeDriver& m) { m.set_FilterIP("10.1.2.3"); }, false},
+      {"Close", [](FakeDriver& m) { m.Close(); }, true},
+      {"NotifyThreadEnd", [](FakeDriver& m) { m.NotifyThreadEnd(); }, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig rig;
+    rig.m.blockingRead = true;
+    rig.Capture(1);
+    ASSERT_TRUE(PumpUntil([&] { return rig.m.InBlockedRead(); }));
+    const int wakesBefore = rig.m.Wakes();
+    EXPECT_LT(MillisecondsOf([&] { c.op(rig.m); }), 200);
+    EXPECT_GT(rig.m.Wakes(), wakesBefore);
+    EXPECT_EQ(rig.m.threadRunning(), !c.threadEnds);
+  }
+}
+
+// Status lines raised on the worker reach the host's handler on the UI
+// thread, in the order raised, each once, also while error boxes are open
+// (a box's nested event loop must not re-enter the hand-over).
+TEST(HandOver, WorkerLinesArriveOnTheUiThreadInOrder) {
+  for (bool boxes : {false, true}) {
+    SCOPED_TRACE(boxes ? "with error boxes" : "without error boxes");
+    Rig rig;
+    rig.m.setShowErrMsgBox(boxes);
+    rig.m.readErrorText = "poll failed ";
+    int boxesSeen = 0;
+    int maxOpen = 0;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+      const auto open = QApplication::topLevelWidgets();
+      int count = 0;
+      for (QWidget* w : open)
+        if (qobject_cast<QMessageBox*>(w) && w->isVisible()) ++count;
+      maxOpen = std::max(maxOpen, count);
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        ++boxesSeen;
+        EXPECT_EQ(box->text(), "TKelNetMonitor Error: poll failed.");
+        box->button(QMessageBox::Ok)->click();
+      }
+    });
+    closer.start(5);
+    rig.Capture(20);
+    ASSERT_TRUE(PumpUntil([&] {
+      return std::count(rig.lines.begin(), rig.lines.end(), "TKelNetMonitor Error: poll failed.") >= 5;
+    }));
+    rig.m.NotifyThreadEnd();
+    rig.m.FlushUiWork();  // the rest of what the worker posted, boxes closed by the timer
+    closer.stop();
+    for (auto id : rig.lineThreads) EXPECT_EQ(id, std::this_thread::get_id());
+    // The first lines are the UI thread's own, then only the worker's.
+    const Lines head = {"Found network adapter eth0 (Ethernet 0).", "Found network adapter eth1 (Ethernet 1).",
+                        "Opened the Network Monitoring System.", "Network adapter eth0 selected.",
+                        "Network adapter eth0 has been bound.", "Monitoring of adapter started."};
+    ASSERT_GE(rig.lines.size(), head.size());
+    EXPECT_EQ(Lines(rig.lines.begin(), rig.lines.begin() + 6), head);
+    for (size_t i = head.size(); i < rig.lines.size(); ++i)
+      EXPECT_EQ(rig.lines[i], "TKelNetMonitor Error: poll failed.");
+    if (boxes) {
+      EXPECT_GE(boxesSeen, 5);
+      EXPECT_LE(maxOpen, 1) << "a box opened inside another box's event loop";
+    }
+    EXPECT_EQ(rig.m.errorCount(), 0);
+  }
+}
+
+TEST(HandOver, NewPacketEventRunsOnTheWorker) {
+  Rig rig;
+  std::atomic<bool> onUi{false};
+  std::atomic<int> taken{0};
+  const auto ui = std::this_thread::get_id();
+  rig.m.setOnNewPacket([&](TKelNetMonitor* sender) {
+    if (std::this_thread::get_id() == ui) onUi = true;
+    TKelNetPacket r;
+    while (sender->get_packetcount() > 0 && sender->GetNextPacket(&r)) ++taken;
+  });
+  rig.Capture(1);
+  rig.m.ScriptFrames(20, 60);
+  ASSERT_TRUE(PumpUntil([&] { return taken.load() == 20; }));
+  EXPECT_FALSE(onUi.load());
+  EXPECT_EQ(rig.m.get_packetcount(), 0);
+}
+
+// A burst of frames leaves one packet-count line to show, not one per frame,
+// and the line shown is the newest.
+TEST(HandOver, PacketCountLineIsCoalesced) {
+  Rig rig;
+  QStatusBar bar;
+  rig.m.setStatusBar(&bar);
+  int changes = 0;
+  QObject::connect(&bar, &QStatusBar::messageChanged, [&] { ++changes; });
+  rig.Capture(1);
+  rig.m.maxPerCall = 1000;
+  rig.m.ScriptFrames(1000, 60);
+  // Wait without running the event loop, so everything posted piles up.
+  const auto end = std::chrono::steady_clock::now() + 5s;
+  while (rig.m.receivedCount() < 1000 && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(1ms);
+  ASSERT_EQ(rig.m.receivedCount(), 1000);
+  changes = 0;
+  ASSERT_TRUE(PumpUntil([&] { return bar.currentMessage() == "1000 packets received (1000 still buffered locally)."; }));
+  EXPECT_LE(changes, 2);
+  rig.m.NotifyThreadEnd();
+  rig.m.setStatusBar(nullptr);
+}
+
+TEST(HandOver, HandlersCanBeChangedWhileDelivering) {
+  Rig rig;
+  std::atomic<int> calls{0};
+  rig.m.endless = true;
+  rig.Capture(0);
+  for (int i = 0; i < 200; ++i) {
+    rig.m.setOnNewPacket([&](TKelNetMonitor* s) {
+      ++calls;
+      TKelNetPacket r;
+      s->GetNextPacket(&r);
+    });
+    rig.m.StopCallbackEvents();
+  }
+  rig.m.setOnNewPacket([&](TKelNetMonitor*) { ++calls; });
+  ASSERT_TRUE(PumpUntil([&] { return calls.load() > 0; }));
+  rig.m.Close();
+  EXPECT_GT(rig.m.receivedCount(), 0);
+}
+
+// The host closes its window (destroying the component) while an error box
+// of the component is open: the rest of the hand-over must not touch it.
+TEST(HandOver, ComponentDestroyedWhileItsErrorBoxIsOpen) {
+  auto rig = std::make_unique<Rig>();
+  QStatusBar bar;
+  rig->m.setStatusBar(&bar);
+  rig->m.setShowErrMsgBox(true);
+  rig->m.readErrorText = "poll failed";
+  bool destroyedInBox = false;
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) return;
+    if (rig) {
+      rig.reset();
+      destroyedInBox = true;
+    }
+    box->button(QMessageBox::Ok)->click();
+  });
+  closer.start(5);
+  rig->Capture(5);
+  EXPECT_TRUE(PumpUntil([&] { return destroyedInBox && QApplication::activeModalWidget() == nullptr; }));
+  PumpUntil([] { return false; }, 50ms);  // whatever was still queued for it
+}
+
+// A host that closes the component from inside its new-packet handler runs
+// Close on the worker, which cannot wait for itself: the worker ends after
+// that turn and is joined later on the UI thread, instead of aborting.
+TEST(Worker, CloseFromTheWorkersOwnHandler) {
+  Rig rig;
+  std::atomic<bool> closed{false};
+  rig.m.setOnNewPacket([&](TKelNetMonitor* s) {
+    if (!closed.exchange(true)) s->Close();
+  });
+  rig.Capture(1);
+  rig.m.ScriptFrames(3, 60);
+  ASSERT_TRUE(PumpUntil([&] { return closed.load(); }));
+  EXPECT_LT(MillisecondsOf([&] { rig.m.NotifyThreadEnd(); }), 1000);
+  EXPECT_FALSE(rig.m.threadRunning());
+  EXPECT_FALSE(rig.m.isOpened());
+  EXPECT_FALSE(rig.m.isBound());
+}
+
+TEST(Worker, InitializeOnALiveComponentEndsTheWorkerAndFreesTheQueue) {
+  Rig rig;
+  rig.m.endless = true;
+  rig.Capture(1);
+  ASSERT_TRUE(PumpUntil([&] { return rig.m.get_packetcount() > 0; }));
+  rig.m.Initialize();
+  EXPECT_FALSE(rig.m.threadRunning());
+  EXPECT_EQ(rig.m.get_packetcount(), 0);
+  EXPECT_EQ(rig.m.receivedCount(), 0);
+  EXPECT_TRUE(rig.m.FifoIndicatorsAgree());
+}
+
+}  // namespace

@@ -1,0 +1,19 @@
+#pragma once
+// Small helpers shared by the capture tests.
+
+#include <QCoreApplication>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+// Runs the UI thread's event loop until the condition holds or the limit passes.
+inline bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
