@@ -22,7 +22,9 @@
 
 namespace {
 
-TKelNetMonitor* DefaultMonitor(QObject* owner) { return new TKelWinPcapNetMonitor(owner); }
+TKelNetMonitor* DefaultMonitor(QObject* owner) {
+  return new TKelWinPcapNetMonitor(owner);
+}
 
 }  // namespace
 

@@ -37,7 +37,7 @@ class TForm3;
 
 class TForm1 : public QWidget {
   Q_OBJECT
-public:
+ public:
   // Builds the capture component with the window as its owner. Tests and
   // benchmarks hand in a driver of their own; by default it is the libpcap driver.
   using MonitorFactory = std::function<TKelNetMonitor*(QObject* owner)>;
@@ -94,14 +94,14 @@ public:
   // Lists every frame stored so far (UI thread). Normally run by the queued call.
   void ListNewFrames();
 
-signals:
+ signals:
   // The main window has been closed: the program ends.
   void closed();
 
-protected:
+ protected:
   void closeEvent(QCloseEvent* event) override;
 
-private:
+ private:
   void BuildLayout();
   void ConnectHandlers();
   void SetStatus(const char* text);
@@ -117,8 +117,8 @@ private:
   bool FStopped = false;
 
   // Worker side.
-  TKelNetPacket FReceive;                  // the receive record
-  std::atomic<bool> FSkipBroadcast{false}; // mirror of the Broadcast check box
-  std::atomic<bool> FRowsPending{false};   // a listing call is queued
-  std::mutex FAppendLock;                  // appends vs. Clear; never held across a wait on the UI
+  TKelNetPacket FReceive;                   // the receive record
+  std::atomic<bool> FSkipBroadcast{false};  // mirror of the Broadcast check box
+  std::atomic<bool> FRowsPending{false};    // a listing call is queued
+  std::mutex FAppendLock;                   // appends vs. Clear; never held across a wait on the UI
 };

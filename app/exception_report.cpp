@@ -8,14 +8,13 @@ namespace netvane {
 
 QString ExceptionReportText(const std::string& message) {
   std::string text = message;
-  if (!text.empty() && static_cast<unsigned char>(text.back()) > static_cast<unsigned char>('.'))
-    text += '.';
+  if (!text.empty() && static_cast<unsigned char>(text.back()) > static_cast<unsigned char>('.')) text += '.';
   return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 void ShowExceptionReport(const std::string& message) {
-  QMessageBox box(QMessageBox::Critical, QString::fromLatin1(kApplicationTitle),
-                  ExceptionReportText(message), QMessageBox::Ok);
+  QMessageBox box(QMessageBox::Critical, QString::fromLatin1(kApplicationTitle), ExceptionReportText(message),
+                  QMessageBox::Ok);
   box.setObjectName(QStringLiteral("ExceptionReport"));
   box.exec();
 }

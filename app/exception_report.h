@@ -24,7 +24,7 @@ void ReportCurrentException();
 
 class TApplication : public QApplication {
   Q_OBJECT
-public:
+ public:
   TApplication(int& argc, char** argv);
   bool notify(QObject* receiver, QEvent* event) override;
 };

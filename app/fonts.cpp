@@ -13,15 +13,25 @@ QFont Make(const char* family, bool bold, QFont::StyleHint hint) {
 
 }  // namespace
 
-QFont WindowFont(bool bold) { return Make(kWindowFamily, bold, QFont::SansSerif); }
+QFont WindowFont(bool bold) {
+  return Make(kWindowFamily, bold, QFont::SansSerif);
+}
 
-QFont DumpFont() { return Make(kDumpFamily, false, QFont::Monospace); }
+QFont DumpFont() {
+  return Make(kDumpFamily, false, QFont::Monospace);
+}
 
-QColor ButtonFaceColour(const QPalette& p) { return p.color(QPalette::Active, QPalette::Window); }
+QColor ButtonFaceColour(const QPalette& p) {
+  return p.color(QPalette::Active, QPalette::Window);
+}
 
-QColor WindowTextColour(const QPalette& p) { return p.color(QPalette::Active, QPalette::WindowText); }
+QColor WindowTextColour(const QPalette& p) {
+  return p.color(QPalette::Active, QPalette::WindowText);
+}
 
-QColor ActiveCaptionColour(const QPalette& p) { return p.color(QPalette::Active, QPalette::Highlight); }
+QColor ActiveCaptionColour(const QPalette& p) {
+  return p.color(QPalette::Active, QPalette::Highlight);
+}
 
 QColor GradientActiveCaptionColour(const QPalette& p) {
   // The second colour of a caption gradient is a paler shade of the first:
@@ -32,6 +42,8 @@ QColor GradientActiveCaptionColour(const QPalette& p) {
   return QColor(mix(hi.red(), base.red()), mix(hi.green(), base.green()), mix(hi.blue(), base.blue()));
 }
 
-QColor TooltipBackgroundColour(const QPalette& p) { return p.color(QPalette::Active, QPalette::ToolTipBase); }
+QColor TooltipBackgroundColour(const QPalette& p) {
+  return p.color(QPalette::Active, QPalette::ToolTipBase);
+}
 
 }  // namespace netvane

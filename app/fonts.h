@@ -19,10 +19,10 @@ inline constexpr const char* kDumpFamily = "DejaVu Sans Mono";
 inline constexpr int kFontPixels = 11;
 
 // System colours used by the layout, taken from the given palette.
-QColor ButtonFaceColour(const QPalette& p);              // Window
-QColor WindowTextColour(const QPalette& p);              // WindowText
-QColor ActiveCaptionColour(const QPalette& p);           // Highlight
-QColor GradientActiveCaptionColour(const QPalette& p);   // Highlight blended into Base
-QColor TooltipBackgroundColour(const QPalette& p);       // ToolTipBase
+QColor ButtonFaceColour(const QPalette& p);             // Window
+QColor WindowTextColour(const QPalette& p);             // WindowText
+QColor ActiveCaptionColour(const QPalette& p);          // Highlight
+QColor GradientActiveCaptionColour(const QPalette& p);  // Highlight blended into Base
+QColor TooltipBackgroundColour(const QPalette& p);      // ToolTipBase
 
 }  // namespace netvane

@@ -16,7 +16,7 @@ class FrameList;
 
 class TPacketListModel : public QAbstractTableModel {
   Q_OBJECT
-public:
+ public:
   TPacketListModel(netvane::FrameList& frames, QObject* parent = nullptr);
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -35,7 +35,7 @@ public:
   // Empties the frame list and the list: one empty row remains.
   void ClearFrames();
 
-private:
+ private:
   netvane::FrameList& FFrames;
   uint32_t FListed = 0;  // rows below FListed show frames
   int FRows = 1;         // rows in the view: the listed frames and the empty row

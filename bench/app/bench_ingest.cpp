@@ -19,8 +19,8 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QThread>
-#include <QToolButton>
 #include <QTimer>
+#include <QToolButton>
 
 #include <pcap/pcap.h>
 #include <unistd.h>
@@ -100,7 +100,7 @@ std::vector<Bytes> ReadPcap(const std::string& path) {
 // Replays the file's frames, cycling, until `total` have been handed over.
 // rate 0: as fast as the component takes them; otherwise that many per second.
 class ReplayMonitor : public TKelNetMonitor {
-public:
+ public:
   ReplayMonitor(QObject* owner, const std::vector<Bytes>& frames, uint32_t total, double rate)
       : TKelNetMonitor(owner), FFrames(frames), FTotal(total), FRate(rate) {
     setShowErrMsgBox(false);
@@ -108,7 +108,7 @@ public:
   ~ReplayMonitor() override { DeInitialize(); }
   uint32_t Sent() const { return FSent.load(); }
 
-protected:
+ protected:
   bool Driver_Open() override { return true; }
   bool Driver_Close() override { return true; }
   void Driver_RetrieveAdapterList() override { AddAdapter("replay0", "replay0"); }
@@ -137,7 +137,7 @@ protected:
     }
   }
 
-private:
+ private:
   const std::vector<Bytes>& FFrames;
   const uint32_t FTotal;
   const double FRate;
@@ -245,10 +245,10 @@ int main(int argc, char** argv) {
               paced.seconds, paced.complete ? "" : ", INCOMPLETE");
   std::printf("  resident growth:          %10.1f MB for %.1f MB of frame bytes\n", fast.residentGrowth / 1e6,
               fast.frameBytes / 1e6);
-  std::printf("  overhead per frame:       %10.1f bytes resident (frame list's own: %.1f; goal <= 64)\n", perFrame,
-              double(fast.listOverhead) / kFrames);
-  std::printf("  with 1e6 rows: scroll to end + paint %.1f ms, select middle row + paint %.1f ms\n", fast.scrollMs,
-              fast.selectMs);
+  std::printf("  overhead per frame:       %10.1f bytes resident (frame list's own: %.1f; goal <= 64)\n",
+              perFrame, double(fast.listOverhead) / kFrames);
+  std::printf("  with 1e6 rows: scroll to end + paint %.1f ms, select middle row + paint %.1f ms\n",
+              fast.scrollMs, fast.selectMs);
   const bool ok = fast.complete && paced.complete;
   return ok ? 0 : 1;
 }

@@ -14,14 +14,20 @@ enum class Button { Start, Pause, Stop };
 
 const char* Name(State s) {
   switch (s) {
-    case State::Idle: return "idle";
-    case State::Capturing: return "capturing";
-    case State::Paused: return "paused";
-    case State::Stopped: return "stopped";
+    case State::Idle:
+      return "idle";
+    case State::Capturing:
+      return "capturing";
+    case State::Paused:
+      return "paused";
+    case State::Stopped:
+      return "stopped";
   }
   return "?";
 }
-const char* Name(Button b) { return b == Button::Start ? "Start" : b == Button::Pause ? "Pause" : "Stop"; }
+const char* Name(Button b) {
+  return b == Button::Start ? "Start" : b == Button::Pause ? "Pause" : "Stop";
+}
 
 State StateOf(const TForm1& f) {
   const int set = int(f.capturing()) + int(f.paused()) + int(f.stopped());
@@ -34,14 +40,21 @@ State StateOf(const TForm1& f) {
 
 void Press(TForm1& f, Button b) {
   switch (b) {
-    case Button::Start: f.Start->click(); break;
-    case Button::Pause: f.Pause->click(); break;
-    case Button::Stop: f.Stop->click(); break;
+    case Button::Start:
+      f.Start->click();
+      break;
+    case Button::Pause:
+      f.Pause->click();
+      break;
+    case Button::Stop:
+      f.Stop->click();
+      break;
   }
 }
 
 bool Has(const std::vector<std::string>& calls, const std::string& prefix) {
-  return std::any_of(calls.begin(), calls.end(), [&](const std::string& c) { return c.rfind(prefix, 0) == 0; });
+  return std::any_of(calls.begin(), calls.end(),
+                     [&](const std::string& c) { return c.rfind(prefix, 0) == 0; });
 }
 
 struct Transition {
@@ -55,13 +68,20 @@ struct Transition {
 };
 
 class CaptureControlsTest : public WindowTest {
-protected:
+ protected:
   void Reach(State s) {
     switch (s) {
-      case State::Idle: break;
-      case State::Capturing: Press(*form, Button::Start); break;
-      case State::Paused: Press(*form, Button::Start), Press(*form, Button::Pause); break;
-      case State::Stopped: Press(*form, Button::Start), Press(*form, Button::Stop); break;
+      case State::Idle:
+        break;
+      case State::Capturing:
+        Press(*form, Button::Start);
+        break;
+      case State::Paused:
+        Press(*form, Button::Start), Press(*form, Button::Pause);
+        break;
+      case State::Stopped:
+        Press(*form, Button::Start), Press(*form, Button::Stop);
+        break;
     }
     ASSERT_EQ(StateOf(*form), s);
   }

@@ -11,7 +11,7 @@
 namespace {
 
 class CloseTest : public WindowTest {
-protected:
+ protected:
   // Capturing, with frames arriving on every turn of the worker.
   void Streaming() {
     form->Start->click();

@@ -20,24 +20,25 @@ TEST(ExceptionReportText, AppendsAFullStopAfterCharactersThatSortAfterIt) {
     const char* shown;
   };
   const Case cases[] = {
-      {"Disk full", "Disk full."},          // letter
-      {"Error 42", "Error 42."},            // digit
+      {"Disk full", "Disk full."},                // letter
+      {"Error 42", "Error 42."},                  // digit
       {"Ends with slash/", "Ends with slash/."},  // '/' comes right after '.'
-      {"Already ends.", "Already ends."},   // '.' itself
+      {"Already ends.", "Already ends."},         // '.' itself
       {"Trailing blank ", "Trailing blank "},
-      {"Comma,", "Comma,"},                 // ',' comes before '.'
-      {"Dash-", "Dash-"},                   // '-' comes right before '.'
-      {"What?", "What?."},                  // '?' comes after '.'
-      {"", ""},                             // a kind without a message
+      {"Comma,", "Comma,"},  // ',' comes before '.'
+      {"Dash-", "Dash-"},    // '-' comes right before '.'
+      {"What?", "What?."},   // '?' comes after '.'
+      {"", ""},              // a kind without a message
   };
-  for (const Case& c : cases) EXPECT_EQ(netvane::ExceptionReportText(c.message), QString::fromLatin1(c.shown)) << c.message;
+  for (const Case& c : cases)
+    EXPECT_EQ(netvane::ExceptionReportText(c.message), QString::fromLatin1(c.shown)) << c.message;
   // 8-bit characters compare unsigned: a Latin-1 letter comes after '.'.
   EXPECT_EQ(netvane::ExceptionReportText("caf\xE9"), QString::fromLatin1("caf\xE9."));
 }
 
 // Throws from its event handler, as a faulty window handler would.
 class Thrower : public QObject {
-public:
+ public:
   bool kindWithoutMessage = false;
   bool event(QEvent* e) override {
     if (e->type() == QEvent::User) {

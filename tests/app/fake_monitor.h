@@ -15,7 +15,7 @@
 using Bytes = std::vector<uint8_t>;
 
 class FakeMonitor : public TKelNetMonitor {
-public:
+ public:
   FakeMonitor(QObject* owner, std::vector<std::string> adapters)
       : TKelNetMonitor(owner), FAdapters(std::move(adapters)) {
     setShowErrMsgBox(false);  // a modal box would stop an unattended test
@@ -58,7 +58,7 @@ public:
     return FWorker;
   }
 
-protected:
+ protected:
   bool Driver_Open() override { return Log("Driver_Open"), true; }
   bool Driver_Close() override { return Log("Driver_Close"), true; }
   void Driver_RetrieveAdapterList() override {
@@ -103,7 +103,7 @@ protected:
     }
   }
 
-private:
+ private:
   void Log(std::string call) {
     const std::lock_guard<std::mutex> lock(FLock);
     FCalls.push_back(std::move(call));

@@ -25,12 +25,12 @@ class LayoutTest : public WindowTest {};
 
 TEST_F(LayoutTest, EveryFixedSizeControlSitsWhereTheLayoutPutsIt) {
   const Place places[] = {
-      {"Start", {0, 0, 32, 32}},          {"Pause", {32, 0, 32, 32}},
-      {"Stop", {64, 0, 32, 32}},          {"Save", {96, 0, 32, 32}},
-      {"About", {128, 0, 32, 32}},        {"Broadcast", {328, 8, 161, 17}},
-      {"CardBox", {512, 16, 361, 21}},    {"PageControl1", {0, 40, 873, 609}},
-      {"TV", {0, 0, 273, 577}},           {"Packets", {280, 0, 585, 193}},
-      {"Packet", {280, 200, 265, 377}},   {"PacketASCII", {552, 200, 313, 377}},
+      {"Start", {0, 0, 32, 32}},        {"Pause", {32, 0, 32, 32}},
+      {"Stop", {64, 0, 32, 32}},        {"Save", {96, 0, 32, 32}},
+      {"About", {128, 0, 32, 32}},      {"Broadcast", {328, 8, 161, 17}},
+      {"CardBox", {512, 16, 361, 21}},  {"PageControl1", {0, 40, 873, 609}},
+      {"TV", {0, 0, 273, 577}},         {"Packets", {280, 0, 585, 193}},
+      {"Packet", {280, 200, 265, 377}}, {"PacketASCII", {552, 200, 313, 377}},
   };
   for (const Place& p : places) {
     auto* w = form->findChild<QWidget*>(QString::fromLatin1(p.name));
@@ -84,8 +84,10 @@ struct TextCase {
 };
 
 TEST_F(LayoutTest, ImageButtonsShowPicturesAndHints) {
-  const TextCase buttons[] = {{"Start", "Start Capture"}, {"Pause", "Pause Capture"},
-                              {"Stop", "Stop Capture"},   {"Save", "Save packet"},
+  const TextCase buttons[] = {{"Start", "Start Capture"},
+                              {"Pause", "Pause Capture"},
+                              {"Stop", "Stop Capture"},
+                              {"Save", "Save packet"},
                               {"About", "About"}};
   for (const TextCase& c : buttons) {
     auto* b = form->findChild<QToolButton*>(c.name);
@@ -144,13 +146,15 @@ TEST_F(LayoutTest, CaptionsFitTheirFixedSizes) {
         << text.toStdString();
   }
   // The widest texts each column shows, with the cell's margins.
-  const int cellMargin = 2 * (form->Packets->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, form->Packets) + 1);
+  const int cellMargin =
+      2 * (form->Packets->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, form->Packets) + 1);
   struct Widest {
     int column;
     const char* text;
   };
-  for (const Widest& w : {Widest{0, "1000000"}, Widest{1, "00:0C:29:1A:2B:3C"}, Widest{2, "FF:FF:FF:FF:FF:FF"},
-                          Widest{3, "255.255.255.255"}, Widest{4, "255.255.255.255"}, Widest{5, "Experimental"}})
+  for (const Widest& w :
+       {Widest{0, "1000000"}, Widest{1, "00:0C:29:1A:2B:3C"}, Widest{2, "FF:FF:FF:FF:FF:FF"},
+        Widest{3, "255.255.255.255"}, Widest{4, "255.255.255.255"}, Widest{5, "Experimental"}})
     EXPECT_LE(QFontMetrics(form->Packets->font()).horizontalAdvance(w.text) + cellMargin,
               form->Packets->columnWidth(w.column))
         << w.text;
@@ -177,8 +181,8 @@ TEST_F(LayoutTest, ControlsHaveTheirSettings) {
   EXPECT_EQ(grid->verticalHeader()->sectionResizeMode(0), QHeaderView::Fixed);
   EXPECT_FALSE(grid->verticalHeader()->isVisible() && form->isVisible());
   const int widths[] = {54, 107, 107, 94, 92, 104};
-  const char* headers[] = {"Packet Nr", "Source Card", "Destination Card", "Source IP", "Destination IP",
-                           "Protocol"};
+  const char* headers[] = {"Packet Nr", "Source Card",    "Destination Card",
+                           "Source IP", "Destination IP", "Protocol"};
   ASSERT_EQ(grid->model()->columnCount(), 6);
   for (int c = 0; c < 6; ++c) {
     EXPECT_EQ(grid->columnWidth(c), widths[c]) << c;
@@ -189,7 +193,15 @@ TEST_F(LayoutTest, ControlsHaveTheirSettings) {
 TEST_F(LayoutTest, TabOrderRunsFromTheAdapterBoxThroughThePageToTheCheckBox) {
   const QStringList expected = {"CardBox", "PageControl1", "Packets", "TV", "PacketASCII", "Broadcast"};
   QStringList named = expected;
-  named << "Start" << "Pause" << "Stop" << "Save" << "About" << "Packet" << "Status" << "Captured" << "Label1";
+  named << "Start"
+        << "Pause"
+        << "Stop"
+        << "Save"
+        << "About"
+        << "Packet"
+        << "Status"
+        << "Captured"
+        << "Label1";
   QStringList seen;
   QWidget* w = form->CardBox;
   for (int i = 0; i < 500; ++i) {

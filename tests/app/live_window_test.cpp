@@ -44,7 +44,7 @@ std::string Upper(std::string s) {
 // peer "nvwh<pid>" stays here, up and without an address. The far end knows a
 // made-up neighbour 10.213.7.1, so pings leave as plain IPv4 frames.
 class Veth {
-public:
+ public:
   Veth() {
     const std::string id = std::to_string(getpid() % 1000000);
     ns = "nvw" + id;
@@ -87,12 +87,12 @@ public:
 
   std::string ns, host, peer, peerMac;
 
-private:
+ private:
   bool created = false;
 };
 
 class LiveWindowTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     std::string why;
     if (!veth.Create(why)) GTEST_SKIP() << why;
@@ -176,12 +176,14 @@ TEST_F(LiveWindowTest, RealFramesBecomeRowsAndTheControlsBehave) {
 
   // Broadcasts are kept unless the box says otherwise.
   veth.Ping(2, "10.213.7.255", true);
-  ASSERT_TRUE(WaitFor([&] {
-    auto* m = form->packetModel();
-    for (int r = 0; r < int(m->listed()); ++r)
-      if (m->data(m->index(r, 2)).toString() == "FF:FF:FF:FF:FF:FF") return true;
-    return false;
-  }, 8000));
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        auto* m = form->packetModel();
+        for (int r = 0; r < int(m->listed()); ++r)
+          if (m->data(m->index(r, 2)).toString() == "FF:FF:FF:FF:FF:FF") return true;
+        return false;
+      },
+      8000));
   form->Broadcast->setChecked(true);
   Settle();
   const uint32_t beforeBroadcast = form->packetModel()->listed();

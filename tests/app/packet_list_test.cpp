@@ -13,8 +13,8 @@
 #include <QTreeWidget>
 
 #include "app/About.h"
-#include "app/frame_views.h"
 #include "app/Form2.h"
+#include "app/frame_views.h"
 #include "decode/dumps.h"
 #include "decode/packet_row.h"
 #include "tests/app/window_fixture.h"
@@ -22,7 +22,7 @@
 namespace {
 
 class PacketListTest : public WindowTest {
-protected:
+ protected:
   void StartCapture() {
     form->Start->click();
     ASSERT_TRUE(form->capturing());
@@ -62,8 +62,10 @@ TEST_F(PacketListTest, BroadcastRule) {
   const Case cases[] = {
       {"broadcast, box checked", true, EtherFrame(kBroadcastMac, kHostA, 0x0806), false},
       {"broadcast, box clear", false, EtherFrame(kBroadcastMac, kHostA, 0x0806), true},
-      {"FF:FF:FF:FF:FF:FE, box checked", true, EtherFrame({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFE}, kHostA, 0x0800), true},
-      {"multicast, box checked", true, EtherFrame({0x01, 0x00, 0x5E, 0x00, 0x00, 0x01}, kHostA, 0x0800), true},
+      {"FF:FF:FF:FF:FF:FE, box checked", true,
+       EtherFrame({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFE}, kHostA, 0x0800), true},
+      {"multicast, box checked", true, EtherFrame({0x01, 0x00, 0x5E, 0x00, 0x00, 0x01}, kHostA, 0x0800),
+       true},
       {"unicast, box checked", true, EtherFrame(kHostB, kHostA, 0x0800), true},
       {"4-byte frame of FF, box checked", true, Bytes(4, 0xFF), true},
   };

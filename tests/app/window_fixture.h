@@ -63,7 +63,7 @@ inline Bytes IpFrame(const Mac& dst, const Mac& src, uint8_t proto, std::array<u
 }
 
 class WindowTest : public ::testing::Test {
-protected:
+ protected:
   void Make(std::vector<std::string> adapters = {"eth0", "eth1", "eth2"}) {
     form.reset();  // the old window refers to the old frame list
     frames = std::make_unique<netvane::FrameList>();
