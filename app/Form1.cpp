@@ -11,14 +11,13 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
-#include "app/packet_list_model.h"
-#include "capture/KelNetMonitor.h"
-#include "decode/packet_row.h"
-
 #include "app/About.h"
 #include "app/Form2.h"
 #include "app/frame_views.h"
+#include "app/packet_list_model.h"
+#include "capture/KelNetMonitor.h"
 #include "capture/KelWinPcapNetMonitor.h"
+#include "decode/packet_row.h"
 
 namespace {
 

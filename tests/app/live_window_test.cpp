@@ -139,6 +139,10 @@ class LiveWindowTest : public ::testing::Test {
 };
 
 TEST_F(LiveWindowTest, RealFramesBecomeRowsAndTheControlsBehave) {
+  // The window's stored settings reach the driver.
+  EXPECT_EQ(monitor->MaxPacketsPerCall, 50);
+  EXPECT_EQ(monitor->TimeOut, 50);
+  EXPECT_EQ(monitor->MaxPacketSize, 20000);
   form->Start->click();
   ASSERT_TRUE(monitor->isBound()) << monitor->errorText();
   EXPECT_EQ(form->CardBox->currentText().toStdString(), veth.host);
