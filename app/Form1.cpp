@@ -1,0 +1,174 @@
+// The main window's life: creation, closing, the packet list and the frame list.
+#include "app/Form1.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QSignalBlocker>
+#include <QTableView>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include "app/About.h"
+#include "app/Form2.h"
+#include "app/frame_views.h"
+#include "app/packet_list_model.h"
+#include "capture/KelNetMonitor.h"
+#include "capture/KelWinPcapNetMonitor.h"
+#include "decode/packet_row.h"
+
+namespace {
+
+TKelNetMonitor* DefaultMonitor(QObject* owner) {
+  return new TKelWinPcapNetMonitor(owner);
+}
+
+}  // namespace
+
+TForm1::TForm1(netvane::FrameList& frames, QWidget* parent, MonitorFactory factory)
+    : QWidget(parent), FFrames(frames) {
+  FModel = new TPacketListModel(FFrames, this);
+  BuildLayout();
+  // The views hook the tree's clicks (TVClick) themselves.
+  FViews = new TFrameViews(Packet, PacketASCII, TV, this);
+
+  // Building the window creates the component; its stored settings are applied
+  // after construction, as a form designer would.
+  NetMonitor = factory ? factory(this) : DefaultMonitor(this);
+  NetMonitor->setObjectName(QStringLiteral("NetMonitor"));
+  NetMonitor->setAdapterComboBox(CardBox);
+  NetMonitor->setOnNewPacket([this](TKelNetMonitor* Sender) { NetMonitorNewPacket(Sender); });
+  NetMonitor->setProperty("MaxPacketsPerCall", 50);
+  NetMonitor->setProperty("TimeOut", 50);
+  NetMonitor->setProperty("MaxPacketSize", 20000);
+
+  ConnectHandlers();
+  FormCreate();
+}
+
+TForm1::~TForm1() {
+  // The component goes first: its destruction ends the worker thread, which
+  // must not reach this window's members once they start to go away.
+  delete NetMonitor;
+  NetMonitor = nullptr;
+  // The views watch the tree's viewport; they go before the controls do, so
+  // no event of a control being torn down reaches them.
+  delete FViews;
+  FViews = nullptr;
+}
+
+void TForm1::AttachWindows(TForm2* form2, TForm3* form3) {
+  FForm2 = form2;
+  FForm3 = form3;
+  if (form2 != nullptr) {
+    // The binary save writes the current entry's bytes, the hex save the dump as shown.
+    form2->setFrameSource(
+        [this] {
+          const std::span<const uint8_t> bytes = FFrames.CurrentFrame();
+          return std::vector<uint8_t>(bytes.begin(), bytes.end());
+        },
+        [this] { return FViews->HexText(); });
+  }
+}
+
+void TForm1::ConnectHandlers() {
+  connect(Start, &QToolButton::clicked, this, [this] { StartClick(); });
+  connect(Pause, &QToolButton::clicked, this, [this] { PauseClick(); });
+  connect(Stop, &QToolButton::clicked, this, [this] { StopClick(); });
+  connect(Save, &QToolButton::clicked, this, [this] { SaveClick(); });
+  connect(About, &QToolButton::clicked, this, [this] { AboutClick(); });
+  connect(Broadcast, &QCheckBox::toggled, this, [this](bool on) { FSkipBroadcast.store(on); });
+  connect(Packets->selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this](const QModelIndex& current) {
+            if (current.isValid()) PacketsSelectCell(current.column(), current.row() + 1);
+          });
+}
+
+void TForm1::FormCreate() {
+  FCapturing = false;
+  FPaused = false;
+  FStopped = false;
+  // The header row comes from the model; the frame list's head entry exists
+  // since the list was built and is the current entry.
+  FViews->InitialTree();  // "Ethernet Header", "IP Header", "TCP Header"
+  NetMonitor->Open();
+  NetMonitor->FillAdapterComboBox(CardBox, false);
+  // Shows the first adapter without telling the component: its selection stays.
+  const QSignalBlocker block(CardBox);
+  CardBox->setCurrentIndex(0);
+}
+
+void TForm1::FormClose() {
+  // Ends the worker thread (waiting for it) before anything is destroyed.
+  NetMonitor->Close();
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  FormClose();
+  event->accept();
+  emit closed();
+}
+
+void TForm1::SetStatus(const char* text) {
+  Status->setText(QString::fromLatin1(text));
+  Status->adjustSize();
+}
+
+// --- packet list ---------------------------------------------------------------
+
+void TForm1::NetMonitorNewPacket(TKelNetMonitor* Sender) {
+  bool stored = false;
+  {
+    const std::lock_guard<std::mutex> lock(FAppendLock);
+    // One call drains every waiting frame; the bound only guards against a
+    // component that keeps reporting frames it cannot hand out.
+    for (int taken = 0; taken < TKelNetMonitor::MaxFifoPackets && Sender->get_packetcount() > 0; ++taken) {
+      if (!Sender->GetNextPacket(&FReceive)) break;
+      const std::span<const uint8_t> frame(FReceive.Data, FReceive.Data ? FReceive.Length : 0);
+      // The check box is read once per frame: a change affects later frames only.
+      if (FSkipBroadcast.load() && netvane::IsBroadcast(frame)) continue;
+      FFrames.Append(frame.data(), static_cast<uint32_t>(frame.size()));
+      stored = true;
+    }
+  }
+  // One queued call, without data, until the UI has listed what is there.
+  if (stored && !FRowsPending.exchange(true))
+    QMetaObject::invokeMethod(this, &TForm1::ListNewFrames, Qt::QueuedConnection);
+}
+
+void TForm1::ListNewFrames() {
+  // Cleared before the count is read: frames stored after the read queue a new call.
+  FRowsPending.store(false);
+  const uint32_t count = FFrames.Count();
+  if (FModel->ListUpTo(count)) {
+    Captured->setText(QString::number(count));
+    Captured->adjustSize();
+  }
+}
+
+void TForm1::ClearPackets() {
+  // Whatever was stored before the Clear is listed first, so Captured keeps
+  // the number of the last stored frame.
+  ListNewFrames();
+  const std::lock_guard<std::mutex> lock(FAppendLock);
+  FModel->ClearFrames();
+}
+
+void TForm1::PacketsSelectCell(int ACol, int ARow) {
+  Q_UNUSED(ACol);
+  if (FModel->listed() == 0) return;  // nothing stored
+  // Only listed rows name a frame; the empty bottom row is a miss.
+  if (ARow < 1 || static_cast<uint32_t>(ARow) > FModel->listed()) return;
+  if (!FFrames.Lookup(static_cast<uint32_t>(ARow))) return;
+  FViews->ShowFrame(FFrames.CurrentFrame());  // the dumps, then the tree
+}
+
+void TForm1::SaveClick() {
+  if (FForm2 != nullptr) FForm2->ShowDialog();
+}
+
+void TForm1::AboutClick() {
+  if (FForm3 != nullptr) FForm3->ShowAbout();
+}

@@ -1,0 +1,124 @@
+#pragma once
+// The main window: image buttons, capture state, adapter box, packet list,
+// protocol tree and the two dumps. It owns the capture component and the list
+// of stored frames.
+//
+// Threads. NetMonitorNewPacket runs on the capture component's worker thread:
+// it only moves frames into the frame list (whose own synchronisation makes the
+// bytes visible to the user-interface thread) and, at most once until the UI
+// has caught up, queues a call without data that lists the new rows in one
+// batch. No widget is touched from the worker and the worker never waits on
+// the UI thread.
+
+#include <QWidget>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+#include "capture/KelNetPacket.h"
+#include "decode/frame_list.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QTabWidget;
+class QTableView;
+class QTextEdit;
+class QToolButton;
+class QTreeWidget;
+class TKelNetMonitor;
+class TPacketListModel;
+class TFrameViews;
+class TForm2;
+class TForm3;
+
+class TForm1 : public QWidget {
+  Q_OBJECT
+ public:
+  // Builds the capture component with the window as its owner. Tests and
+  // benchmarks hand in a driver of their own; by default it is the libpcap driver.
+  using MonitorFactory = std::function<TKelNetMonitor*(QObject* owner)>;
+
+  // The frame list exists before any window (its head entry is created at
+  // start-up) and outlives this window.
+  explicit TForm1(netvane::FrameList& frames, QWidget* parent = nullptr, MonitorFactory factory = {});
+  ~TForm1() override;
+
+  // The save dialog and the about box, created after this window.
+  void AttachWindows(TForm2* form2, TForm3* form3);
+
+  // --- controls (named as in the layout) --------------------------------------
+  QToolButton* Start = nullptr;
+  QToolButton* Pause = nullptr;
+  QToolButton* Stop = nullptr;
+  QToolButton* Save = nullptr;
+  QToolButton* About = nullptr;
+  QLabel* Status = nullptr;
+  QLabel* Captured = nullptr;
+  QCheckBox* Broadcast = nullptr;
+  QLabel* Label1 = nullptr;
+  QComboBox* CardBox = nullptr;
+  QTabWidget* PageControl1 = nullptr;
+  QWidget* TabSheet1 = nullptr;
+  QTreeWidget* TV = nullptr;
+  QTableView* Packets = nullptr;
+  QTextEdit* Packet = nullptr;
+  QTextEdit* PacketASCII = nullptr;
+
+  TKelNetMonitor* NetMonitor = nullptr;
+
+  // --- state, readable by tests --------------------------------------------------
+  bool capturing() const { return FCapturing; }
+  bool paused() const { return FPaused; }
+  bool stopped() const { return FStopped; }
+  netvane::FrameList& frames() { return FFrames; }
+  TPacketListModel* packetModel() const { return FModel; }
+  TFrameViews* frameViews() const { return FViews; }
+
+  // --- handlers ----------------------------------------------------------------------
+  void FormCreate();
+  void FormClose();
+  void StartClick();
+  void PauseClick();
+  void StopClick();
+  void SaveClick();
+  void AboutClick();
+  // ACol is ignored; ARow is the grid row (row 0 is the header row).
+  void PacketsSelectCell(int ACol, int ARow);
+  void NetMonitorNewPacket(TKelNetMonitor* Sender);
+  // Empties the packet list and the frame list; Captured, tree and dumps stay.
+  void ClearPackets();
+  // Lists every frame stored so far (UI thread). Normally run by the queued call.
+  void ListNewFrames();
+
+ signals:
+  // The main window has been closed: the program ends.
+  void closed();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void BuildLayout();
+  void ConnectHandlers();
+  void SetStatus(const char* text);
+
+  netvane::FrameList& FFrames;
+  TPacketListModel* FModel = nullptr;
+  TFrameViews* FViews = nullptr;
+  TForm2* FForm2 = nullptr;
+  TForm3* FForm3 = nullptr;
+
+  bool FCapturing = false;
+  bool FPaused = false;
+  bool FStopped = false;
+
+  // Worker side.
+  TKelNetPacket FReceive;                   // the receive record
+  std::atomic<bool> FSkipBroadcast{false};  // mirror of the Broadcast check box
+  std::atomic<bool> FRowsPending{false};    // a listing call is queued
+  std::mutex FAppendLock;                   // appends vs. Clear; never held across a wait on the UI
+};

@@ -1,0 +1,66 @@
+// Start, Pause and Stop: the capture state machine over three flags.
+//
+//   state      | Start                              | Pause  | Stop
+//   idle       | first start, then capturing        | -      | -
+//   capturing  | -                                  | paused | stopped
+//   paused     | StartCapture, then capturing       | -      | -
+//   stopped    | Clear, StartCapture, then capturing| -      | -
+#include <QComboBox>
+#include <QLabel>
+#include <QSignalBlocker>
+
+#include "app/Form1.h"
+#include "capture/KelNetMonitor.h"
+
+namespace {
+constexpr const char* kCapturingText = "Captured packets : ";
+constexpr const char* kPausedText = "Paused ";
+constexpr const char* kStoppedText = "Stopped : ";
+constexpr int kPollIntervalMs = 100;
+}  // namespace
+
+void TForm1::StartClick() {
+  // Read first: the Open below refills the box and loses its selection.
+  const int p = CardBox->currentIndex();
+  if (FCapturing) return;
+  if (FStopped) ClearPackets();
+  if (FPaused || FStopped) {
+    NetMonitor->StartCapture();
+  } else {
+    NetMonitor->Open();
+    NetMonitor->SelectAdapter(p);
+    NetMonitor->StartCapture();
+    NetMonitor->NotifyThreadStart(kPollIntervalMs);
+    {
+      // Shows the adapter again without the component's change handler.
+      const QSignalBlocker block(CardBox);
+      CardBox->setCurrentIndex(p);
+    }
+    // The adapter cannot be changed after the first start.
+    CardBox->setEnabled(false);
+  }
+  SetStatus(kCapturingText);
+  FPaused = false;
+  FCapturing = true;
+  FStopped = false;
+}
+
+void TForm1::PauseClick() {
+  if (!FCapturing) return;
+  SetStatus(kPausedText);
+  NetMonitor->PauseCapture();
+  FPaused = true;
+  FCapturing = false;
+  FStopped = false;
+}
+
+void TForm1::StopClick() {
+  if (!FCapturing) return;
+  SetStatus(kStoppedText);
+  // The same unbinding as Pause; only the flag differs, which makes the next
+  // Start clear the lists.
+  NetMonitor->PauseCapture();
+  FPaused = false;
+  FCapturing = false;
+  FStopped = true;
+}

@@ -1,0 +1,218 @@
+// The real main window with the libpcap driver on one end of a veth pair whose
+// other end sits in a network namespace made by the test. Real frames (ping)
+// sent from the namespace appear as rows; Pause, Stop and Start behave as the
+// capture controls say; closing returns promptly. Needs root; skips otherwise.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "capture/KelWinPcapNetMonitor.h"
+#include "tests/app/window_fixture.h"
+
+namespace {
+
+int Run(const std::string& command) {
+  const int rc = std::system((command + " >/dev/null 2>&1").c_str());
+  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
+std::string ReadLine(const std::string& command) {
+  std::string out;
+  if (FILE* p = popen(command.c_str(), "r")) {
+    char buf[256];
+    if (fgets(buf, sizeof buf, p)) out = buf;
+    pclose(p);
+  }
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+  return out;
+}
+
+std::string Upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// A namespace "nvw<pid>" holding veth end "nvwp<pid>" (10.213.7.2/24) whose
+// peer "nvwh<pid>" stays here, up and without an address. The far end knows a
+// made-up neighbour 10.213.7.1, so pings leave as plain IPv4 frames.
+class Veth {
+ public:
+  Veth() {
+    const std::string id = std::to_string(getpid() % 1000000);
+    ns = "nvw" + id;
+    host = "nvwh" + id;
+    peer = "nvwp" + id;
+  }
+  bool Create(std::string& why) {
+    if (geteuid() != 0) return why = "needs root to create a network namespace", false;
+    if (Run("command -v ip") != 0) return why = "the ip tool is not installed", false;
+    if (Run("command -v ping") != 0) return why = "ping is not installed", false;
+    created = true;
+    const std::string in = "ip netns exec " + ns + " ";
+    const std::string steps[] = {
+        "ip netns add " + ns,
+        "ip link add " + host + " type veth peer name " + peer,
+        "ip link set " + peer + " netns " + ns,
+        "sysctl -w net.ipv6.conf." + host + ".disable_ipv6=1",
+        "ip link set " + host + " up",
+        in + "sysctl -w net.ipv6.conf." + peer + ".disable_ipv6=1",
+        in + "ip addr add 10.213.7.2/24 broadcast 10.213.7.255 dev " + peer,
+        in + "ip link set " + peer + " up",
+        in + "ip neigh replace 10.213.7.1 lladdr 02:00:00:00:07:01 dev " + peer + " nud permanent",
+        in + "sysctl -w net.ipv4.icmp_echo_ignore_broadcasts=0",
+    };
+    for (const std::string& s : steps)
+      if (Run(s) != 0) return why = "cannot set up the test namespace (" + s + ")", false;
+    peerMac = Upper(ReadLine(in + "cat /sys/class/net/" + peer + "/address"));
+    return peerMac.size() == 17 || (why = "no address for " + peer, false);
+  }
+  ~Veth() {
+    if (!created) return;
+    Run("ip link del " + host);
+    Run("ip netns del " + ns);
+  }
+  // Sends `count` echo requests from the namespace; no reply comes back.
+  void Ping(int count, const char* to = "10.213.7.1", bool broadcast = false) const {
+    Run("ip netns exec " + ns + " ping -n -q " + (broadcast ? "-b " : "") + "-c " + std::to_string(count) +
+        " -i 0.05 -W 1 " + to);
+  }
+
+  std::string ns, host, peer, peerMac;
+
+ private:
+  bool created = false;
+};
+
+class LiveWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string why;
+    if (!veth.Create(why)) GTEST_SKIP() << why;
+    frames = std::make_unique<netvane::FrameList>();
+    form = std::make_unique<TForm1>(*frames, nullptr, [this](QObject* owner) {
+      monitor = new TKelWinPcapNetMonitor(owner);
+      monitor->setShowErrMsgBox(false);  // errors are checked, not shown in a box
+      return monitor;
+    });
+    const int position = form->CardBox->findText(QString::fromStdString(veth.host));
+    if (position < 0) GTEST_SKIP() << "the driver does not list " << veth.host;
+    form->CardBox->setCurrentIndex(position);
+  }
+  void TearDown() override {
+    form.reset();
+    frames.reset();
+  }
+
+  // Grid rows (1-based) whose protocol cell is `protocol`.
+  std::vector<int> RowsOf(const QString& protocol) const {
+    std::vector<int> rows;
+    auto* m = form->packetModel();
+    for (int r = 0; r < int(m->listed()); ++r)
+      if (m->data(m->index(r, 5)).toString() == protocol) rows.push_back(r + 1);
+    return rows;
+  }
+  QString Cell(int row, int col) const {
+    auto* m = form->packetModel();
+    return m->data(m->index(row - 1, col)).toString();
+  }
+  bool WaitRows(const QString& protocol, size_t n) {
+    return WaitFor([&] { return RowsOf(protocol).size() >= n; }, 8000);
+  }
+  // Lets frames in flight settle and be listed.
+  void Settle() {
+    WaitFor([] { return false; }, 400);
+    form->ListNewFrames();
+  }
+
+  Veth veth;
+  std::unique_ptr<netvane::FrameList> frames;
+  std::unique_ptr<TForm1> form;
+  TKelWinPcapNetMonitor* monitor = nullptr;
+};
+
+TEST_F(LiveWindowTest, RealFramesBecomeRowsAndTheControlsBehave) {
+  // The window's stored settings reach the driver.
+  EXPECT_EQ(monitor->MaxPacketsPerCall, 50);
+  EXPECT_EQ(monitor->TimeOut, 50);
+  EXPECT_EQ(monitor->MaxPacketSize, 20000);
+  form->Start->click();
+  ASSERT_TRUE(monitor->isBound()) << monitor->errorText();
+  EXPECT_EQ(form->CardBox->currentText().toStdString(), veth.host);
+  EXPECT_FALSE(form->CardBox->isEnabled());
+
+  veth.Ping(3);
+  ASSERT_TRUE(WaitRows("IP/ICMP", 3));
+  for (int row : RowsOf("IP/ICMP")) {
+    SCOPED_TRACE(row);
+    EXPECT_EQ(Cell(row, 0), QString::number(row));
+    EXPECT_EQ(Cell(row, 1).toStdString(), veth.peerMac);
+    EXPECT_EQ(Cell(row, 2), "02:00:00:00:07:01");
+    EXPECT_EQ(Cell(row, 3), "10.213.7.2");
+    EXPECT_EQ(Cell(row, 4), "10.213.7.1");
+  }
+  Settle();
+  const uint32_t beforePause = form->packetModel()->listed();
+  EXPECT_EQ(form->Captured->text(), QString::number(beforePause));
+
+  // Paused: the adapter is unbound and nothing is taken.
+  form->Pause->click();
+  EXPECT_FALSE(monitor->isBound());
+  veth.Ping(2);
+  Settle();
+  EXPECT_EQ(form->packetModel()->listed(), beforePause);
+
+  // Start after Pause keeps the list and goes on numbering.
+  form->Start->click();
+  ASSERT_TRUE(monitor->isBound());
+  const size_t pingsBefore = RowsOf("IP/ICMP").size();
+  veth.Ping(2);
+  ASSERT_TRUE(WaitRows("IP/ICMP", pingsBefore + 2));
+  EXPECT_GT(RowsOf("IP/ICMP").back(), int(beforePause));
+  EXPECT_EQ(Cell(int(beforePause) + 1, 0), QString::number(beforePause + 1));
+
+  // Broadcasts are kept unless the box says otherwise.
+  veth.Ping(2, "10.213.7.255", true);
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        auto* m = form->packetModel();
+        for (int r = 0; r < int(m->listed()); ++r)
+          if (m->data(m->index(r, 2)).toString() == "FF:FF:FF:FF:FF:FF") return true;
+        return false;
+      },
+      8000));
+  form->Broadcast->setChecked(true);
+  Settle();
+  const uint32_t beforeBroadcast = form->packetModel()->listed();
+  veth.Ping(3, "10.213.7.255", true);
+  Settle();
+  EXPECT_EQ(form->packetModel()->listed(), beforeBroadcast);
+  form->Broadcast->setChecked(false);
+
+  // Stop, then Start: the list starts again at 1.
+  form->Stop->click();
+  EXPECT_EQ(form->Status->text(), "Stopped : ");
+  form->Start->click();
+  EXPECT_EQ(form->packetModel()->listed(), 0u);
+  veth.Ping(1);
+  ASSERT_TRUE(WaitRows("IP/ICMP", 1));
+  EXPECT_EQ(Cell(RowsOf("IP/ICMP").front(), 0), QString::number(RowsOf("IP/ICMP").front()));
+  EXPECT_EQ(Cell(1, 0), "1");
+
+  // Closing while capturing ends the worker at once.
+  QElapsedTimer t;
+  t.start();
+  EXPECT_TRUE(form->close());
+  EXPECT_LT(t.elapsed(), 2000);
+  EXPECT_FALSE(monitor->threadRunning());
+  EXPECT_FALSE(monitor->isOpened());
+}
+
+}  // namespace

@@ -1,0 +1,100 @@
+#pragma once
+// A main window over the fake driver, and frames to feed it.
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QTableView>
+#include <QThread>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <functional>
+#include <memory>
+
+#include "app/Form1.h"
+#include "app/packet_list_model.h"
+#include "decode/frame_list.h"
+#include "tests/app/fake_monitor.h"
+
+// Runs the event loop until `done` holds or `ms` have passed; returns `done()`.
+inline bool WaitFor(const std::function<bool()>& done, int ms = 5000) {
+  QElapsedTimer t;
+  t.start();
+  while (!done()) {
+    if (t.elapsed() > ms) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QThread::msleep(2);
+  }
+  return true;
+}
+
+using Mac = std::array<uint8_t, 6>;
+inline constexpr Mac kBroadcastMac{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+inline constexpr Mac kHostA{0x00, 0x0C, 0x29, 0x1A, 0x2B, 0x3C};
+inline constexpr Mac kHostB{0x02, 0x00, 0x00, 0x00, 0x00, 0x0B};
+
+// An Ethernet frame of `size` bytes with the given addresses and EtherType.
+inline Bytes EtherFrame(const Mac& dst, const Mac& src, uint16_t type, size_t size = 60) {
+  Bytes f(size, 0);
+  for (int i = 0; i < 6; ++i) {
+    f[i] = dst[i];
+    f[6 + i] = src[i];
+  }
+  f[12] = static_cast<uint8_t>(type >> 8);
+  f[13] = static_cast<uint8_t>(type);
+  return f;
+}
+
+// IPv4 frame with protocol `proto` from a.b.c.d to e.f.g.h.
+inline Bytes IpFrame(const Mac& dst, const Mac& src, uint8_t proto, std::array<uint8_t, 4> from,
+                     std::array<uint8_t, 4> to) {
+  Bytes f = EtherFrame(dst, src, 0x0800, 74);
+  f[14] = 0x45;
+  f[23] = proto;
+  for (int i = 0; i < 4; ++i) {
+    f[26 + i] = from[i];
+    f[30 + i] = to[i];
+  }
+  return f;
+}
+
+class WindowTest : public ::testing::Test {
+ protected:
+  void Make(std::vector<std::string> adapters = {"eth0", "eth1", "eth2"}) {
+    form.reset();  // the old window refers to the old frame list
+    frames = std::make_unique<netvane::FrameList>();
+    form = std::make_unique<TForm1>(*frames, nullptr, [this, adapters](QObject* owner) {
+      fake = new FakeMonitor(owner, adapters);
+      return fake;
+    });
+  }
+  void SetUp() override { Make(); }
+  void TearDown() override {
+    form.reset();
+    frames.reset();
+  }
+
+  // Queues frames and waits until the worker has handed all of them over and
+  // the window has listed what it kept.
+  bool Feed(const std::vector<Bytes>& batch) {
+    const int target = fake->Delivered() + static_cast<int>(batch.size());
+    fake->Queue(batch);
+    if (!WaitFor([&] { return fake->Delivered() >= target; })) return false;
+    form->ListNewFrames();
+    return true;
+  }
+  // Text of grid row `row` (1-based, as the grid counts), column `col`.
+  QString Cell(int row, int col) const {
+    auto* m = form->packetModel();
+    return m->data(m->index(row - 1, col)).toString();
+  }
+  int GridRows() const { return form->packetModel()->rowCount() + 1; }  // plus the header row
+
+  std::unique_ptr<netvane::FrameList> frames;
+  std::unique_ptr<TForm1> form;
+  FakeMonitor* fake = nullptr;  // owned by the window
+};
