@@ -53,7 +53,9 @@ void TForm3::ShowAbout() {
   activateWindow();
 }
 
-void TForm3::BitBtn1Click() { hide(); }
+void TForm3::BitBtn1Click() {
+  hide();
+}
 
 void TForm3::closeEvent(QCloseEvent* event) {
   hide();

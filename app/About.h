@@ -8,7 +8,7 @@ class QPushButton;
 
 class TForm3 : public QWidget {
   Q_OBJECT
-public:
+ public:
   explicit TForm3(QWidget* parent = nullptr);
   // Shows the box without blocking its owner; a box already shown comes to the front.
   void ShowAbout();
@@ -21,7 +21,7 @@ public:
 
   void BitBtn1Click();
 
-protected:
+ protected:
   // The title bar's close hides the box like OK; it is reused for the next showing.
   void closeEvent(QCloseEvent* event) override;
 };

@@ -23,7 +23,7 @@ constexpr int kPathRole = Qt::UserRole;
 
 // The lists' rows keep the heights of the dialog's layout whatever the font.
 class FixedRowHeight : public QStyledItemDelegate {
-public:
+ public:
   FixedRowHeight(int height, QObject* parent) : QStyledItemDelegate(parent), height_(height) {}
   QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
     QSize s = QStyledItemDelegate::sizeHint(option, index);
@@ -31,16 +31,16 @@ public:
     return s;
   }
 
-private:
+ private:
   int height_;
 };
 
 // The directory list shows the path as plain indented rows: no expand arrows.
 class DirectoryList : public QTreeWidget {
-public:
+ public:
   using QTreeWidget::QTreeWidget;
 
-protected:
+ protected:
   void drawBranches(QPainter*, const QRect&, const QModelIndex&) const override {}
 };
 
@@ -52,8 +52,7 @@ void PlaceCheckBox(QCheckBox* box, int left, int top, int width, int height) {
 
 }  // namespace
 
-TForm2::TForm2(QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint) {
+TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint) {
   setObjectName("Form2");
   BuildLayout();
   // FormCreate: remember where the program started; navigating the lists
@@ -135,15 +134,13 @@ void TForm2::BuildLayout() {
   Button2->setObjectName("Button2");
   Button2->setGeometry(216, 312, 113, 25);
 
-  QWidget* order[] = {DriveComboBox1, DirectoryListBox1, FileListBox1, Edit1,
-                      Binary,         Hex,               Button1,      Button2};
+  QWidget* order[] = {DriveComboBox1, DirectoryListBox1, FileListBox1, Edit1, Binary, Hex, Button1, Button2};
   for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 
   connect(DriveComboBox1, &QComboBox::activated, this, [this] { DriveComboBox1Change(); });
-  connect(DirectoryListBox1, &QTreeWidget::itemActivated, this,
-          [this](QTreeWidgetItem* item) {
-            if (item) OpenDirectory(item->data(0, kPathRole).toString());
-          });
+  connect(DirectoryListBox1, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) {
+    if (item) OpenDirectory(item->data(0, kPathRole).toString());
+  });
   connect(FileListBox1, &QListWidget::itemSelectionChanged, this, [this] { FileListBox1Change(); });
   connect(Hex, &QCheckBox::clicked, this, [this] { HexClick(); });
   connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
@@ -262,13 +259,14 @@ void TForm2::DriveComboBox1Change() {
   Edit1->setText(netvane::WithTrailingSlash(root));
 }
 
-void TForm2::DirectoryListBox1Change() { Edit1->setText(netvane::WithTrailingSlash(directory_)); }
+void TForm2::DirectoryListBox1Change() {
+  Edit1->setText(netvane::WithTrailingSlash(directory_));
+}
 
 void TForm2::FileListBox1Change() {
   const QList<QListWidgetItem*> selected = FileListBox1->selectedItems();
-  Edit1->setText(selected.isEmpty()
-                     ? QString()
-                     : netvane::WithTrailingSlash(directory_) + selected.front()->text());
+  Edit1->setText(selected.isEmpty() ? QString()
+                                    : netvane::WithTrailingSlash(directory_) + selected.front()->text());
 }
 
 void TForm2::HexClick() {
@@ -276,4 +274,6 @@ void TForm2::HexClick() {
   if (Hex->isChecked()) Binary->setChecked(false);
 }
 
-void TForm2::Button2Click() { hide(); }
+void TForm2::Button2Click() {
+  hide();
+}

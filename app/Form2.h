@@ -22,7 +22,7 @@ class QTreeWidgetItem;
 
 class TForm2 : public QWidget {
   Q_OBJECT
-public:
+ public:
   // FormCreate: records the start-up directory and shows it in the lists.
   explicit TForm2(QWidget* parent = nullptr);
   // FormDestroy: changes the working directory back to the start-up directory.
@@ -30,8 +30,7 @@ public:
 
   // Where a save takes its data: the current entry's bytes (binary format)
   // and the hex dump's text (hex format). Without a source both are empty.
-  void setFrameSource(std::function<std::vector<uint8_t>()> currentBytes,
-                      std::function<QString()> hexText);
+  void setFrameSource(std::function<std::vector<uint8_t>()> currentBytes, std::function<QString()> hexText);
   // Shows the dialog without blocking its owner; one already shown comes to the front.
   void ShowDialog();
 
@@ -65,10 +64,10 @@ public:
   void Button1Click();
   void Button2Click();
 
-protected:
+ protected:
   void showEvent(QShowEvent* event) override;
 
-private:
+ private:
   void BuildLayout();
   void ShowDirectory(const QString& path);
   void SelectDriveQuietly(const QString& root);

@@ -10,12 +10,12 @@ namespace netvane {
 namespace {
 
 // File systems that hold no user files.
-const QSet<QString> kPseudoTypes = {
-    "proc",     "sysfs",   "devtmpfs",    "devpts",     "cgroup",   "cgroup2",
-    "securityfs", "debugfs", "tracefs",   "pstore",     "bpf",      "mqueue",
-    "hugetlbfs", "configfs", "fusectl",   "autofs",     "binfmt_misc", "rpc_pipefs",
-    "nsfs",     "efivarfs", "selinuxfs",  "nfsd",       "ramfs",    "squashfs",
-    "fuse.gvfsd-fuse", "fuse.portal", "rootfs"};
+const QSet<QString> kPseudoTypes = {"proc",        "sysfs",       "devtmpfs",   "devpts",   "cgroup",
+                                    "cgroup2",     "securityfs",  "debugfs",    "tracefs",  "pstore",
+                                    "bpf",         "mqueue",      "hugetlbfs",  "configfs", "fusectl",
+                                    "autofs",      "binfmt_misc", "rpc_pipefs", "nsfs",     "efivarfs",
+                                    "selinuxfs",   "nfsd",        "ramfs",      "squashfs", "fuse.gvfsd-fuse",
+                                    "fuse.portal", "rootfs"};
 
 // Mount points are written with blanks, tabs, newlines and backslashes as
 // three-digit octal escapes of their bytes; names are UTF-8.
@@ -43,8 +43,7 @@ bool Below(const QString& path, const QString& dir) {
 
 }  // namespace
 
-QStringList DriveRoots(const QString& mountsText,
-                       const std::function<bool(const QString&)>& isDirectory) {
+QStringList DriveRoots(const QString& mountsText, const std::function<bool(const QString&)>& isDirectory) {
   QStringList roots;
   const QStringList lines = mountsText.split('\n', Qt::SkipEmptyParts);
   for (const QString& line : lines) {
@@ -55,8 +54,7 @@ QStringList DriveRoots(const QString& mountsText,
     const QStringList options = f[3].split(',');
     if (!point.startsWith('/') || point == "/") continue;
     if (kPseudoTypes.contains(type)) continue;
-    if (Below(point, "/proc") || Below(point, "/sys") || Below(point, "/dev") ||
-        Below(point, "/run")) {
+    if (Below(point, "/proc") || Below(point, "/sys") || Below(point, "/dev") || Below(point, "/run")) {
       continue;
     }
     if (options.contains("ro")) continue;

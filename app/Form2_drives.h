@@ -13,8 +13,7 @@ namespace netvane {
 // pseudo file systems, mounts below /proc, /sys, /dev and /run, read-only
 // mounts and mount points that are not directories (bind-mounted files) are
 // left out; "/" is always listed first, the rest follow sorted, each once.
-QStringList DriveRoots(const QString& mountsText,
-                       const std::function<bool(const QString&)>& isDirectory);
+QStringList DriveRoots(const QString& mountsText, const std::function<bool(const QString&)>& isDirectory);
 // DriveRoots of this process's mount table.
 QStringList MountedDriveRoots();
 // The root among `roots` that holds `path`: the longest one that is `path`

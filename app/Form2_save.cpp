@@ -24,7 +24,9 @@ void CentreOnScreen(QWidget* w) {
 
 }  // namespace
 
-void TForm2::Button1Click() { Save(); }
+void TForm2::Button1Click() {
+  Save();
+}
 
 TForm2::SaveResult TForm2::Save() {
   const QString name = Edit1->text();

@@ -24,8 +24,8 @@ void SetForeground(QTextEdit* box, netvane::HighlightRange r, const QColor& colo
   // The last position of a document is the final paragraph separator.
   const int length = doc->characterCount() - 1;
   const int start = static_cast<int>(std::min<uint32_t>(r.start, static_cast<uint32_t>(length)));
-  const int end = static_cast<int>(
-      std::min<uint64_t>(uint64_t{r.start} + r.count, static_cast<uint64_t>(length)));
+  const int end =
+      static_cast<int>(std::min<uint64_t>(uint64_t{r.start} + r.count, static_cast<uint64_t>(length)));
   if (end <= start) return;
   QTextCursor c(doc);
   c.setPosition(start);
@@ -37,8 +37,7 @@ void SetForeground(QTextEdit* box, netvane::HighlightRange r, const QColor& colo
 
 }  // namespace
 
-TFrameViews::TFrameViews(QTextEdit* Packet, QTextEdit* PacketASCII, QTreeWidget* TV,
-                         QObject* parent)
+TFrameViews::TFrameViews(QTextEdit* Packet, QTextEdit* PacketASCII, QTreeWidget* TV, QObject* parent)
     : QObject(parent), Packet_(Packet), PacketASCII_(PacketASCII), TV_(TV) {
   // Packet is disabled so the user cannot select or edit it; a disabled box
   // would grey its text, which must stay black with blue highlights.
@@ -139,4 +138,6 @@ void TFrameViews::ColourRange(netvane::HighlightRange r) {
   highlight_ = r;
 }
 
-QString TFrameViews::HexText() const { return Packet_->toPlainText(); }
+QString TFrameViews::HexText() const {
+  return Packet_->toPlainText();
+}

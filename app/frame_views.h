@@ -18,13 +18,12 @@ class QTreeWidgetItem;
 
 class TFrameViews : public QObject {
   Q_OBJECT
-public:
+ public:
   // The views are not owned. The constructor sets the dumps up (read-only hex
   // dump kept black while disabled, no undo history for the colouring) and
   // hooks TVClick to every left click inside TV, so the window need not
   // connect anything itself.
-  TFrameViews(QTextEdit* Packet, QTextEdit* PacketASCII, QTreeWidget* TV,
-              QObject* parent = nullptr);
+  TFrameViews(QTextEdit* Packet, QTextEdit* PacketASCII, QTreeWidget* TV, QObject* parent = nullptr);
 
   // The three empty section nodes shown before the first frame.
   void InitialTree();
@@ -43,10 +42,10 @@ public:
   // The range coloured now, if any.
   std::optional<netvane::HighlightRange> Highlight() const { return highlight_; }
 
-protected:
+ protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+ private:
   void RebuildTree();
   // The decoded line behind a tree item; nullptr for section nodes.
   const netvane::FieldLine* LineOf(const QTreeWidgetItem* item) const;

@@ -3,10 +3,10 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 namespace netvane {
 namespace {
@@ -42,11 +42,9 @@ bool WriteInPlace(const QString& name, QByteArrayView content, QString* reason) 
 
 }  // namespace
 
-QByteArray PacketFileContent(PacketFormat format, std::span<const uint8_t> frame,
-                             const QString& hexText) {
+QByteArray PacketFileContent(PacketFormat format, std::span<const uint8_t> frame, const QString& hexText) {
   if (format == PacketFormat::Hex) return hexText.toLatin1();
-  return QByteArray(reinterpret_cast<const char*>(frame.data()),
-                    static_cast<qsizetype>(frame.size()));
+  return QByteArray(reinterpret_cast<const char*>(frame.data()), static_cast<qsizetype>(frame.size()));
 }
 
 bool WritePacketFile(const QString& name, QByteArrayView content, QString* reason) {

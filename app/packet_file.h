@@ -15,8 +15,7 @@ namespace netvane {
 enum class PacketFormat { Binary, Hex };
 
 // The file content for a frame: its bytes, or the hex dump text as 8-bit characters.
-QByteArray PacketFileContent(PacketFormat format, std::span<const uint8_t> frame,
-                             const QString& hexText);
+QByteArray PacketFileContent(PacketFormat format, std::span<const uint8_t> frame, const QString& hexText);
 
 // Writes `content` as the whole file `name`. True only when every byte reached
 // the file and it was closed without error; otherwise false with the reason.

@@ -22,7 +22,9 @@ TKelNetMonitor::~TKelNetMonitor() {
 
 // --- published properties ---------------------------------------------------
 
-QStatusBar* TKelNetMonitor::statusBar() const { return FStatusBar.data(); }
+QStatusBar* TKelNetMonitor::statusBar() const {
+  return FStatusBar.data();
+}
 
 void TKelNetMonitor::setStatusBar(QStatusBar* bar) {
   QObject::disconnect(FStatusBarGone);
@@ -34,11 +36,17 @@ void TKelNetMonitor::setStatusBar(QStatusBar* bar) {
     FStatusBarGone = connect(bar, &QObject::destroyed, this, [this] { FHasStatusBar.store(false); });
 }
 
-QComboBox* TKelNetMonitor::adapterComboBox() const { return FAdapterComboBox.data(); }
+QComboBox* TKelNetMonitor::adapterComboBox() const {
+  return FAdapterComboBox.data();
+}
 
-void TKelNetMonitor::setAdapterComboBox(QComboBox* box) { FAdapterComboBox = box; }
+void TKelNetMonitor::setAdapterComboBox(QComboBox* box) {
+  FAdapterComboBox = box;
+}
 
-QString TKelNetMonitor::GetTKelNetMonitorVersion() const { return QStringLiteral("TKelNetMonitor v1.1"); }
+QString TKelNetMonitor::GetTKelNetMonitorVersion() const {
+  return QStringLiteral("TKelNetMonitor v1.1");
+}
 
 void TKelNetMonitor::SetTKelNetMonitorVersion(const QString&) {}
 
@@ -137,14 +145,30 @@ void TKelNetMonitor::PauseCapture() {
 
 // --- driver operations of the abstract component ---------------------------------
 
-bool TKelNetMonitor::Driver_SetFilter(const std::string&) { return false; }
+bool TKelNetMonitor::Driver_SetFilter(const std::string&) {
+  return false;
+}
 void TKelNetMonitor::Driver_RetrieveAdapterList() {}
-bool TKelNetMonitor::Driver_Open() { return false; }
-bool TKelNetMonitor::Driver_Close() { return false; }
-bool TKelNetMonitor::Driver_BindAdapter(const char*) { return false; }
-bool TKelNetMonitor::Driver_UnBindAdapter() { return false; }
-bool TKelNetMonitor::SendPacket(TKelNetPacket*) { return false; }
+bool TKelNetMonitor::Driver_Open() {
+  return false;
+}
+bool TKelNetMonitor::Driver_Close() {
+  return false;
+}
+bool TKelNetMonitor::Driver_BindAdapter(const char*) {
+  return false;
+}
+bool TKelNetMonitor::Driver_UnBindAdapter() {
+  return false;
+}
+bool TKelNetMonitor::SendPacket(TKelNetPacket*) {
+  return false;
+}
 void TKelNetMonitor::TakeTimeToProcess() {}
-std::string TKelNetMonitor::get_DriverName() { return "abstract"; }
-void* TKelNetMonitor::get_driverp() { return nullptr; }
+std::string TKelNetMonitor::get_DriverName() {
+  return "abstract";
+}
+void* TKelNetMonitor::get_driverp() {
+  return nullptr;
+}
 void TKelNetMonitor::Driver_WakeUp() {}

@@ -47,7 +47,7 @@ class TKelNetMonitor : public QObject {
   Q_PROPERTY(bool ShowErrMsgBox READ showErrMsgBox WRITE setShowErrMsgBox)
   Q_PROPERTY(QString About READ GetTKelNetMonitorVersion WRITE SetTKelNetMonitorVersion STORED false)
 
-public:
+ public:
   static constexpr int MaxAdapters = 20;
   static constexpr int MaxFifoPackets = 10000;
 
@@ -116,8 +116,8 @@ public:
   // record passed to User_NewPacketArrived may already have been taken by a
   // consumer on another thread, so an override must not dereference it.
   void HandlePacket(TKelNetPacket* packet);
-  bool GetNextPacket(TKelNetPacket* packet);    // any thread
-  int get_packetcount() const;                  // any thread
+  bool GetNextPacket(TKelNetPacket* packet);  // any thread
+  int get_packetcount() const;                // any thread
   void NotifyThreadStart(int interval);
   // Ends and joins the worker; returns within one short turn because it wakes
   // the driver's read and the pause. Reached from the worker itself (a handler
@@ -156,22 +156,22 @@ public:
   // safe against a concurrent read. The base class has nothing to wake.
   virtual void Driver_WakeUp();
 
-public slots:
+ public slots:
   // Runs on the UI thread: status lines, status-bar texts and error boxes handed
   // over by the worker thread, in the order they were posted. Not re-entered.
   void FlushUiWork();
 
-protected:
+ protected:
   // Held by the worker around TakeTimeToProcess and by the UI thread around every
   // change of the driver's adapter. Lock order: adapter lock, then FIFO lock.
   class AdapterGuard {
-  public:
+   public:
     explicit AdapterGuard(TKelNetMonitor& monitor);
     ~AdapterGuard();
     AdapterGuard(const AdapterGuard&) = delete;
     AdapterGuard& operator=(const AdapterGuard&) = delete;
 
-  private:
+   private:
     TKelNetMonitor& m;
   };
   // True while another thread waits for the adapter lock or the thread is asked
@@ -203,9 +203,9 @@ protected:
   std::atomic<int32_t> FReceived{0};
   std::atomic<bool> ShowErrMsgBox{true};
 
-private:
+ private:
   friend class TKelNetMonitorThread;
-  void ThreadTurn();                       // one worker turn: lock, TakeTimeToProcess
+  void ThreadTurn();  // one worker turn: lock, TakeTimeToProcess
   void SetPacketCountText(int32_t received, int32_t buffered);
   void AppendToFifo(TKelNetPacket* packet, bool& accepted);
   void DrainFifo();
@@ -235,7 +235,7 @@ private:
   // The adapter lock is re-entrant for its holder (BindAdapter unbinds and
   // installs the filter under the lock it already holds).
   std::atomic<std::thread::id> FAdapterOwner{};
-  int FAdapterDepth = 0;  // touched only by the holder
+  int FAdapterDepth = 0;             // touched only by the holder
   std::atomic<bool> FEnding{false};  // NotifyThreadEnd is under way
 
   std::thread::id FUiThread;  // the thread that constructed the component

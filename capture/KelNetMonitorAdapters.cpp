@@ -57,7 +57,9 @@ int TKelNetMonitor::get_adapternum(const std::string& text) const {
   return -1;
 }
 
-bool TKelNetMonitor::SelectAdapter(const std::string& text) { return SelectAdapter(get_adapternum(text)); }
+bool TKelNetMonitor::SelectAdapter(const std::string& text) {
+  return SelectAdapter(get_adapternum(text));
+}
 
 bool TKelNetMonitor::SelectAdapter(int index) {
   if (index < 0 || index >= FAdapterCount) {

@@ -31,7 +31,9 @@ TKelNetMonitor::AdapterGuard::~AdapterGuard() {
   m.FAdapterLock.unlock();
 }
 
-bool TKelNetMonitor::WakeRequested() const { return FWakeRequests.load() > 0 || FEnding.load(); }
+bool TKelNetMonitor::WakeRequested() const {
+  return FWakeRequests.load() > 0 || FEnding.load();
+}
 
 void TKelNetMonitor::ThreadTurn() {
   // The worker never blocks on the adapter lock: while the UI thread holds it
@@ -217,4 +219,6 @@ bool TKelNetMonitor::GetNextPacket(TKelNetPacket* packet) {
   return true;
 }
 
-int TKelNetMonitor::get_packetcount() const { return FPacketCount.load(); }
+int TKelNetMonitor::get_packetcount() const {
+  return FPacketCount.load();
+}

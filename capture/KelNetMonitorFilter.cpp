@@ -6,7 +6,9 @@ bool TKelNetMonitor::set_FilterIP(const std::string& list) {
   return apply_FilterIP();
 }
 
-std::string TKelNetMonitor::get_FilterIP() const { return FFilterIP; }
+std::string TKelNetMonitor::get_FilterIP() const {
+  return FFilterIP;
+}
 
 bool TKelNetMonitor::apply_FilterIP() {
   if (!FBound.load()) return true;
@@ -24,4 +26,6 @@ bool TKelNetMonitor::apply_FilterIP() {
   return result;
 }
 
-void TKelNetMonitor::FilterAllIP() { set_FilterIP(std::string()); }
+void TKelNetMonitor::FilterAllIP() {
+  set_FilterIP(std::string());
+}

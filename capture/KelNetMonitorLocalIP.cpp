@@ -52,4 +52,6 @@ uint32_t TKelNetMonitor::IPStringToAddr(const std::string& text) {
   return inet_addr(text.c_str());
 }
 
-void TKelNetMonitor::FilterLocalIP() { set_FilterIP(get_LocalIPs()); }
+void TKelNetMonitor::FilterLocalIP() {
+  set_FilterIP(get_LocalIPs());
+}

@@ -102,7 +102,8 @@ void TKelNetMonitor::SetPacketCountText(int32_t received, int32_t buffered) {
   const size_t length = static_cast<size_t>(p - text);
 
   if (OnUiThread()) {
-    if (QStatusBar* bar = FStatusBar.data()) bar->showMessage(QString::fromLatin1(text, static_cast<qsizetype>(length)));
+    if (QStatusBar* bar = FStatusBar.data())
+      bar->showMessage(QString::fromLatin1(text, static_cast<qsizetype>(length)));
     return;
   }
   bool post = false;
@@ -121,7 +122,9 @@ void TKelNetMonitor::SetPacketCountText(int32_t received, int32_t buffered) {
 
 // --- mailbox -------------------------------------------------------------------------
 
-bool TKelNetMonitor::OnUiThread() const { return std::this_thread::get_id() == FUiThread; }
+bool TKelNetMonitor::OnUiThread() const {
+  return std::this_thread::get_id() == FUiThread;
+}
 
 void TKelNetMonitor::PostToUi(std::function<void()> work) {
   if (OnUiThread()) {

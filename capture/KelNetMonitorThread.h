@@ -12,7 +12,7 @@
 class TKelNetMonitor;
 
 class TKelNetMonitorThread final {
-public:
+ public:
   // Starts the thread body at once. interval: pause after each poll, in ms.
   TKelNetMonitorThread(TKelNetMonitor* monitor, int32_t interval);
   // Requests termination and waits for the body if the owner has not done so.
@@ -29,7 +29,7 @@ public:
   int32_t Interval() const { return FInterval; }
   bool IsCurrentThread() const { return FThread.get_id() == std::this_thread::get_id(); }
 
-private:
+ private:
   void Execute();
 
   TKelNetMonitor* FMonitor;

@@ -11,7 +11,9 @@ TKelNetPacket::TKelNetPacket(const uint8_t* bytes, uint32_t length, int32_t sequ
   SetData(bytes, length, sequenceNumber, copy);
 }
 
-TKelNetPacket::~TKelNetPacket() { FreeData(); }
+TKelNetPacket::~TKelNetPacket() {
+  FreeData();
+}
 
 void TKelNetPacket::SetData(const uint8_t* bytes, uint32_t length, int32_t sequenceNumber, bool copy) {
   FreeData();
@@ -80,8 +82,8 @@ double TKelNetPacket::NowTimestamp() {
   localtime_r(&secs, &local);
   // 30 Dec 1899 is day 0 of the count; it lies 25569 days before 1 Jan 1970.
   const long long day = DaysFromCivil(local.tm_year + 1900LL, static_cast<unsigned>(local.tm_mon + 1),
-                                      static_cast<unsigned>(local.tm_mday)) + 25569;
-  const long long msOfDay =
-      ((local.tm_hour * 60LL + local.tm_min) * 60LL + local.tm_sec) * 1000LL + millis;
+                                      static_cast<unsigned>(local.tm_mday)) +
+                        25569;
+  const long long msOfDay = ((local.tm_hour * 60LL + local.tm_min) * 60LL + local.tm_sec) * 1000LL + millis;
   return static_cast<double>(day) + static_cast<double>(msOfDay) / 86400000.0;
 }

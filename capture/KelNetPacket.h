@@ -4,7 +4,7 @@
 #include <cstdint>
 
 class TKelNetPacket {
-public:
+ public:
   TKelNetPacket();
   TKelNetPacket(const uint8_t* bytes, uint32_t length, int32_t sequenceNumber, bool copy);
   ~TKelNetPacket();

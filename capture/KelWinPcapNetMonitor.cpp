@@ -75,7 +75,8 @@ pcap_t* OpenLive(const std::string& device, int snaplen, int timeoutMs, std::str
   if (status == PCAP_ERROR)
     reason = device + ": " + detail;
   else if ((status == PCAP_ERROR_NO_SUCH_DEVICE || status == PCAP_ERROR_PERM_DENIED ||
-            status == PCAP_ERROR_PROMISC_PERM_DENIED) && !detail.empty())
+            status == PCAP_ERROR_PROMISC_PERM_DENIED) &&
+           !detail.empty())
     reason = device + ": " + pcap_statustostr(status) + " (" + detail + ")";
   else
     reason = device + ": " + pcap_statustostr(status);
@@ -108,9 +109,13 @@ TKelWinPcapNetMonitor::~TKelWinPcapNetMonitor() {
   if (FWakeFd >= 0) ::close(FWakeFd);
 }
 
-bool TKelWinPcapNetMonitor::Driver_Open() { return true; }
+bool TKelWinPcapNetMonitor::Driver_Open() {
+  return true;
+}
 
-bool TKelWinPcapNetMonitor::Driver_Close() { return true; }
+bool TKelWinPcapNetMonitor::Driver_Close() {
+  return true;
+}
 
 void TKelWinPcapNetMonitor::Driver_RetrieveAdapterList() {
   if (!FOpened) return;
@@ -247,8 +252,9 @@ void TKelWinPcapNetMonitor::TakeTimeToProcess() {
   if (waited == WaitResult::Woken) return;
   // A non-blocking read does not report an adapter taken down; only the
   // socket's pending error tells, and the read would clear it.
-  const std::string socketError =
-      waited == WaitResult::SocketError ? PendingSocketError(pcap_get_selectable_fd(FCaptureHandle)) : std::string();
+  const std::string socketError = waited == WaitResult::SocketError
+                                      ? PendingSocketError(pcap_get_selectable_fd(FCaptureHandle))
+                                      : std::string();
   const int batch = MaxPacketsPerCall;
   // A full batch means more frames are likely waiting: read again at once
   // instead of leaving them to overflow the kernel's ring during the pause.
@@ -305,8 +311,12 @@ void TKelWinPcapNetMonitor::Driver_WakeUp() {
   if (FCaptureHandle) pcap_breakloop(FCaptureHandle);
 }
 
-std::string TKelWinPcapNetMonitor::get_DriverName() { return "WinPcap"; }
+std::string TKelWinPcapNetMonitor::get_DriverName() {
+  return "WinPcap";
+}
 
-void* TKelWinPcapNetMonitor::get_driverp() { return FCaptureHandle; }
+void* TKelWinPcapNetMonitor::get_driverp() {
+  return FCaptureHandle;
+}
 
 void TKelWinPcapNetMonitor::Register() {}

@@ -20,7 +20,7 @@ class TKelWinPcapNetMonitor : public TKelNetMonitor {
   Q_PROPERTY(int TimeOut MEMBER TimeOut)
   Q_PROPERTY(int MaxPacketSize MEMBER MaxPacketSize)
 
-public:
+ public:
   static constexpr size_t MaxAdapterNameLength = 255;
 
   explicit TKelWinPcapNetMonitor(QObject* AOwner = nullptr, bool designMode = false);
@@ -60,11 +60,11 @@ public:
   // Per-frame callback handed to pcap_dispatch; `user` is the component.
   static void PcapPacketHandler(u_char* user, const struct pcap_pkthdr* header, const u_char* bytes);
 
-protected:
+ protected:
   std::string FBoundAdapterName;
   pcap_t* FCaptureHandle = nullptr;
 
-private:
+ private:
   enum class WaitResult { Woken, Ready, SocketError };
   // Waits until the capture descriptor is readable, a wake-up arrives or
   // TimeOut passes.
@@ -73,7 +73,7 @@ private:
   void ReportDispatchError(const std::string& reason);
   void DrainWakeUps();
 
-  int FWakeFd = -1;                      // eventfd written by Driver_WakeUp
-  bool FDispatchFailing = false;         // an error episode is already reported
-  std::mutex FHandleLock;                // FCaptureHandle against a foreign wake-up
+  int FWakeFd = -1;               // eventfd written by Driver_WakeUp
+  bool FDispatchFailing = false;  // an error episode is already reported
+  std::mutex FHandleLock;         // FCaptureHandle against a foreign wake-up
 };

@@ -31,8 +31,8 @@ std::vector<std::basic_string<Char>> SplitNames(const void* list, size_t sizeByt
   while (i < count && names.size() < limits.maxNames) {
     size_t end = i;
     while (end < count && at(end) != Char(0)) ++end;
-    if (end == count) break;   // no terminating NUL inside the buffer: not a name
-    if (end == i) break;       // the empty name closes the list
+    if (end == count) break;  // no terminating NUL inside the buffer: not a name
+    if (end == i) break;      // the empty name closes the list
     const size_t chars = end - i;
     if ((chars + 1) * sizeof(Char) <= limits.slotBytes) {
       std::basic_string<Char> name;

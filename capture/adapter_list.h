@@ -18,8 +18,8 @@ enum class AdapterListWidth { Narrow8, Wide16 };
 AdapterListWidth AdapterListWidthFor(uint32_t versionWord);
 
 struct AdapterListLimits {
-  size_t maxNames = 20;        // names beyond this are not taken
-  size_t slotBytes = 1024;     // a name needs room for its characters plus a NUL
+  size_t maxNames = 20;     // names beyond this are not taken
+  size_t slotBytes = 1024;  // a name needs room for its characters plus a NUL
 };
 
 // Walks the list starting at `list`, reading at most `sizeBytes` bytes (the walk

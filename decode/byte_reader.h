@@ -10,7 +10,7 @@
 namespace netvane {
 
 class ByteReader {
-public:
+ public:
   explicit ByteReader(std::span<const uint8_t> bytes) : bytes_(bytes) {}
 
   std::size_t size() const { return bytes_.size(); }
@@ -41,7 +41,7 @@ public:
     return bytes_.subspan(offset, count);
   }
 
-private:
+ private:
   std::span<const uint8_t> bytes_;
 };
 

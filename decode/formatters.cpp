@@ -91,6 +91,8 @@ std::string Decimal(uint64_t value) {
   return out;
 }
 
-std::string_view FlagText(uint32_t value, uint32_t mask) { return (value & mask) != 0 ? "1" : "0"; }
+std::string_view FlagText(uint32_t value, uint32_t mask) {
+  return (value & mask) != 0 ? "1" : "0";
+}
 
 }  // namespace netvane

@@ -34,6 +34,8 @@ std::string Decimal(uint64_t value);
 std::string_view FlagText(uint32_t value, uint32_t mask);
 
 // The character a byte shows as in the text dump: "." for 0, the byte itself otherwise.
-inline char DumpChar(uint8_t byte) { return byte == 0 ? '.' : static_cast<char>(byte); }
+inline char DumpChar(uint8_t byte) {
+  return byte == 0 ? '.' : static_cast<char>(byte);
+}
 
 }  // namespace netvane

@@ -75,7 +75,9 @@ struct FrameList::Impl {
 };
 
 FrameList::FrameList() : d(new Impl) {}
-FrameList::~FrameList() { delete d; }
+FrameList::~FrameList() {
+  delete d;
+}
 
 uint32_t FrameList::Append(const uint8_t* data, uint32_t length) {
   // The copy is made under the lock: the chunk cursor is shared state, and
@@ -83,7 +85,8 @@ uint32_t FrameList::Append(const uint8_t* data, uint32_t length) {
   std::lock_guard lock(d->mutex);
   if (d->count == UINT32_MAX) return 0;  // numbers are 32-bit; nothing more fits
   const std::size_t i = d->count;
-  if (i % Impl::kSegmentEntries == 0) d->segments.push_back(std::make_unique_for_overwrite<Impl::Entry[]>(Impl::kSegmentEntries));
+  if (i % Impl::kSegmentEntries == 0)
+    d->segments.push_back(std::make_unique_for_overwrite<Impl::Entry[]>(Impl::kSegmentEntries));
   const uint8_t* stored = d->Store(data, length);
   d->segments[i / Impl::kSegmentEntries][i % Impl::kSegmentEntries] = Impl::Entry{stored, length};
   return ++d->count;

@@ -10,7 +10,7 @@
 namespace netvane {
 
 class FrameList {
-public:
+ public:
   FrameList();
   ~FrameList();
   FrameList(const FrameList&) = delete;
@@ -34,7 +34,7 @@ public:
   // Bytes held beyond the frames' own bytes (index, chunk slack); for benchmarks.
   std::size_t OverheadBytes() const;
 
-private:
+ private:
   struct Impl;
   Impl* d;
 };

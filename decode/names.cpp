@@ -67,6 +67,8 @@ std::string_view EtherTypeName(uint16_t value) {
   return "Unknown";
 }
 
-std::string_view IpProtocolName(uint8_t value) { return kIpProtocols[value]; }
+std::string_view IpProtocolName(uint8_t value) {
+  return kIpProtocols[value];
+}
 
 }  // namespace netvane

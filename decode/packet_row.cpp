@@ -6,8 +6,8 @@
 
 namespace netvane {
 
-const std::array<const char*, kColumnCount> kColumnHeaders{
-    "Packet Nr", "Source Card", "Destination Card", "Source IP", "Destination IP", "Protocol"};
+const std::array<const char*, kColumnCount> kColumnHeaders{"Packet Nr", "Source Card",    "Destination Card",
+                                                           "Source IP", "Destination IP", "Protocol"};
 
 namespace {
 
@@ -33,9 +33,14 @@ void AppendIp(std::string& out, const ByteReader& r, std::size_t offset) {
 void AppendIpColumn(std::string& out, const ByteReader& r, bool source) {
   if (!r.Has(kEtherType, 2)) return;
   switch (r.U16(kEtherType)) {
-    case kEtherTypeIp: AppendIp(out, r, source ? kIpSource : kIpDestination); break;
-    case kEtherTypeArp: AppendIp(out, r, source ? kArpSenderIp : kArpTargetIp); break;
-    default: break;
+    case kEtherTypeIp:
+      AppendIp(out, r, source ? kIpSource : kIpDestination);
+      break;
+    case kEtherTypeArp:
+      AppendIp(out, r, source ? kArpSenderIp : kArpTargetIp);
+      break;
+    default:
+      break;
   }
 }
 
@@ -55,13 +60,26 @@ void AppendProtocol(std::string& out, const ByteReader& r) {
 void AppendRowCell(std::string& out, std::span<const uint8_t> frame, uint32_t number, int column) {
   ByteReader r(frame);
   switch (column) {
-    case kNumber: AppendDecimal(out, number); break;
-    case kSourceCard: AppendMac(out, r, kSourceMac); break;
-    case kDestinationCard: AppendMac(out, r, kDestinationMac); break;
-    case kSourceIp: AppendIpColumn(out, r, true); break;
-    case kDestinationIp: AppendIpColumn(out, r, false); break;
-    case kProtocol: AppendProtocol(out, r); break;
-    default: break;
+    case kNumber:
+      AppendDecimal(out, number);
+      break;
+    case kSourceCard:
+      AppendMac(out, r, kSourceMac);
+      break;
+    case kDestinationCard:
+      AppendMac(out, r, kDestinationMac);
+      break;
+    case kSourceIp:
+      AppendIpColumn(out, r, true);
+      break;
+    case kDestinationIp:
+      AppendIpColumn(out, r, false);
+      break;
+    case kProtocol:
+      AppendProtocol(out, r);
+      break;
+    default:
+      break;
   }
 }
 

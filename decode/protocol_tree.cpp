@@ -66,23 +66,30 @@ ProtocolTree BuildProtocolTree(std::span<const uint8_t> frame) {
   return result;
 }
 
-std::optional<HighlightRange> ClickRange(int sectionPosition, int line, uint16_t etherType, uint8_t ipProtocol,
-                                         uint32_t transportOffset) {
+std::optional<HighlightRange> ClickRange(int sectionPosition, int line, uint16_t etherType,
+                                         uint8_t ipProtocol, uint32_t transportOffset) {
   using namespace tree;
   std::span<const HighlightRange> table;
   bool transport = false;
   switch (sectionPosition) {
-    case 0: table = EthernetRanges(); break;
+    case 0:
+      table = EthernetRanges();
+      break;
     case 1:
-      if (etherType == kEtherTypeIp) table = IpRanges();
-      else if (etherType == kEtherTypeArp) table = ArpRanges();
+      if (etherType == kEtherTypeIp)
+        table = IpRanges();
+      else if (etherType == kEtherTypeArp)
+        table = ArpRanges();
       break;
     case 2:
-      if (ipProtocol == kIpProtocolTcp) table = TcpRanges();
-      else if (ipProtocol == kIpProtocolUdp) table = UdpRanges();
+      if (ipProtocol == kIpProtocolTcp)
+        table = TcpRanges();
+      else if (ipProtocol == kIpProtocolUdp)
+        table = UdpRanges();
       transport = true;
       break;
-    default: break;
+    default:
+      break;
   }
   if (line < 0 || static_cast<std::size_t>(line) >= table.size()) return std::nullopt;
   HighlightRange range = table[static_cast<std::size_t>(line)];

@@ -11,7 +11,9 @@ constexpr std::array<HighlightRange, 9> kRanges{
     {{42, 6}, {48, 6}, {54, 3}, {57, 3}, {60, 6}, {66, 18}, {84, 12}, {96, 18}, {114, 12}}};
 }  // namespace
 
-std::span<const HighlightRange> ArpRanges() { return kRanges; }
+std::span<const HighlightRange> ArpRanges() {
+  return kRanges;
+}
 
 Section BuildArp(const ByteReader& r) {
   Section s{SectionKind::Arp, "Address Resolution Protocol", {}};

@@ -8,7 +8,9 @@ namespace {
 constexpr std::array<HighlightRange, 3> kRanges{{{0, 18}, {18, 18}, {36, 6}}};
 }  // namespace
 
-std::span<const HighlightRange> EthernetRanges() { return kRanges; }
+std::span<const HighlightRange> EthernetRanges() {
+  return kRanges;
+}
 
 Section BuildEthernet(const ByteReader& r) {
   Section s{SectionKind::Ethernet, "Ethernet Header", {}};

@@ -23,7 +23,9 @@ constexpr std::array<HighlightRange, 13> kRanges{{{42, 1},
                                                   {90, 12}}};
 }  // namespace
 
-std::span<const HighlightRange> IpRanges() { return kRanges; }
+std::span<const HighlightRange> IpRanges() {
+  return kRanges;
+}
 
 Section BuildIp(const ByteReader& r) {
   Section s{SectionKind::Ip, "IP Header", {}};

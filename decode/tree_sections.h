@@ -10,8 +10,8 @@ namespace netvane::tree {
 
 // Frame offsets of the fixed-offset headers.
 inline constexpr std::size_t kEthernetBytes = 14;
-inline constexpr std::size_t kIpEnd = 34;    // 14 + a 20-byte IPv4 header
-inline constexpr std::size_t kArpEnd = 42;   // 14 + 28 bytes of Ethernet/IPv4 ARP
+inline constexpr std::size_t kIpEnd = 34;   // 14 + a 20-byte IPv4 header
+inline constexpr std::size_t kArpEnd = 42;  // 14 + 28 bytes of Ethernet/IPv4 ARP
 inline constexpr std::size_t kUdpBytes = 8;
 inline constexpr std::size_t kTcpBytes = 20;
 // Hex-dump characters per frame byte ("XX ").

@@ -35,7 +35,9 @@ constexpr std::array<Flag, 6> kFlags{{{"Flag : Urgent Pointer - ", 0x20},
                                       {"Flag : FINISH - ", 0x01}}};
 }  // namespace
 
-std::span<const HighlightRange> TcpRanges() { return kRanges; }
+std::span<const HighlightRange> TcpRanges() {
+  return kRanges;
+}
 
 Section BuildTcp(const ByteReader& r, std::size_t at) {
   Section s{SectionKind::Tcp, "TCP Header", {}};
@@ -47,7 +49,8 @@ Section BuildTcp(const ByteReader& r, std::size_t at) {
   AddLine(s, "Acknowledgment Number - 0x", HexRun(r.Slice(at + 8, 4)), range(3));
   AddLine(s, "Offset - ", Decimal(r.U8(at + 12) >> 4), range(4));
   const uint8_t flags = r.U8(at + 13);
-  for (std::size_t i = 0; i < kFlags.size(); ++i) AddLine(s, kFlags[i].prefix, FlagText(flags, kFlags[i].mask), range(5 + i));
+  for (std::size_t i = 0; i < kFlags.size(); ++i)
+    AddLine(s, kFlags[i].prefix, FlagText(flags, kFlags[i].mask), range(5 + i));
   AddLine(s, "Window Size - ", Decimal(r.U16(at + 14)), range(11));
   AddLine(s, "Checksum - 0x", HexRun(r.Slice(at + 16, 2)), range(12));
   AddLine(s, "Urgent Pointer - ", Decimal(r.U16(at + 18)), range(13));

@@ -9,7 +9,9 @@ namespace {
 constexpr std::array<HighlightRange, 4> kRanges{{{102, 6}, {108, 6}, {114, 6}, {120, 6}}};
 }  // namespace
 
-std::span<const HighlightRange> UdpRanges() { return kRanges; }
+std::span<const HighlightRange> UdpRanges() {
+  return kRanges;
+}
 
 Section BuildUdp(const ByteReader& r, std::size_t at) {
   Section s{SectionKind::Udp, "UDP Header", {}};

@@ -34,8 +34,8 @@ int DumpCapture(const std::string& file, std::FILE* stream, RowPrinter& printer,
   if (linkType != DLT_EN10MB) {
     const char* name = pcap_datalink_val_to_name(linkType);
     // libpcap maps the file's link-type value to its own DLT number, so the name is what identifies it.
-    std::string reason = "link type " + (name != nullptr ? std::string(name) : std::to_string(linkType)) +
-                         " is not Ethernet";
+    std::string reason =
+        "link type " + (name != nullptr ? std::string(name) : std::to_string(linkType)) + " is not Ethernet";
     status = Fail(printer, err, file, reason.c_str(), kUsage);
   } else {
     pcap_pkthdr* header = nullptr;
@@ -60,7 +60,8 @@ int DumpRawFrame(const std::string& file, std::FILE* stream, RowPrinter& printer
   std::vector<uint8_t> frame;
   uint8_t buffer[1 << 16];
   std::size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, stream)) > 0) frame.insert(frame.end(), buffer, buffer + got);
+  while ((got = std::fread(buffer, 1, sizeof buffer, stream)) > 0)
+    frame.insert(frame.end(), buffer, buffer + got);
   const bool failed = std::ferror(stream) != 0;
   const int savedErrno = errno;
   std::fclose(stream);
@@ -89,10 +90,13 @@ int DumpFile(const std::string& file, RowPrinter& printer, std::FILE* err) {
 bool LooksLikeCaptureFile(std::span<const uint8_t> head) {
   if (head.size() < 4) return false;
   switch (ReadLe32(head)) {
-    case 0xA1B2C3D4: case 0xD4C3B2A1:  // pcap, microseconds
-    case 0xA1B23C4D: case 0x4D3CB2A1:  // pcap, nanoseconds
-    case 0xA1B2CD34: case 0x34CDB2A1:  // pcap with extended record headers
-    case 0x0A0D0D0A:                   // pcapng section header block
+    case 0xA1B2C3D4:
+    case 0xD4C3B2A1:  // pcap, microseconds
+    case 0xA1B23C4D:
+    case 0x4D3CB2A1:  // pcap, nanoseconds
+    case 0xA1B2CD34:
+    case 0x34CDB2A1:  // pcap with extended record headers
+    case 0x0A0D0D0A:  // pcapng section header block
       return true;
     default:
       return false;

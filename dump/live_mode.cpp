@@ -30,7 +30,9 @@ constexpr auto kFlushEvery = std::chrono::milliseconds(200);
 
 volatile std::sig_atomic_t gInterrupted = 0;
 
-void OnInterrupt(int) { gInterrupted = 1; }
+void OnInterrupt(int) {
+  gInterrupted = 1;
+}
 
 const std::string kErrorPrefix = "TKelNetMonitor Error: ";
 
@@ -50,7 +52,8 @@ void RouteErrors(TKelWinPcapNetMonitor& monitor, std::atomic<bool>* adapterFaile
   monitor.setOnStatusMessage([adapterFailed](TKelNetMonitor*, const std::string& line) {
     if (line.rfind(kErrorPrefix, 0) != 0) return;
     std::fprintf(stderr, "netvane-dump: %s\n", line.c_str() + kErrorPrefix.size());
-    if (adapterFailed && line.find("WinPcap driver complained: ") != std::string::npos) adapterFailed->store(true);
+    if (adapterFailed && line.find("WinPcap driver complained: ") != std::string::npos)
+      adapterFailed->store(true);
   });
 }
 
@@ -118,7 +121,8 @@ int RunLiveCapture(const LiveOptions& options) {
                             ? monitor.SelectAdapter(std::stoi(options.adapter))
                             : monitor.SelectAdapter(options.adapter);
   if (!selected) {
-    std::fprintf(stderr, "netvane-dump: no capture adapter %s (netvane-dump -D lists them)\n", options.adapter.c_str());
+    std::fprintf(stderr, "netvane-dump: no capture adapter %s (netvane-dump -D lists them)\n",
+                 options.adapter.c_str());
     return 1;
   }
   monitor.set_FilterIP(JoinFilters(options.filters));  // installed by the bind below
@@ -152,7 +156,8 @@ int RunLiveCapture(const LiveOptions& options) {
     std::lock_guard<std::mutex> lock(printLock);
     written = printer.Flush();
   }
-  std::fprintf(stderr, "%d frames received, %u dropped by the kernel\n", monitor.receivedCount(), kernelDropped);
+  std::fprintf(stderr, "%d frames received, %u dropped by the kernel\n", monitor.receivedCount(),
+               kernelDropped);
   if (!written) return 1;
   return adapterFailed.load() ? 1 : 0;
 }

@@ -99,15 +99,27 @@ int main(int argc, char** argv) {
       // Short options; flags may be grouped (-Vx), a value follows its letter or comes next.
       for (std::size_t k = 1; k < arg.size(); ++k) {
         const char letter = arg[k];
-        if (letter == 'V') { live.verbose = true; continue; }
-        if (letter == 'x') { live.hex = true; continue; }
-        if (letter == 'D') { listAdapters = true; continue; }
+        if (letter == 'V') {
+          live.verbose = true;
+          continue;
+        }
+        if (letter == 'x') {
+          live.hex = true;
+          continue;
+        }
+        if (letter == 'D') {
+          listAdapters = true;
+          continue;
+        }
         if (letter != 'i' && letter != 'c' && letter != 'f')
           return UsageError(std::string("unknown option -") + letter);
         std::string_view value;
-        if (k + 1 < arg.size()) value = arg.substr(k + 1);
-        else if (i + 1 < argc) value = argv[++i];
-        else return UsageError(std::string("option -") + letter + " needs a value");
+        if (k + 1 < arg.size())
+          value = arg.substr(k + 1);
+        else if (i + 1 < argc)
+          value = argv[++i];
+        else
+          return UsageError(std::string("option -") + letter + " needs a value");
         if (letter == 'i') {
           if (value.empty()) return UsageError("option -i needs an adapter name");
           live.adapter = value;

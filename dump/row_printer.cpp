@@ -14,7 +14,9 @@ RowPrinter::RowPrinter(std::FILE* out, PrintOptions options) : out_(out), option
   buffer_.reserve(2 * kFlushAt);
 }
 
-RowPrinter::~RowPrinter() { Flush(); }
+RowPrinter::~RowPrinter() {
+  Flush();
+}
 
 bool RowPrinter::Print(std::span<const uint8_t> frame) {
   if (options_.noBroadcast && IsBroadcast(frame)) return false;

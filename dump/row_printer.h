@@ -18,7 +18,7 @@ struct PrintOptions {
 };
 
 class RowPrinter {
-public:
+ public:
   RowPrinter(std::FILE* out, PrintOptions options);
   ~RowPrinter();
   RowPrinter(const RowPrinter&) = delete;
@@ -31,7 +31,7 @@ public:
   // Number of the last printed frame (0 before the first).
   uint32_t LastNumber() const { return number_; }
 
-private:
+ private:
   std::FILE* out_;
   PrintOptions options_;
   uint32_t number_ = 0;

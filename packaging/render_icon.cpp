@@ -1,7 +1,7 @@
 // Writes the application icon as PNG files of the given sizes, for the
 // desktop icon theme: render_icon OUTDIR SIZE...
-#include <QGuiApplication>
 #include <QDir>
+#include <QGuiApplication>
 #include <cstdio>
 #include <cstdlib>
 

@@ -21,28 +21,43 @@ void* operator new(std::size_t size) {
   if (void* p = std::malloc(size ? size : 1)) return p;
   throw std::bad_alloc();
 }
-void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new[](std::size_t size) {
+  return operator new(size);
+}
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
   gAllocations.fetch_add(1, std::memory_order_relaxed);
   return std::malloc(size ? size : 1);
 }
-void* operator new[](std::size_t size, const std::nothrow_t& t) noexcept { return operator new(size, t); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void* operator new[](std::size_t size, const std::nothrow_t& t) noexcept {
+  return operator new(size, t);
+}
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+  std::free(p);
+}
 
 namespace {
 
 // A driver whose "read" is a frame already in memory, so the figures are the
 // component's own cost, not a capture library's.
 class BenchDriver : public TKelNetMonitor {
-public:
+ public:
   explicit BenchDriver(uint32_t length) : frame(length, 0x5A) { setShowErrMsgBox(false); }
   ~BenchDriver() override { DeInitialize(); }
 
   // What a driver does per frame: its own record with a copy of the bytes.
-  void DeliverOne() { HandlePacket(new TKelNetPacket(frame.data(), static_cast<uint32_t>(frame.size()), FReceived.load(), true)); }
+  void DeliverOne() {
+    HandlePacket(
+        new TKelNetPacket(frame.data(), static_cast<uint32_t>(frame.size()), FReceived.load(), true));
+  }
 
   bool Driver_Open() override { return true; }
   bool Driver_Close() override { return true; }
@@ -76,7 +91,8 @@ void BM_DeliverAndTake(benchmark::State& state) {
   const long long allocs = gAllocations.load() - allocBefore;
   state.SetItemsProcessed(state.iterations());
   state.SetBytesProcessed(bytes);
-  state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["frames/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
   state.counters["allocs/frame"] = static_cast<double>(allocs) / static_cast<double>(state.iterations());
 }
 BENCHMARK(BM_DeliverAndTake)->Arg(60)->Arg(1514);
@@ -88,7 +104,8 @@ void BM_WorkerThroughput(benchmark::State& state) {
   TKelNetPacket consumer;
   std::atomic<long long> taken{0};
   m.setOnNewPacket([&](TKelNetMonitor* s) {
-    while (s->get_packetcount() > 0 && s->GetNextPacket(&consumer)) taken.fetch_add(1, std::memory_order_relaxed);
+    while (s->get_packetcount() > 0 && s->GetNextPacket(&consumer))
+      taken.fetch_add(1, std::memory_order_relaxed);
   });
   m.Open();
   m.SelectAdapter(0);

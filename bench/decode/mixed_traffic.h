@@ -14,11 +14,11 @@
 namespace netvane::bench {
 
 class MixedTraffic {
-public:
+ public:
   explicit MixedTraffic(uint32_t seed = 1);
   testing::Bytes Next();
 
-private:
+ private:
   struct Flow {
     testing::Ip4 client, server;
     uint16_t clientPort, serverPort;

@@ -45,7 +45,7 @@
 #include "capture/KelNetMonitor.h"
 
 class CaptureRig {
-public:
+ public:
   virtual ~CaptureRig() = default;
   virtual std::string SkipReason() { return {}; }
   virtual std::unique_ptr<TKelNetMonitor> MakeDriver() = 0;
@@ -59,7 +59,9 @@ struct CaptureRigFactory {
   std::function<std::unique_ptr<CaptureRig>()> make;
   static std::string Name(const ::testing::TestParamInfo<CaptureRigFactory>& info) { return info.param.name; }
 };
-inline void PrintTo(const CaptureRigFactory& f, std::ostream* os) { *os << f.name; }
+inline void PrintTo(const CaptureRigFactory& f, std::ostream* os) {
+  *os << f.name;
+}
 
 namespace contract {
 
@@ -92,7 +94,7 @@ struct Received {
 // Takes every frame in the new-packet handler (on the worker thread, as the
 // main window does) and keeps the ones of its own run.
 class Collector {
-public:
+ public:
   Collector(TKelNetMonitor& m, uint32_t tag) : FTag(tag) {
     m.setOnNewPacket([this](TKelNetMonitor* sender) {
       TKelNetPacket record;
@@ -110,7 +112,8 @@ public:
     }
     FSequences.push_back(r.SequenceNumber);
     if (tag != FTag) return;
-    FFrames.push_back({index, std::vector<uint8_t>(r.Data, r.Data + r.Length), r.SequenceNumber, r.Timestamp});
+    FFrames.push_back(
+        {index, std::vector<uint8_t>(r.Data, r.Data + r.Length), r.SequenceNumber, r.Timestamp});
     FChanged.notify_all();
   }
   // Waits (bounded) until at least n frames of the run arrived.
@@ -132,7 +135,7 @@ public:
     FFrames.clear();
   }
 
-private:
+ private:
   std::mutex FLock;
   std::condition_variable FChanged;
   uint32_t FTag;
@@ -157,7 +160,7 @@ std::chrono::milliseconds Timed(F&& f) {
 }  // namespace contract
 
 class DriverContract : public ::testing::TestWithParam<CaptureRigFactory> {
-protected:
+ protected:
   void SetUp() override {
     rig = GetParam().make();
     const std::string why = rig->SkipReason();

@@ -3,10 +3,14 @@
 #include <chrono>
 #include <thread>
 
-FakeDriver::FakeDriver(QObject* owner) : TKelNetMonitor(owner) { setShowErrMsgBox(false); }
+FakeDriver::FakeDriver(QObject* owner) : TKelNetMonitor(owner) {
+  setShowErrMsgBox(false);
+}
 
 // Ends the worker while this class's operations still dispatch here.
-FakeDriver::~FakeDriver() { DeInitialize(); }
+FakeDriver::~FakeDriver() {
+  DeInitialize();
+}
 
 void FakeDriver::Log(const std::string& call, bool isCall) {
   std::lock_guard<std::mutex> lock(FLogLock);
@@ -94,7 +98,9 @@ bool FakeDriver::Driver_UnBindAdapter() {
   return unbindResult;
 }
 
-void* FakeDriver::get_driverp() { return FHandleOpen.load() ? &FHandle : nullptr; }
+void* FakeDriver::get_driverp() {
+  return FHandleOpen.load() ? &FHandle : nullptr;
+}
 
 void FakeDriver::Driver_WakeUp() {
   ++FWakes;
@@ -128,7 +134,8 @@ void FakeDriver::TakeTimeToProcess() {
     if (endless.load()) {
       generated.assign(endlessLength.load(), 0x5A);
       const int32_t seq = FReceived.load();
-      for (size_t b = 0; b < 4 && b < generated.size(); ++b) generated[b] = static_cast<uint8_t>(seq >> (8 * b));
+      for (size_t b = 0; b < 4 && b < generated.size(); ++b)
+        generated[b] = static_cast<uint8_t>(seq >> (8 * b));
       Deliver(generated);
     } else {
       std::vector<uint8_t> frame;

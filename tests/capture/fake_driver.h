@@ -16,7 +16,7 @@
 #include "capture/KelNetMonitor.h"
 
 class FakeDriver : public TKelNetMonitor {
-public:
+ public:
   struct Adapter {
     std::string name;
     std::string description;
@@ -30,16 +30,16 @@ public:
   bool openResult = true;
   bool closeResult = true;
   bool unbindResult = true;
-  std::set<std::string> refusedBinds;  // device names Driver_BindAdapter refuses
-  std::string bindErrorText;           // reported through DNetError before a refusal
+  std::set<std::string> refusedBinds;    // device names Driver_BindAdapter refuses
+  std::string bindErrorText;             // reported through DNetError before a refusal
   std::set<std::string> refusedFilters;  // filter lists Driver_SetFilter refuses
   std::atomic<int> maxPerCall{50};
   std::atomic<bool> blockingRead{false};  // an empty read waits for a frame or a wake-up
   std::atomic<bool> endless{false};       // every read delivers a full batch
   std::atomic<uint32_t> endlessLength{60};
-  std::atomic<int> readDelayMs{0};        // each read first works this long (ignores wake-ups)
-  std::atomic<bool> logReads{false};     // record "ReadEnd" in Events() after each read
-  std::string readErrorText;              // when set, each read reports it (set before the thread starts)
+  std::atomic<int> readDelayMs{0};    // each read first works this long (ignores wake-ups)
+  std::atomic<bool> logReads{false};  // record "ReadEnd" in Events() after each read
+  std::string readErrorText;          // when set, each read reports it (set before the thread starts)
 
   // Queues frames for the worker to deliver; any thread.
   void ScriptFrame(std::vector<uint8_t> bytes);
@@ -73,7 +73,7 @@ public:
   void* get_driverp() override;
   void Driver_WakeUp() override;
 
-private:
+ private:
   void Log(const std::string& call, bool isCall = true);
   void Deliver(const std::vector<uint8_t>& bytes);
 

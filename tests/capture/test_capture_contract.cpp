@@ -7,7 +7,7 @@
 namespace {
 
 class FakeRig : public CaptureRig {
-public:
+ public:
   std::unique_ptr<TKelNetMonitor> MakeDriver() override {
     auto d = std::make_unique<FakeDriver>();
     d->adapters = {{"fk0", "Fake adapter 0"}, {"fk1", "Fake adapter 1"}};
@@ -26,5 +26,6 @@ public:
 }  // namespace
 
 INSTANTIATE_TEST_SUITE_P(Fake, DriverContract,
-                         ::testing::Values(CaptureRigFactory{"fake", [] { return std::make_unique<FakeRig>(); }}),
+                         ::testing::Values(CaptureRigFactory{"fake",
+                                                             [] { return std::make_unique<FakeRig>(); }}),
                          CaptureRigFactory::Name);

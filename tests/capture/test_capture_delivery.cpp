@@ -173,9 +173,10 @@ TEST(HandOver, WorkerLinesArriveOnTheUiThreadInOrder) {
     closer.stop();
     for (auto id : rig.lineThreads) EXPECT_EQ(id, std::this_thread::get_id());
     // The first lines are the UI thread's own, then only the worker's.
-    const Lines head = {"Found network adapter eth0 (Ethernet 0).", "Found network adapter eth1 (Ethernet 1).",
-                        "Opened the Network Monitoring System.", "Network adapter eth0 selected.",
-                        "Network adapter eth0 has been bound.", "Monitoring of adapter started."};
+    const Lines head = {
+        "Found network adapter eth0 (Ethernet 0).", "Found network adapter eth1 (Ethernet 1).",
+        "Opened the Network Monitoring System.",    "Network adapter eth0 selected.",
+        "Network adapter eth0 has been bound.",     "Monitoring of adapter started."};
     ASSERT_GE(rig.lines.size(), head.size());
     EXPECT_EQ(Lines(rig.lines.begin(), rig.lines.begin() + 6), head);
     for (size_t i = head.size(); i < rig.lines.size(); ++i)
@@ -218,10 +219,12 @@ TEST(HandOver, PacketCountLineIsCoalesced) {
   rig.m.ScriptFrames(1000, 60);
   // Wait without running the event loop, so everything posted piles up.
   const auto end = std::chrono::steady_clock::now() + 5s;
-  while (rig.m.receivedCount() < 1000 && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(1ms);
+  while (rig.m.receivedCount() < 1000 && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(1ms);
   ASSERT_EQ(rig.m.receivedCount(), 1000);
   changes = 0;
-  ASSERT_TRUE(PumpUntil([&] { return bar.currentMessage() == "1000 packets received (1000 still buffered locally)."; }));
+  ASSERT_TRUE(PumpUntil(
+      [&] { return bar.currentMessage() == "1000 packets received (1000 still buffered locally)."; }));
   EXPECT_LE(changes, 2);
   rig.m.NotifyThreadEnd();
   rig.m.setStatusBar(nullptr);

@@ -28,10 +28,18 @@ const std::string kStarted = "Monitoring of adapter started.";
 const std::string kStopped = "Monitoring of adapter has been stopped.";
 const std::string kPaused = "Monitoring of adapter has been paused.";
 const std::string kUnbound = "Network adapter has been unbound.";
-std::string Found(const std::string& n, const std::string& d) { return "Found network adapter " + n + " (" + d + ")."; }
-std::string Bound(const std::string& n) { return "Network adapter " + n + " has been bound."; }
-std::string Selected(const std::string& n) { return "Network adapter " + n + " selected."; }
-std::string Error(const std::string& t) { return "TKelNetMonitor Error: " + t + "."; }
+std::string Found(const std::string& n, const std::string& d) {
+  return "Found network adapter " + n + " (" + d + ").";
+}
+std::string Bound(const std::string& n) {
+  return "Network adapter " + n + " has been bound.";
+}
+std::string Selected(const std::string& n) {
+  return "Network adapter " + n + " selected.";
+}
+std::string Error(const std::string& t) {
+  return "TKelNetMonitor Error: " + t + ".";
+}
 
 // A driver with two adapters whose status lines are recorded.
 struct Rig {
@@ -91,61 +99,108 @@ auto Capturing = [](Rig& r) { r.Capture(); };
 
 TEST(StateTable, OpenAndClose) {
   const Transition table[] = {
-      {"close a component never opened", Nothing, [](Rig& r) { return r.m.Close(); }, true, {kClosed}, {},
+      {"close a component never opened",
+       Nothing,
+       [](Rig& r) { return r.m.Close(); },
+       true,
+       {kClosed},
+       {},
        State::Closed},
-      {"open lists the adapters", Nothing, [](Rig& r) { return r.m.Open(); }, true,
-       {Found("eth0", "Ethernet 0"), Found("eth1", "Ethernet 1"), kOpened}, {"Open", "List"}, State::Open},
+      {"open lists the adapters",
+       Nothing,
+       [](Rig& r) { return r.m.Open(); },
+       true,
+       {Found("eth0", "Ethernet 0"), Found("eth1", "Ethernet 1"), kOpened},
+       {"Open", "List"},
+       State::Open},
       {"driver refuses to open",
        [](Rig& r) {
          r.m.openResult = false;
          r.Forget();
        },
-       [](Rig& r) { return r.m.Open(); }, false, {Error("Could not open Network Monitor Driver")}, {"Open"},
+       [](Rig& r) { return r.m.Open(); },
+       false,
+       {Error("Could not open Network Monitor Driver")},
+       {"Open"},
        State::Closed},
       {"no adapter found closes the driver again",
        [](Rig& r) {
          r.m.adapters.clear();
          r.Forget();
        },
-       [](Rig& r) { return r.m.Open() || r.m.adapterCount() != 0; }, false, {Error("No network adapters found")},
-       {"Open", "List", "Close"}, State::Closed},
-      {"open on an open component closes it first and refills from 0", Opened,
-       [](Rig& r) { return r.m.Open() && r.m.adapterCount() == 2; }, true,
+       [](Rig& r) { return r.m.Open() || r.m.adapterCount() != 0; },
+       false,
+       {Error("No network adapters found")},
+       {"Open", "List", "Close"},
+       State::Closed},
+      {"open on an open component closes it first and refills from 0",
+       Opened,
+       [](Rig& r) { return r.m.Open() && r.m.adapterCount() == 2; },
+       true,
        {kStopped, kClosed, Found("eth0", "Ethernet 0"), Found("eth1", "Ethernet 1"), kOpened},
        {"Close", "Open", "List"},
        State::Open},
-      {"close while capturing unbinds, drains and closes the driver", Capturing,
-       [](Rig& r) { return r.m.Close(); }, true, {kUnbound, kStopped, kClosed}, {"Unbind", "Close"},
+      {"close while capturing unbinds, drains and closes the driver",
+       Capturing,
+       [](Rig& r) { return r.m.Close(); },
+       true,
+       {kUnbound, kStopped, kClosed},
+       {"Unbind", "Close"},
        State::Closed},
       {"close reports the driver's refusal",
        [](Rig& r) {
          r.m.closeResult = false;
          Opened(r);
        },
-       [](Rig& r) { return r.m.Close(); }, false, {kStopped, kClosed}, {"Close"}, State::Closed},
+       [](Rig& r) { return r.m.Close(); },
+       false,
+       {kStopped, kClosed},
+       {"Close"},
+       State::Closed},
   };
   for (const auto& t : table) RunTransition(t);
 }
 
 TEST(StateTable, StartPauseStop) {
   const Transition table[] = {
-      {"start before open is silent", Nothing, [](Rig& r) { return r.m.StartCapture(); }, false, {}, {},
+      {"start before open is silent",
+       Nothing,
+       [](Rig& r) { return r.m.StartCapture(); },
+       false,
+       {},
+       {},
        State::Closed},
-      {"start without a selection", Opened, [](Rig& r) { return r.m.StartCapture(); }, false,
-       {Error("Invalid network adapter specified")}, {}, State::Open},
-      {"select then start binds and installs the empty filter", Opened,
-       [](Rig& r) { return r.m.SelectAdapter(0) && r.m.StartCapture(); }, true,
-       {Selected("eth0"), Bound("eth0"), kStarted}, {"Bind eth0", "Filter "}, State::Capturing},
-      {"start while capturing repeats the line only", Capturing, [](Rig& r) { return r.m.StartCapture(); }, true,
-       {kStarted}, {}, State::Capturing},
+      {"start without a selection",
+       Opened,
+       [](Rig& r) { return r.m.StartCapture(); },
+       false,
+       {Error("Invalid network adapter specified")},
+       {},
+       State::Open},
+      {"select then start binds and installs the empty filter",
+       Opened,
+       [](Rig& r) { return r.m.SelectAdapter(0) && r.m.StartCapture(); },
+       true,
+       {Selected("eth0"), Bound("eth0"), kStarted},
+       {"Bind eth0", "Filter "},
+       State::Capturing},
+      {"start while capturing repeats the line only",
+       Capturing,
+       [](Rig& r) { return r.m.StartCapture(); },
+       true,
+       {kStarted},
+       {},
+       State::Capturing},
       {"refused bind reports the driver's reason, then its own",
        [](Rig& r) {
          r.m.refusedBinds = {"eth1"};
          r.m.bindErrorText = "fake: no such device";
          Opened(r);
        },
-       [](Rig& r) { return r.m.SelectAdapter(1) && r.m.StartCapture(); }, false,
-       {Selected("eth1"), Error("fake: no such device"), Error("Failed to bind adapter eth1")}, {"Bind eth1"},
+       [](Rig& r) { return r.m.SelectAdapter(1) && r.m.StartCapture(); },
+       false,
+       {Selected("eth1"), Error("fake: no such device"), Error("Failed to bind adapter eth1")},
+       {"Bind eth1"},
        State::Open},
       {"refused filter unbinds again",
        [](Rig& r) {
@@ -154,27 +209,41 @@ TEST(StateTable, StartPauseStop) {
          ASSERT_TRUE(r.m.SelectAdapter(0));
          r.Forget();
        },
-       [](Rig& r) { return r.m.StartCapture(); }, false,
+       [](Rig& r) { return r.m.StartCapture(); },
+       false,
        {Bound("eth0"), Error("Failed to install standard ip filter"), kUnbound},
-       {"Bind eth0", "Filter ", "Unbind"}, State::Open},
-      {"pause while capturing", Capturing,
+       {"Bind eth0", "Filter ", "Unbind"},
+       State::Open},
+      {"pause while capturing",
+       Capturing,
        [](Rig& r) {
          r.m.PauseCapture();
          return true;
        },
-       true, {kUnbound, kPaused}, {"Unbind"}, State::Open},
-      {"pause with nothing bound", Opened,
+       true,
+       {kUnbound, kPaused},
+       {"Unbind"},
+       State::Open},
+      {"pause with nothing bound",
+       Opened,
        [](Rig& r) {
          r.m.PauseCapture();
          return true;
        },
-       true, {kPaused}, {}, State::Open},
-      {"stop while capturing", Capturing,
+       true,
+       {kPaused},
+       {},
+       State::Open},
+      {"stop while capturing",
+       Capturing,
        [](Rig& r) {
          r.m.StopCapture();
          return true;
        },
-       true, {kUnbound, kStopped}, {"Unbind"}, State::Open},
+       true,
+       {kUnbound, kStopped},
+       {"Unbind"},
+       State::Open},
       {"stop with nothing bound still drains",
        [](Rig& r) {
          r.Capture();
@@ -187,46 +256,82 @@ TEST(StateTable, StartPauseStop) {
          r.m.StopCapture();
          return r.m.get_packetcount() == 0;
        },
-       true, {kStopped}, {}, State::Open},
+       true,
+       {kStopped},
+       {},
+       State::Open},
       {"unbind result is the driver's",
        [](Rig& r) {
          r.m.unbindResult = false;
          r.Capture();
        },
-       [](Rig& r) { return r.m.UnBindAdapter(); }, false, {kUnbound}, {"Unbind"}, State::Open},
+       [](Rig& r) { return r.m.UnBindAdapter(); },
+       false,
+       {kUnbound},
+       {"Unbind"},
+       State::Open},
       {"bind on a closed component with adapters added by hand",
        [](Rig& r) {
          r.m.AddAdapter("x0", "X");
          r.Forget();
        },
-       [](Rig& r) { return r.m.BindAdapter(0); }, false,
-       {Error("Cannot bind an adapter until the network monitor is opened")}, {}, State::Closed},
+       [](Rig& r) { return r.m.BindAdapter(0); },
+       false,
+       {Error("Cannot bind an adapter until the network monitor is opened")},
+       {},
+       State::Closed},
   };
   for (const auto& t : table) RunTransition(t);
 }
 
 TEST(StateTable, SelectAdapter) {
   const Transition table[] = {
-      {"select while open", Opened, [](Rig& r) { return r.m.SelectAdapter(1) && r.m.selectedAdapter() == 1; },
-       true, {Selected("eth1")}, {}, State::Open},
-      {"select by description", Opened,
-       [](Rig& r) { return r.m.SelectAdapter(std::string("Ethernet 1")) && r.m.selectedAdapter() == 1; }, true,
-       {Selected("eth1")}, {}, State::Open},
-      {"select an unknown text", Opened, [](Rig& r) { return r.m.SelectAdapter(std::string("wlan9")); }, false,
-       {"Invalid Network adapter specified."}, {}, State::Open},
+      {"select while open",
+       Opened,
+       [](Rig& r) { return r.m.SelectAdapter(1) && r.m.selectedAdapter() == 1; },
+       true,
+       {Selected("eth1")},
+       {},
+       State::Open},
+      {"select by description",
+       Opened,
+       [](Rig& r) { return r.m.SelectAdapter(std::string("Ethernet 1")) && r.m.selectedAdapter() == 1; },
+       true,
+       {Selected("eth1")},
+       {},
+       State::Open},
+      {"select an unknown text",
+       Opened,
+       [](Rig& r) { return r.m.SelectAdapter(std::string("wlan9")); },
+       false,
+       {"Invalid Network adapter specified."},
+       {},
+       State::Open},
       {"valid index while capturing moves the capture and drains",
        [](Rig& r) {
          r.Capture();
          uint8_t b[3] = {1, 2, 3};
          r.m.HandlePacket(new TKelNetPacket(b, 3, 0, true));
        },
-       [](Rig& r) { return r.m.SelectAdapter(1) && r.m.get_packetcount() == 0; }, true,
-       {kUnbound, kStopped, Bound("eth1"), kStarted}, {"Unbind", "Bind eth1", "Filter "}, State::Capturing},
-      {"invalid index while capturing stops and keeps the selection", Capturing,
-       [](Rig& r) { return r.m.SelectAdapter(5) || r.m.selectedAdapter() != 0; }, false,
-       {"Invalid Network adapter specified.", kUnbound, kStopped}, {"Unbind"}, State::Open},
-      {"negative index", Opened, [](Rig& r) { return r.m.SelectAdapter(-1); }, false,
-       {"Invalid Network adapter specified."}, {}, State::Open},
+       [](Rig& r) { return r.m.SelectAdapter(1) && r.m.get_packetcount() == 0; },
+       true,
+       {kUnbound, kStopped, Bound("eth1"), kStarted},
+       {"Unbind", "Bind eth1", "Filter "},
+       State::Capturing},
+      {"invalid index while capturing stops and keeps the selection",
+       Capturing,
+       [](Rig& r) { return r.m.SelectAdapter(5) || r.m.selectedAdapter() != 0; },
+       false,
+       {"Invalid Network adapter specified.", kUnbound, kStopped},
+       {"Unbind"},
+       State::Open},
+      {"negative index",
+       Opened,
+       [](Rig& r) { return r.m.SelectAdapter(-1); },
+       false,
+       {"Invalid Network adapter specified."},
+       {},
+       State::Open},
       {"selection survives close and open",
        [](Rig& r) {
          ASSERT_TRUE(r.m.Open());
@@ -235,7 +340,10 @@ TEST(StateTable, SelectAdapter) {
          ASSERT_TRUE(r.m.Open());
          r.Forget();
        },
-       [](Rig& r) { return r.m.StartCapture(); }, true, {Bound("eth1"), kStarted}, {"Bind eth1", "Filter "},
+       [](Rig& r) { return r.m.StartCapture(); },
+       true,
+       {Bound("eth1"), kStarted},
+       {"Bind eth1", "Filter "},
        State::Capturing},
       {"a shorter table after reopening invalidates the selection",
        [](Rig& r) {
@@ -246,7 +354,10 @@ TEST(StateTable, SelectAdapter) {
          ASSERT_TRUE(r.m.Open());
          r.Forget();
        },
-       [](Rig& r) { return r.m.StartCapture(); }, false, {Error("Invalid network adapter specified")}, {},
+       [](Rig& r) { return r.m.StartCapture(); },
+       false,
+       {Error("Invalid network adapter specified")},
+       {},
        State::Open},
   };
   for (const auto& t : table) RunTransition(t);
@@ -256,8 +367,8 @@ TEST(AdapterTable, MatchesNameOrDescriptionFirstIndexWins) {
   Rig rig;
   rig.m.adapters = {{"a", "shared"}, {"shared", "b"}, {"c", "C"}};
   ASSERT_TRUE(rig.m.Open());
-  const std::pair<std::string, int> table[] = {
-      {"shared", 0}, {"a", 0}, {"b", 1}, {"C", 2}, {"c", 2}, {"SHARED", -1}, {"", -1}, {"c ", -1}};
+  const std::pair<std::string, int> table[] = {{"shared", 0}, {"a", 0},       {"b", 1}, {"C", 2},
+                                               {"c", 2},      {"SHARED", -1}, {"", -1}, {"c ", -1}};
   for (const auto& [text, index] : table) EXPECT_EQ(rig.m.get_adapternum(text), index) << "'" << text << "'";
 }
 
@@ -290,9 +401,19 @@ TEST(FilterList, StoredAlwaysInstalledWhileBound) {
   const Case cases[] = {
       {"unbound: stored, nothing installed", false, "10.0.0.1", false, true, {}, {}},
       {"bound: installed", true, "10.0.0.1,10.0.0.7", false, true, {}, {"Filter 10.0.0.1,10.0.0.7"}},
-      {"bound, refused list", true, "10.0.0.1,10.0.0.7", true, false,
-       {Error("Failed to install ip filter 10.0.0.1,10.0.0.7")}, {"Filter 10.0.0.1,10.0.0.7"}},
-      {"bound, refused empty list", true, "", true, false, {Error("Failed to install standard ip filter")},
+      {"bound, refused list",
+       true,
+       "10.0.0.1,10.0.0.7",
+       true,
+       false,
+       {Error("Failed to install ip filter 10.0.0.1,10.0.0.7")},
+       {"Filter 10.0.0.1,10.0.0.7"}},
+      {"bound, refused empty list",
+       true,
+       "",
+       true,
+       false,
+       {Error("Failed to install standard ip filter")},
        {"Filter "}},
       {"text is stored unchecked", true, " not an address ", false, true, {}, {"Filter  not an address "}},
   };
@@ -323,7 +444,8 @@ TEST(FilterList, NextBindInstallsTheStoredListAndARefusalUnbinds) {
   rig.m.refusedFilters = {"10.0.0.1,10.0.0.2"};
   rig.Forget();
   EXPECT_FALSE(rig.m.StartCapture());
-  EXPECT_EQ(rig.lines, (Lines{Bound("eth0"), Error("Failed to install ip filter 10.0.0.1,10.0.0.2"), kUnbound}));
+  EXPECT_EQ(rig.lines,
+            (Lines{Bound("eth0"), Error("Failed to install ip filter 10.0.0.1,10.0.0.2"), kUnbound}));
   EXPECT_EQ(rig.m.get_FilterIP(), "10.0.0.1,10.0.0.2");
   EXPECT_FALSE(rig.m.isBound());
 
@@ -435,9 +557,13 @@ TEST(ComboBox, FillingTable) {
     std::string line;
   };
   const Case cases[] = {
-      {{{"eth0", "Ethernet 0"}, {"eth1", "Ethernet 1"}}, false, {"Ethernet 0", "Ethernet 1"},
+      {{{"eth0", "Ethernet 0"}, {"eth1", "Ethernet 1"}},
+       false,
+       {"Ethernet 0", "Ethernet 1"},
        "2 Network adapter(s) found."},
-      {{{"eth0", "Ethernet 0"}, {"eth1", "Ethernet 1"}}, true, {"", "Ethernet 0", "Ethernet 1"},
+      {{{"eth0", "Ethernet 0"}, {"eth1", "Ethernet 1"}},
+       true,
+       {"", "Ethernet 0", "Ethernet 1"},
        "2 Network adapter(s) found."},
       {{}, false, {}, "No network adapters found."},
       {{}, true, {""}, "No network adapters found."},

@@ -16,7 +16,9 @@
 
 namespace {
 
-std::vector<uint8_t> Bytes(std::initializer_list<int> v) { return std::vector<uint8_t>(v.begin(), v.end()); }
+std::vector<uint8_t> Bytes(std::initializer_list<int> v) {
+  return std::vector<uint8_t>(v.begin(), v.end());
+}
 
 // --- record ---------------------------------------------------------------------------
 
@@ -45,43 +47,85 @@ TEST(PacketRecord, FillingTable) {
     int32_t sequence;
   };
   const Case cases[] = {
-      {"copy gives a private buffer", [&](TKelNetPacket& p) { p.SetData(borrowed, 4, 7, true); }, true, 4,
-       {1, 2, 3, 4}, nullptr, 7},
-      {"borrow keeps the caller's pointer", [&](TKelNetPacket& p) { p.SetData(borrowed, 4, 3, false); }, false, 4,
-       {1, 2, 3, 4}, borrowed, 3},
+      {"copy gives a private buffer",
+       [&](TKelNetPacket& p) { p.SetData(borrowed, 4, 7, true); },
+       true,
+       4,
+       {1, 2, 3, 4},
+       nullptr,
+       7},
+      {"borrow keeps the caller's pointer",
+       [&](TKelNetPacket& p) { p.SetData(borrowed, 4, 3, false); },
+       false,
+       4,
+       {1, 2, 3, 4},
+       borrowed,
+       3},
       {"refill releases the owned buffer first",
        [&](TKelNetPacket& p) {
          p.SetData(borrowed, 4, 1, true);
          p.SetData(other, 2, 2, true);
        },
-       true, 2, {9, 8}, nullptr, 2},
-      {"owned then borrowed", [&](TKelNetPacket& p) {
+       true,
+       2,
+       {9, 8},
+       nullptr,
+       2},
+      {"owned then borrowed",
+       [&](TKelNetPacket& p) {
          p.SetData(borrowed, 4, 1, true);
          p.SetData(other, 2, 5, false);
-       }, false, 2, {9, 8}, other, 5},
+       },
+       false,
+       2,
+       {9, 8},
+       other,
+       5},
       {"FreeData leaves a borrowed pointer and its length",
        [&](TKelNetPacket& p) {
          p.SetData(borrowed, 4, 1, false);
          p.FreeData();
        },
-       false, 4, {1, 2, 3, 4}, borrowed, 1},
+       false,
+       4,
+       {1, 2, 3, 4},
+       borrowed,
+       1},
       {"FreeData empties an owned record",
        [&](TKelNetPacket& p) {
          p.SetData(borrowed, 4, 1, true);
          p.FreeData();
        },
-       false, 0, {}, nullptr, 1},
-      {"empty copy owns nothing", [&](TKelNetPacket& p) { p.SetData(borrowed, 0, 4, true); }, false, 0, {}, nullptr,
+       false,
+       0,
+       {},
+       nullptr,
+       1},
+      {"empty copy owns nothing",
+       [&](TKelNetPacket& p) { p.SetData(borrowed, 0, 4, true); },
+       false,
+       0,
+       {},
+       nullptr,
        4},
-      {"copy of a null pointer claims no bytes", [&](TKelNetPacket& p) { p.SetData(nullptr, 10, 4, true); }, false,
-       0, {}, nullptr, 4},
+      {"copy of a null pointer claims no bytes",
+       [&](TKelNetPacket& p) { p.SetData(nullptr, 10, 4, true); },
+       false,
+       0,
+       {},
+       nullptr,
+       4},
       {"an owned buffer is released even with Length zeroed by hand",
        [&](TKelNetPacket& p) {
          p.SetData(borrowed, 4, 1, true);
          p.Length = 0;
          p.FreeData();
        },
-       false, 0, {}, nullptr, 1},
+       false,
+       0,
+       {},
+       nullptr,
+       1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -173,7 +217,8 @@ TEST(PacketTimestamp, DaysSince1899LocalTime) {
     tzset();
     const double stamp = TKelNetPacket::NowTimestamp();
     const QDateTime utc = QDateTime::currentDateTimeUtc();
-    const double utcDays = QDate(1899, 12, 30).daysTo(utc.date()) + utc.time().msecsSinceStartOfDay() / 86400000.0;
+    const double utcDays =
+        QDate(1899, 12, 30).daysTo(utc.date()) + utc.time().msecsSinceStartOfDay() / 86400000.0;
     EXPECT_NEAR(stamp - utcDays, z.hoursEastOfUtc / 24.0, 2.0 / 86400.0);
     const double ms = stamp * 86400000.0;
     EXPECT_NEAR(ms, std::round(ms), 0.5);  // whole milliseconds (up to rounding of the double)
@@ -188,7 +233,7 @@ TEST(PacketTimestamp, DaysSince1899LocalTime) {
 // --- FIFO through the component ---------------------------------------------------------
 
 class Fifo : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     m.setOnStatusMessage([this](TKelNetMonitor*, const std::string& l) { lines.push_back(l); });
     m.setOnNewPacket([this](TKelNetMonitor*) { ++events; });
@@ -374,7 +419,8 @@ TEST_F(Fifo, PacketCountLine) {
   m.HandlePacket(Frame(5));
   EXPECT_EQ(events, before);
   EXPECT_EQ(m.get_packetcount(), 1);
-  EXPECT_EQ(bar.currentMessage(), QString::number(m.receivedCount()) + " packets received (1 still buffered locally).");
+  EXPECT_EQ(bar.currentMessage(),
+            QString::number(m.receivedCount()) + " packets received (1 still buffered locally).");
 }
 
 }  // namespace

@@ -28,7 +28,7 @@ using namespace std::chrono_literals;
 // Ends the process when the test has not finished in time: a hang must fail
 // loudly rather than stall the suite.
 class Watchdog {
-public:
+ public:
   explicit Watchdog(std::chrono::seconds limit)
       : FThread([this, limit] {
           std::unique_lock<std::mutex> lock(FLock);
@@ -48,7 +48,7 @@ public:
   }
   void Step(const char* name) { FStep.store(name); }
 
-private:
+ private:
   std::mutex FLock;
   std::condition_variable FDone;
   bool FFinished = false;
@@ -134,7 +134,8 @@ TEST(Stress, UiCyclesWhileTheWorkerDeliversFlatOut) {
       // Let frames flow for a moment before the next change.
       watchdog.Step("waiting for frames");
       const auto end = std::chrono::steady_clock::now() + 50ms;
-      while (m.receivedCount() < before + 20 && std::chrono::steady_clock::now() < end) std::this_thread::yield();
+      while (m.receivedCount() < before + 20 && std::chrono::steady_clock::now() < end)
+        std::this_thread::yield();
       if (m.receivedCount() > before) ++bindsWhileDelivering;
     }
     if (i % 8 == 0) QCoreApplication::processEvents();
@@ -151,7 +152,8 @@ TEST(Stress, UiCyclesWhileTheWorkerDeliversFlatOut) {
   }
   RecordProperty("frames", static_cast<int>(delivered.size()));
   RecordProperty("rounds_with_frames", bindsWhileDelivering);
-  std::printf("%zu frames, %d of %d rounds with frames flowing\n", delivered.size(), bindsWhileDelivering, kRounds);
+  std::printf("%zu frames, %d of %d rounds with frames flowing\n", delivered.size(), bindsWhileDelivering,
+              kRounds);
   EXPECT_GT(bindsWhileDelivering, 50) << "too few rounds saw frames flowing";
   EXPECT_GT(delivered.size(), 1000u);
   // Every frame handed to the component reached the consumer once, in order;
@@ -171,7 +173,8 @@ TEST(Stress, UiCyclesWhileTheWorkerDeliversFlatOut) {
   EXPECT_TRUE(errors.empty());
   EXPECT_EQ(m.get_packetcount(), 0);
   const auto events = m.Events();
-  EXPECT_EQ(std::count(events.begin(), events.end(), "ReadWhileUnbound"), 0) << "a read ran on an unbound adapter";
+  EXPECT_EQ(std::count(events.begin(), events.end(), "ReadWhileUnbound"), 0)
+      << "a read ran on an unbound adapter";
   m.setStatusBar(nullptr);
 }
 

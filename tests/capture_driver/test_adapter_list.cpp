@@ -99,10 +99,21 @@ TEST(AdapterList, PseudoDeviceNames) {
     bool pseudo;
   };
   const Case cases[] = {
-      {"any", true},           {"nflog", true},       {"nfqueue", true},  {"dbus-system", true},
-      {"dbus-session", true},  {"bluetooth0", true},  {"bluetooth-monitor", true},
-      {"usbmon0", true},       {"usbmon12", true},    {"eth0", false},    {"lo", false},
-      {"anything0", false},    {"enp0s3", false},     {"veth1", false},   {"nflog0x", false},
+      {"any", true},
+      {"nflog", true},
+      {"nfqueue", true},
+      {"dbus-system", true},
+      {"dbus-session", true},
+      {"bluetooth0", true},
+      {"bluetooth-monitor", true},
+      {"usbmon0", true},
+      {"usbmon12", true},
+      {"eth0", false},
+      {"lo", false},
+      {"anything0", false},
+      {"enp0s3", false},
+      {"veth1", false},
+      {"nflog0x", false},
   };
   for (const Case& c : cases) EXPECT_EQ(netvane::IsPseudoAdapterName(c.name), c.pseudo) << c.name;
 }

@@ -16,7 +16,7 @@ namespace {
 
 // Exposes the handle so a filter can be compiled without opening an adapter.
 class DeadHandleMonitor : public TKelWinPcapNetMonitor {
-public:
+ public:
   DeadHandleMonitor() {
     setShowErrMsgBox(false);
     setOnStatusMessage([this](TKelNetMonitor*, const std::string& line) {
@@ -92,7 +92,8 @@ TEST(WinPcapDriver, BindRefusals) {
            ": the name is longer than 255 characters."},
       {"255 characters reach the library", longest,
        "TKelNetMonitor Error: WinPcap driver failed to open adapter " + longest + ": "},
-      {"no such adapter", "nv-nosuch0", "TKelNetMonitor Error: WinPcap driver failed to open adapter nv-nosuch0: "},
+      {"no such adapter", "nv-nosuch0",
+       "TKelNetMonitor Error: WinPcap driver failed to open adapter nv-nosuch0: "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

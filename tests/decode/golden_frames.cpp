@@ -23,7 +23,9 @@ void AppendPayload(Bytes& b, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>('a' + i % 26));
 }
 
-Bytes Truncated(const Bytes& frame, std::size_t length) { return Bytes(frame.begin(), frame.begin() + length); }
+Bytes Truncated(const Bytes& frame, std::size_t length) {
+  return Bytes(frame.begin(), frame.begin() + length);
+}
 
 Bytes Other(uint16_t etherType, Mac destination = kHostB) {
   Bytes f = Ethernet(destination, kHostA, etherType);
@@ -77,7 +79,8 @@ void AppendTcp(Bytes& frame, const TcpHeader& tcp) {
   Put16(frame, tcp.urgent);
 }
 
-void AppendUdp(Bytes& frame, uint16_t sourcePort, uint16_t destinationPort, uint16_t length, uint16_t checksum) {
+void AppendUdp(Bytes& frame, uint16_t sourcePort, uint16_t destinationPort, uint16_t length,
+               uint16_t checksum) {
   Put16(frame, sourcePort);
   Put16(frame, destinationPort);
   Put16(frame, length);
@@ -163,9 +166,9 @@ std::vector<FrameSet> GoldenFrameSets() {
       return f;
     };
     sets.push_back({"ipv4",
-                    {TcpFrame(tcp, syn), TcpFrame(tcp, synAck, 6), TcpFrame(tcp, highBits), TcpFrame(tcp, finPushUrg, 10),
-                     UdpFrame(udp, 53, 33000, 18), icmpFrame, other(igmp), other(v6in4), other(gre), other(l2tp),
-                     TcpFrame(v6tcp, syn)}});
+                    {TcpFrame(tcp, syn), TcpFrame(tcp, synAck, 6), TcpFrame(tcp, highBits),
+                     TcpFrame(tcp, finPushUrg, 10), UdpFrame(udp, 53, 33000, 18), icmpFrame, other(igmp),
+                     other(v6in4), other(gre), other(l2tp), TcpFrame(v6tcp, syn)}});
   }
 
   {
@@ -184,8 +187,8 @@ std::vector<FrameSet> GoldenFrameSets() {
     Bytes shortTcp = TcpFrame(six, ack);  // header length 6, TCP header one byte short
     shortTcp.pop_back();
     sets.push_back({"ip_options",
-                    {TcpFrame(six, ack), UdpFrame(fifteen, 5353, 5353, 4), TcpFrame(four, ack), TcpFrame(zero, ack),
-                     UdpFrame(sixUdp, 67, 68, 0), shortTcp}});
+                    {TcpFrame(six, ack), UdpFrame(fifteen, 5353, 5353, 4), TcpFrame(four, ack),
+                     TcpFrame(zero, ack), UdpFrame(sixUdp, 67, 68, 0), shortTcp}});
   }
 
   {
@@ -198,14 +201,14 @@ std::vector<FrameSet> GoldenFrameSets() {
     last.protocol = 6;
     TcpHeader syn;
     sets.push_back({"fragments",
-                    {TcpFrame(dfOnly, syn), UdpFrame(firstFragment, 4000, 4001, 40), UdpFrame(middle, 4000, 4001, 40),
-                     TcpFrame(last, syn)}});
+                    {TcpFrame(dfOnly, syn), UdpFrame(firstFragment, 4000, 4001, 40),
+                     UdpFrame(middle, 4000, 4001, 40), TcpFrame(last, syn)}});
   }
 
   sets.push_back({"ethertypes",
-                  {Other(0x86DD), Other(0), Other(46), Other(256), Other(257), Other(511), Other(512), Other(1500),
-                   Other(1501), Other(0x0600), Other(0x8100), Other(0xFFFF), Other(0x0801), Other(0x0A01),
-                   Other(0x8035), Other(0x8870), Other(0x88CC)}});
+                  {Other(0x86DD), Other(0), Other(46), Other(256), Other(257), Other(511), Other(512),
+                   Other(1500), Other(1501), Other(0x0600), Other(0x8100), Other(0xFFFF), Other(0x0801),
+                   Other(0x0A01), Other(0x8035), Other(0x8870), Other(0x88CC)}});
 
   {
     Ip4Header udp;
@@ -241,7 +244,8 @@ std::vector<FrameSet> GoldenFrameSets() {
     const Bytes udp = UdpFrame(udpHeader, 53, 53, 0);
     const Bytes arp = ArpFrame(kHostB, kHostA, 1, a, none, b);
     FrameSet others{"short_other", {}};
-    for (std::size_t n : {22, 23, 24, 25, 26, 29, 30, 33, 34, 41, 42}) others.frames.push_back(Truncated(udp, n));
+    for (std::size_t n : {22, 23, 24, 25, 26, 29, 30, 33, 34, 41, 42})
+      others.frames.push_back(Truncated(udp, n));
     for (std::size_t n : {13, 14, 27, 28, 31, 32, 37, 38, 41, 42}) others.frames.push_back(Truncated(arp, n));
     sets.push_back(others);
   }

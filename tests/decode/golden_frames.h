@@ -50,7 +50,8 @@ struct TcpHeader {
   uint16_t urgent = 0;
 };
 void AppendTcp(Bytes& frame, const TcpHeader& tcp);
-void AppendUdp(Bytes& frame, uint16_t sourcePort, uint16_t destinationPort, uint16_t length, uint16_t checksum);
+void AppendUdp(Bytes& frame, uint16_t sourcePort, uint16_t destinationPort, uint16_t length,
+               uint16_t checksum);
 
 // Whole frames.
 Bytes TcpFrame(const Ip4Header& ip, const TcpHeader& tcp, std::size_t payloadBytes = 0);

@@ -42,7 +42,8 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < 3; ++i) threeRecords += 16 + ipv4->frames[i].size();
     cut.resize(threeRecords + 16 + 10);  // ends inside the fourth record's bytes
     ok &= Write(dir + "/truncated.pcap", cut);
-    ok &= Write(dir + "/linktype_raw.pcap", PcapImage({Bytes(ipv4->frames[0].begin() + 14, ipv4->frames[0].end())}, 101));
+    ok &= Write(dir + "/linktype_raw.pcap",
+                PcapImage({Bytes(ipv4->frames[0].begin() + 14, ipv4->frames[0].end())}, 101));
   }
   if (argc > 2) {
     const std::string seeds = argv[2];

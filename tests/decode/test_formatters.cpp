@@ -43,7 +43,8 @@ TEST(Formatters, HexRunIsTwoUppercaseDigitsPerByte) {
   const struct {
     Bytes bytes;
     const char* text;
-  } cases[] = {{{0x08, 0x00}, "0800"}, {{0x00, 0x12, 0xAB, 0xCD}, "0012ABCD"}, {{0xfe, 0xdc}, "FEDC"}, {{}, ""}};
+  } cases[] = {
+      {{0x08, 0x00}, "0800"}, {{0x00, 0x12, 0xAB, 0xCD}, "0012ABCD"}, {{0xfe, 0xdc}, "FEDC"}, {{}, ""}};
   for (const auto& c : cases) EXPECT_EQ(HexRun(c.bytes), c.text);
 }
 
@@ -52,8 +53,8 @@ TEST(Formatters, HexDigitsPadsToTheMinimumOnly) {
     uint32_t value;
     int digits;
     const char* text;
-  } cases[] = {{4, 1, "4"},       {0, 1, "0"},      {0xF, 1, "F"},     {0xA, 2, "0A"},
-               {0xAB, 1, "AB"},   {0xABC, 2, "ABC"}, {0, 4, "0000"},   {0xFFFFFFFF, 1, "FFFFFFFF"}};
+  } cases[] = {{4, 1, "4"},     {0, 1, "0"},       {0xF, 1, "F"},  {0xA, 2, "0A"},
+               {0xAB, 1, "AB"}, {0xABC, 2, "ABC"}, {0, 4, "0000"}, {0xFFFFFFFF, 1, "FFFFFFFF"}};
   for (const auto& c : cases) EXPECT_EQ(HexDigits(c.value, c.digits), c.text) << c.value;
 }
 
@@ -69,8 +70,8 @@ TEST(Formatters, FlagTextTestsAnyMaskBit) {
   const struct {
     uint32_t value, mask;
     const char* text;
-  } cases[] = {{0x20, 0x20, "1"}, {0, 0x20, "0"}, {0xDF, 0x20, "0"}, {0x4000, 0x4000, "1"},
-               {0x2000, 0x4000, "0"}, {0x0100, 0x0300, "1"}};
+  } cases[] = {{0x20, 0x20, "1"},     {0, 0x20, "0"},        {0xDF, 0x20, "0"},
+               {0x4000, 0x4000, "1"}, {0x2000, 0x4000, "0"}, {0x0100, 0x0300, "1"}};
   for (const auto& c : cases) EXPECT_EQ(FlagText(c.value, c.mask), c.text) << c.value;
 }
 

@@ -45,7 +45,8 @@ TEST(FrameList, NumbersFromOneAndKeepsItsOwnCopy) {
     std::fill(f.begin(), f.end(), 0xEE);  // the caller's buffer is reused
   }
   EXPECT_EQ(list.Count(), std::size(lengths));
-  for (uint32_t i = 0; i < std::size(lengths); ++i) EXPECT_TRUE(Holds(list.Frame(i + 1), i + 1, lengths[i])) << i;
+  for (uint32_t i = 0; i < std::size(lengths); ++i)
+    EXPECT_TRUE(Holds(list.Frame(i + 1), i + 1, lengths[i])) << i;
   EXPECT_TRUE(list.Frame(0).empty());
   EXPECT_TRUE(list.Frame(static_cast<uint32_t>(std::size(lengths)) + 1).empty());
 }
@@ -57,8 +58,8 @@ TEST(FrameList, LookupHitsMoveTheCurrentEntryMissesChangeNothing) {
     uint32_t number;
     bool hit;
     uint32_t currentAfter;
-  } steps[] = {{3, true, 3}, {6, false, 3}, {0, false, 3}, {1, true, 1}, {5, true, 5},
-               {4, true, 4}, {4, true, 4},  {UINT32_MAX, false, 4}};
+  } steps[] = {{3, true, 3}, {6, false, 3}, {0, false, 3}, {1, true, 1},
+               {5, true, 5}, {4, true, 4},  {4, true, 4},  {UINT32_MAX, false, 4}};
   for (const auto& s : steps) {
     EXPECT_EQ(list.Lookup(s.number), s.hit) << s.number;
     EXPECT_EQ(list.Current(), s.currentAfter) << s.number;

@@ -68,11 +68,18 @@ TEST(ProtocolTree, SectionsByKindOfFrame) {
     uint16_t etherType;
     uint8_t ipProtocol;
   } cases[] = {
-      {"tcp", TcpFrame(Ip4Header{}, TcpHeader{}), {"Ethernet Header/3", "IP Header/13", "TCP Header/14"}, 0x0800, 6},
+      {"tcp",
+       TcpFrame(Ip4Header{}, TcpHeader{}),
+       {"Ethernet Header/3", "IP Header/13", "TCP Header/14"},
+       0x0800,
+       6},
       {"udp", UdpFrame(udp, 1, 2, 0), {"Ethernet Header/3", "IP Header/13", "UDP Header/4"}, 0x0800, 17},
       {"icmp", OtherIp(1), {"Ethernet Header/3", "IP Header/13"}, 0x0800, 1},
-      {"arp", ArpFrame(kBroadcast, kHostA, 1, Ip4{}, Mac{}, Ip4{}), {"Ethernet Header/3", "Address Resolution Protocol/9"},
-       0x0806, 0},
+      {"arp",
+       ArpFrame(kBroadcast, kHostA, 1, Ip4{}, Mac{}, Ip4{}),
+       {"Ethernet Header/3", "Address Resolution Protocol/9"},
+       0x0806,
+       0},
       {"ipv6", WithEtherType(0x86DD), {"Ethernet Header/3"}, 0x86DD, 0},
       {"802.3", WithEtherType(100), {"Ethernet Header/3"}, 100, 0},
   };
@@ -103,27 +110,31 @@ TEST(ProtocolTree, TcpFrameLineTextsAndRanges) {
   const Bytes frame = TcpFrame(ip, tcp);
   const ProtocolTree t = BuildProtocolTree(frame);
   ASSERT_EQ(t.sections.size(), 3u);
-  EXPECT_EQ(Texts(t.sections[0]), (std::vector<std::string>{"Destination Address - 52:54:00:AB:CD:EF",
-                                                            "Source Address - 00:0C:29:1A:2B:3C", "Protocol - 0x0800"}));
+  EXPECT_EQ(Texts(t.sections[0]),
+            (std::vector<std::string>{"Destination Address - 52:54:00:AB:CD:EF",
+                                      "Source Address - 00:0C:29:1A:2B:3C", "Protocol - 0x0800"}));
   EXPECT_EQ(Texts(t.sections[1]),
-            (std::vector<std::string>{"Version - 0x4", "Header Length - 0x5", "Type of Service - 184", "Length - 40",
-                                      "Identification - 258", "Flag : Don't Fragment - 1",
+            (std::vector<std::string>{"Version - 0x4", "Header Length - 0x5", "Type of Service - 184",
+                                      "Length - 40", "Identification - 258", "Flag : Don't Fragment - 1",
                                       "Flag : More Fragments - 0", "Fragment Offset - 0", "TTL - 128",
-                                      "Protocol - 6 : TCP", "Header Checksum - " + std::to_string(frame[24] * 256 + frame[25]),
+                                      "Protocol - 6 : TCP",
+                                      "Header Checksum - " + std::to_string(frame[24] * 256 + frame[25]),
                                       "Source Address - 10.0.0.1", "Destination Address - 192.168.100.254"}));
   EXPECT_EQ(Texts(t.sections[2]),
-            (std::vector<std::string>{"Source Port - 1025", "Destination Port - 80", "Sequence Number - 0x0012ABCD",
-                                      "Acknowledgment Number - 0xFEDCBA98", "Offset - 5", "Flag : Urgent Pointer - 0",
-                                      "Flag : ACK - 1", "Flag : PUSH - 0", "Flag : RESET - 0", "Flag : SYN - 1",
-                                      "Flag : FINISH - 0", "Window Size - 8192", "Checksum - 0x0A0B",
-                                      "Urgent Pointer - 65535"}));
-  const std::vector<HighlightRange> ip_ranges{{42, 1}, {43, 2}, {45, 3}, {48, 6}, {54, 6}, {60, 1}, {60, 1},
+            (std::vector<std::string>{
+                "Source Port - 1025", "Destination Port - 80", "Sequence Number - 0x0012ABCD",
+                "Acknowledgment Number - 0xFEDCBA98", "Offset - 5", "Flag : Urgent Pointer - 0",
+                "Flag : ACK - 1", "Flag : PUSH - 0", "Flag : RESET - 0", "Flag : SYN - 1",
+                "Flag : FINISH - 0", "Window Size - 8192", "Checksum - 0x0A0B", "Urgent Pointer - 65535"}));
+  const std::vector<HighlightRange> ip_ranges{{42, 1}, {43, 2}, {45, 3}, {48, 6}, {54, 6},  {60, 1}, {60, 1},
                                               {60, 6}, {66, 3}, {69, 3}, {72, 6}, {78, 12}, {90, 12}};
   const std::vector<HighlightRange> tcp_ranges{{102, 6}, {108, 6}, {114, 12}, {126, 12}, {138, 1},
                                                {141, 3}, {141, 3}, {141, 3},  {141, 3},  {141, 3},
                                                {141, 3}, {144, 6}, {150, 6},  {156, 6}};
-  for (std::size_t i = 0; i < ip_ranges.size(); ++i) EXPECT_EQ(t.sections[1].lines[i].range, ip_ranges[i]) << i;
-  for (std::size_t i = 0; i < tcp_ranges.size(); ++i) EXPECT_EQ(t.sections[2].lines[i].range, tcp_ranges[i]) << i;
+  for (std::size_t i = 0; i < ip_ranges.size(); ++i)
+    EXPECT_EQ(t.sections[1].lines[i].range, ip_ranges[i]) << i;
+  for (std::size_t i = 0; i < tcp_ranges.size(); ++i)
+    EXPECT_EQ(t.sections[2].lines[i].range, tcp_ranges[i]) << i;
   ExpectRangesConsistent(frame, t);
 }
 
@@ -231,12 +242,9 @@ TEST(ProtocolTree, NoTransportSectionWhereThereIsNoTransportHeader) {
     uint8_t protocol;
     std::size_t sections;
   } cases[] = {
-      {"first fragment", 5, 0x2000, 17, 3},
-      {"dont fragment", 5, 0x4000, 6, 3},
-      {"middle fragment", 5, 0x20B9, 17, 2},
-      {"last fragment", 5, 0x00B9, 6, 2},
-      {"offset 1", 5, 0x0001, 6, 2},
-      {"header length 4", 4, 0x4000, 6, 2},
+      {"first fragment", 5, 0x2000, 17, 3},  {"dont fragment", 5, 0x4000, 6, 3},
+      {"middle fragment", 5, 0x20B9, 17, 2}, {"last fragment", 5, 0x00B9, 6, 2},
+      {"offset 1", 5, 0x0001, 6, 2},         {"header length 4", 4, 0x4000, 6, 2},
       {"header length 0", 0, 0x4000, 17, 2},
   };
   for (const auto& c : cases) {

@@ -27,7 +27,7 @@ class LiveCapture {
   std::vector<Delivered> frames_;
   std::vector<std::string> lines_;
 
-public:
+ public:
   explicit LiveCapture(int timeOutMs = 50) {
     monitor.MaxPacketsPerCall = 50;
     monitor.TimeOut = timeOutMs;

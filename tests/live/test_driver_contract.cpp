@@ -8,7 +8,7 @@
 namespace {
 
 class VethRig : public CaptureRig {
-public:
+ public:
   std::string SkipReason() override {
     if (!netvane::lab::SkipReason().empty()) return netvane::lab::SkipReason();
     if (!lab_.ok()) return "could not create a veth pair in a namespace";
@@ -27,12 +27,13 @@ public:
   }
   void Settle() override { netvane::lab::LiveCapture::Settle(std::chrono::milliseconds(300)); }
 
-private:
+ private:
   netvane::lab::VethLab lab_;
 };
 
 }  // namespace
 
 INSTANTIATE_TEST_SUITE_P(Libpcap, DriverContract,
-                         ::testing::Values(CaptureRigFactory{"veth", [] { return std::make_unique<VethRig>(); }}),
+                         ::testing::Values(CaptureRigFactory{"veth",
+                                                             [] { return std::make_unique<VethRig>(); }}),
                          CaptureRigFactory::Name);

@@ -20,7 +20,8 @@ struct Result {
 
 Result RunDump(const std::string& args) {
   const std::string base = "/tmp/nvdumplive" + std::to_string(getpid());
-  const std::string cmd = std::string("timeout -s KILL 20 ") + NETVANE_DUMP + " " + args + " >" + base + ".out 2>" + base + ".err";
+  const std::string cmd = std::string("timeout -s KILL 20 ") + NETVANE_DUMP + " " + args + " >" + base +
+                          ".out 2>" + base + ".err";
   Result r;
   const int raw = std::system(cmd.c_str());
   r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -34,7 +35,9 @@ Result RunDump(const std::string& args) {
   return r;
 }
 
-size_t Lines(const std::string& text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
+size_t Lines(const std::string& text) {
+  return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+}
 
 TEST(DumpLive, ListsAdaptersAndCapturesCountedFrames) {
   if (!netvane::lab::SkipReason().empty()) GTEST_SKIP() << netvane::lab::SkipReason();
@@ -61,7 +64,8 @@ TEST(DumpLive, ListsAdaptersAndCapturesCountedFrames) {
   EXPECT_EQ(capture.status, 0) << capture.err;
   EXPECT_EQ(Lines(capture.out), 5u) << capture.out;
   EXPECT_EQ(capture.out.rfind("1\t02:00:00:00:00:01\t02:00:00:00:00:02\t", 0), 0u) << capture.out;
-  EXPECT_NE(capture.err.find(" frames received, 0 dropped by the kernel\n"), std::string::npos) << capture.err;
+  EXPECT_NE(capture.err.find(" frames received, 0 dropped by the kernel\n"), std::string::npos)
+      << capture.err;
 
   const Result missing = RunDump("-i nv-nosuch0 -c 1");
   EXPECT_EQ(missing.status, 1);

@@ -17,9 +17,9 @@ namespace {
 constexpr auto kArrival = 3000ms;
 const std::string kComplained = "TKelNetMonitor Error: WinPcap driver complained: ";
 
-#define REQUIRE_LAB(lab)                                                          \
+#define REQUIRE_LAB(lab)                                                               \
   if (!netvane::lab::SkipReason().empty()) GTEST_SKIP() << netvane::lab::SkipReason(); \
-  VethLab lab;                                                                    \
+  VethLab lab;                                                                         \
   if (!lab.ok()) GTEST_SKIP() << "could not create a veth pair in a namespace";
 
 std::vector<Bytes> Markers(uint32_t first, uint32_t count) {
@@ -35,7 +35,8 @@ std::vector<uint32_t> Range(uint32_t first, uint32_t count) {
 }
 
 void ExpectConsecutiveSequence(const std::vector<netvane::lab::Delivered>& frames) {
-  for (size_t i = 0; i < frames.size(); ++i) ASSERT_EQ(frames[i].sequence, static_cast<int32_t>(i)) << "frame " << i;
+  for (size_t i = 0; i < frames.size(); ++i)
+    ASSERT_EQ(frames[i].sequence, static_cast<int32_t>(i)) << "frame " << i;
 }
 
 TEST(LiveCapture, FramesArriveInOrderNumberedFromZero) {
@@ -60,13 +61,20 @@ TEST(LiveCapture, KernelTrafficIsCaptured) {
   REQUIRE_LAB(lab);
   const std::string local = lab.localIp();
   const std::vector<KernelTraffic> cases = {
-      {"ping: ARP", "ping -c 2 -i 0.2 -W 1 " + local, [](const Bytes& f) { return netvane::lab::EtherType(f) == 0x0806; }, 1},
+      {"ping: ARP", "ping -c 2 -i 0.2 -W 1 " + local,
+       [](const Bytes& f) { return netvane::lab::EtherType(f) == 0x0806; }, 1},
       {"ping: ICMP echo and reply", "ping -c 2 -i 0.2 -W 1 " + local,
        [](const Bytes& f) { return netvane::lab::IpProtocol(f) == 1; }, 4},
       {"UDP datagram", "echo hello > /dev/udp/" + local + "/9999",
-       [](const Bytes& f) { return netvane::lab::IpProtocol(f) == 17 && netvane::lab::TransportDestinationPort(f) == 9999; }, 1},
+       [](const Bytes& f) {
+         return netvane::lab::IpProtocol(f) == 17 && netvane::lab::TransportDestinationPort(f) == 9999;
+       },
+       1},
       {"TCP connect", "exec 3<>/dev/tcp/" + local + "/9",
-       [](const Bytes& f) { return netvane::lab::TransportDestinationPort(f) == 9 && (netvane::lab::TcpFlags(f) & 0x02); }, 1},
+       [](const Bytes& f) {
+         return netvane::lab::TransportDestinationPort(f) == 9 && (netvane::lab::TcpFlags(f) & 0x02);
+       },
+       1},
   };
   LiveCapture cap;
   ASSERT_TRUE(cap.Start(lab.localIf()));
@@ -90,10 +98,10 @@ TEST(LiveCapture, HostFilterKeepsOtherHostsOut) {
   ASSERT_TRUE(cap.Start(lab.localIf()));
   std::vector<Bytes> frames;
   for (int i = 0; i < 5; ++i) {
-    frames.push_back(netvane::lab::Ipv4UdpFrame("192.0.2.1", "192.0.2.2", 1000 + i));  // other hosts
-    frames.push_back(netvane::lab::MarkerFrame(i));                                    // not IP at all
-    frames.push_back(netvane::lab::Ipv4UdpFrame(lab.peerIp(), "192.0.2.9", 2000 + i)); // host a
-    frames.push_back(netvane::lab::Ipv4UdpFrame("192.0.2.3", "192.0.2.77", 3000 + i)); // host b
+    frames.push_back(netvane::lab::Ipv4UdpFrame("192.0.2.1", "192.0.2.2", 1000 + i));   // other hosts
+    frames.push_back(netvane::lab::MarkerFrame(i));                                     // not IP at all
+    frames.push_back(netvane::lab::Ipv4UdpFrame(lab.peerIp(), "192.0.2.9", 2000 + i));  // host a
+    frames.push_back(netvane::lab::Ipv4UdpFrame("192.0.2.3", "192.0.2.77", 3000 + i));  // host b
   }
   ASSERT_TRUE(lab.InjectFromPeer(frames));
   auto portsSeen = [&] {
@@ -118,7 +126,9 @@ TEST(LiveCapture, TrailingCommaIsRefusedWithBothMessages) {
   EXPECT_EQ(cap.monitor.get_driverp(), nullptr);
   const auto errors = cap.LinesStartingWith("TKelNetMonitor Error: ");
   ASSERT_EQ(errors.size(), 2u);
-  EXPECT_EQ(errors[0].rfind("TKelNetMonitor Error: Failed to compile bpf filter on " + lab.localIf() + ": ", 0), 0u);
+  EXPECT_EQ(
+      errors[0].rfind("TKelNetMonitor Error: Failed to compile bpf filter on " + lab.localIf() + ": ", 0),
+      0u);
   EXPECT_EQ(errors[1], "TKelNetMonitor Error: Failed to install ip filter " + lab.peerIp() + ",.");
 }
 
@@ -200,7 +210,8 @@ struct AdapterLoss {
 TEST(LiveCapture, LostAdapterIsReportedOnceAndHangsNothing) {
   if (!netvane::lab::SkipReason().empty()) GTEST_SKIP() << netvane::lab::SkipReason();
   const std::vector<AdapterLoss> losses = {
-      {"link taken down", [](const VethLab& lab) { netvane::lab::Sh("ip link set " + lab.localIf() + " down"); }},
+      {"link taken down",
+       [](const VethLab& lab) { netvane::lab::Sh("ip link set " + lab.localIf() + " down"); }},
       {"link deleted", [](const VethLab& lab) { netvane::lab::Sh("ip link del " + lab.localIf()); }},
   };
   for (const AdapterLoss& loss : losses) {
@@ -237,7 +248,8 @@ TEST(LiveCapture, BindingAgainStartsANewErrorEpisode) {
     SCOPED_TRACE("episode " + std::to_string(episode));
     LiveCapture::Settle(150ms);
     netvane::lab::Sh("ip link set " + lab.localIf() + " down");
-    ASSERT_TRUE(LiveCapture::WaitUntil([&] { return cap.LinesStartingWith(kComplained).size() >= size_t(episode); }, kArrival));
+    ASSERT_TRUE(LiveCapture::WaitUntil(
+        [&] { return cap.LinesStartingWith(kComplained).size() >= size_t(episode); }, kArrival));
     LiveCapture::Settle(500ms);
     EXPECT_EQ(cap.LinesStartingWith(kComplained).size(), size_t(episode));
     netvane::lab::Sh("ip link set " + lab.localIf() + " up");
@@ -252,10 +264,12 @@ TEST(LiveCapture, SentFrameReachesTheOtherEnd) {
   ASSERT_TRUE(cap.Start(lab.localIf()));
   VethLab::Receiver receiver(lab);
   ASSERT_TRUE(receiver.ok());
-  const Bytes frame = netvane::lab::MarkerFrame(0xC0FFEE, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, lab.localMac());
+  const Bytes frame =
+      netvane::lab::MarkerFrame(0xC0FFEE, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, lab.localMac());
   TKelNetPacket packet(frame.data(), static_cast<uint32_t>(frame.size()), 0, true);
   EXPECT_TRUE(cap.monitor.SendPacket(&packet));
-  const auto got = receiver.Next([](const Bytes& f) { return netvane::lab::MarkerIndex(f) == 0xC0FFEEu; }, 2000ms);
+  const auto got =
+      receiver.Next([](const Bytes& f) { return netvane::lab::MarkerIndex(f) == 0xC0FFEEu; }, 2000ms);
   ASSERT_TRUE(got.has_value());
   EXPECT_EQ(*got, frame);
 
@@ -268,7 +282,8 @@ TEST(LiveCapture, SentFrameReachesTheOtherEnd) {
 TEST(LiveCapture, NonEthernetAdaptersAreAbsentAndRefused) {
   REQUIRE_LAB(lab);
   const std::string tun = "nvt" + std::to_string(getpid());
-  const bool haveTun = netvane::lab::Sh("ip tuntap add dev " + tun + " mode tun && ip link set " + tun + " up") == 0;
+  const bool haveTun =
+      netvane::lab::Sh("ip tuntap add dev " + tun + " mode tun && ip link set " + tun + " up") == 0;
   LiveCapture cap;
   ASSERT_TRUE(cap.monitor.Open());
   std::vector<std::string> listed;
@@ -283,7 +298,8 @@ TEST(LiveCapture, NonEthernetAdaptersAreAbsentAndRefused) {
     cap.monitor.AddAdapter(name, name);  // as if a host had listed it anyway
     EXPECT_FALSE(cap.monitor.SelectAdapter(name) && cap.monitor.StartCapture());
     EXPECT_EQ(cap.monitor.get_driverp(), nullptr);
-    const auto errors = cap.LinesStartingWith("TKelNetMonitor Error: WinPcap driver refused adapter " + name + ": ");
+    const auto errors =
+        cap.LinesStartingWith("TKelNetMonitor Error: WinPcap driver refused adapter " + name + ": ");
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_NE(errors[0].find(linkType), std::string::npos) << errors[0];
   }

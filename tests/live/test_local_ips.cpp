@@ -11,8 +11,8 @@
 
 #include <cstdio>
 #include <cstring>
-#include <optional>
 #include <fstream>
+#include <optional>
 
 #include "capture/KelNetMonitor.h"
 #include "tests/live/veth_lab.h"
@@ -45,7 +45,8 @@ std::optional<std::string> LocalIPsWith(const HostsCase& c, std::string& why) {
     if (unshare(CLONE_NEWUTS | CLONE_NEWNS) != 0) fail('u');
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) fail('p');
     if (mount((dir + "/hosts").c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr) != 0) fail('h');
-    if (mount((dir + "/nsswitch.conf").c_str(), "/etc/nsswitch.conf", nullptr, MS_BIND, nullptr) != 0) fail('n');
+    if (mount((dir + "/nsswitch.conf").c_str(), "/etc/nsswitch.conf", nullptr, MS_BIND, nullptr) != 0)
+      fail('n');
     if (sethostname(c.hostName, strlen(c.hostName)) != 0) fail('s');
     const std::string text = "=" + TKelNetMonitor::get_LocalIPs();
     (void)!write(fds[1], text.data(), text.size());
@@ -71,7 +72,8 @@ std::optional<std::string> LocalIPsWith(const HostsCase& c, std::string& why) {
 TEST(LocalIPs, ResolvedFromTheHostNameInResolverOrder) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root for UTS and mount namespaces";
   const HostsCase cases[] = {
-      {"two addresses", "nvhost-two", "192.168.0.5 nvhost-two\n10.0.0.2 nvhost-two\n", "192.168.0.5,10.0.0.2"},
+      {"two addresses", "nvhost-two", "192.168.0.5 nvhost-two\n10.0.0.2 nvhost-two\n",
+       "192.168.0.5,10.0.0.2"},
       {"one address", "nvhost-one", "10.1.2.3 nvhost-one\n", "10.1.2.3"},
       {"IPv6 only is left out", "nvhost-six", "fd00::1 nvhost-six\n", ""},
       {"name not resolvable", "nvhost-none", "10.9.9.9 somebody-else\n", ""},

@@ -107,7 +107,9 @@ int OpenPeerSocket(const std::string& ns, const std::string& ifname) {
   return result;
 }
 
-uint16_t Be16(const Bytes& f, size_t at) { return static_cast<uint16_t>(f[at] << 8 | f[at + 1]); }
+uint16_t Be16(const Bytes& f, size_t at) {
+  return static_cast<uint16_t>(f[at] << 8 | f[at + 1]);
+}
 
 std::string Dotted(const Bytes& f, size_t at) {
   char text[INET_ADDRSTRLEN] = {};
@@ -130,7 +132,8 @@ std::string EnterPrivateNetwork() {
     return reason = std::string("cannot create a network namespace: ") + std::strerror(errno);
   Sh("ip link set lo up");
   // IPv6 router and neighbour chatter would interleave with the frames a test counts.
-  for (const char* path : {"/proc/sys/net/ipv6/conf/all/disable_ipv6", "/proc/sys/net/ipv6/conf/default/disable_ipv6"}) {
+  for (const char* path :
+       {"/proc/sys/net/ipv6/conf/all/disable_ipv6", "/proc/sys/net/ipv6/conf/default/disable_ipv6"}) {
     std::ofstream out(path);
     out << "1\n";
   }
@@ -138,7 +141,9 @@ std::string EnterPrivateNetwork() {
   return reason;
 }
 
-const std::string& SkipReason() { return SkipText(); }
+const std::string& SkipReason() {
+  return SkipText();
+}
 
 VethLab::VethLab() {
   if (!SkipReason().empty()) return;
@@ -150,9 +155,12 @@ VethLab::VethLab() {
   net_ = "10.77.0";
   if (Sh("ip netns add " + peerNs_) != 0) return;
   Register(peerNs_);
-  InPeer("echo 1 > /proc/sys/net/ipv6/conf/all/disable_ipv6; echo 1 > /proc/sys/net/ipv6/conf/default/disable_ipv6");
+  InPeer(
+      "echo 1 > /proc/sys/net/ipv6/conf/all/disable_ipv6; echo 1 > "
+      "/proc/sys/net/ipv6/conf/default/disable_ipv6");
   ok_ = Sh("ip link add " + localIf_ + " type veth peer name " + peerIf_ + " netns " + peerNs_) == 0 &&
-        Sh("ip addr add " + localIp() + "/24 dev " + localIf_) == 0 && Sh("ip link set " + localIf_ + " up") == 0 &&
+        Sh("ip addr add " + localIp() + "/24 dev " + localIf_) == 0 &&
+        Sh("ip link set " + localIf_ + " up") == 0 &&
         InPeer("ip addr add " + peerIp() + "/24 dev " + peerIf_ + " && ip link set " + peerIf_ +
                " up && ip link set lo up") == 0;
 }
@@ -253,16 +261,22 @@ Bytes Ipv4UdpFrame(const std::string& srcIp, const std::string& dstIp, uint16_t 
   return f;
 }
 
-uint16_t EtherType(const Bytes& frame) { return frame.size() >= 14 ? Be16(frame, 12) : 0; }
+uint16_t EtherType(const Bytes& frame) {
+  return frame.size() >= 14 ? Be16(frame, 12) : 0;
+}
 
 int IpProtocol(const Bytes& frame) {
   if (EtherType(frame) != 0x0800 || frame.size() < 34) return -1;
   return frame[23];
 }
 
-std::string IpSource(const Bytes& frame) { return IpProtocol(frame) < 0 ? "" : Dotted(frame, 26); }
+std::string IpSource(const Bytes& frame) {
+  return IpProtocol(frame) < 0 ? "" : Dotted(frame, 26);
+}
 
-std::string IpDestination(const Bytes& frame) { return IpProtocol(frame) < 0 ? "" : Dotted(frame, 30); }
+std::string IpDestination(const Bytes& frame) {
+  return IpProtocol(frame) < 0 ? "" : Dotted(frame, 30);
+}
 
 int TransportDestinationPort(const Bytes& frame) {
   const int proto = IpProtocol(frame);

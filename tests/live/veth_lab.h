@@ -25,7 +25,7 @@ const std::string& SkipReason();
 int Sh(const std::string& command);  // runs through /bin/sh, output discarded
 
 class VethLab {
-public:
+ public:
   VethLab();
   ~VethLab();
   VethLab(const VethLab&) = delete;
@@ -49,31 +49,33 @@ public:
   // Opens a raw socket in the peer namespace and keeps it until ~Receiver;
   // lets a test start listening before it sends.
   class Receiver {
-  public:
+   public:
     explicit Receiver(const VethLab& lab);
     ~Receiver();
-    std::optional<Bytes> Next(const std::function<bool(const Bytes&)>& match, std::chrono::milliseconds timeout);
+    std::optional<Bytes> Next(const std::function<bool(const Bytes&)>& match,
+                              std::chrono::milliseconds timeout);
     bool ok() const { return fd_ >= 0; }
 
-  private:
+   private:
     int fd_ = -1;
   };
 
-private:
+ private:
   bool ok_ = false;
   std::string localIf_, peerIf_, peerNs_, net_;
 };
 
 // Frame builders for the tests. kMarkerType frames carry a 32-bit index.
 inline constexpr uint16_t kMarkerType = 0x88B5;
-Bytes MarkerFrame(uint32_t index, const Bytes& dst = {0x02, 0, 0, 0, 0, 0x02}, const Bytes& src = {0x02, 0, 0, 0, 0, 0x01});
+Bytes MarkerFrame(uint32_t index, const Bytes& dst = {0x02, 0, 0, 0, 0, 0x02},
+                  const Bytes& src = {0x02, 0, 0, 0, 0, 0x01});
 std::optional<uint32_t> MarkerIndex(const Bytes& frame);
 Bytes Ipv4UdpFrame(const std::string& srcIp, const std::string& dstIp, uint16_t dstPort);
 uint16_t EtherType(const Bytes& frame);
-int IpProtocol(const Bytes& frame);                 // -1 when not IPv4
-std::string IpSource(const Bytes& frame);           // dotted, empty when not IPv4
+int IpProtocol(const Bytes& frame);        // -1 when not IPv4
+std::string IpSource(const Bytes& frame);  // dotted, empty when not IPv4
 std::string IpDestination(const Bytes& frame);
-int TransportDestinationPort(const Bytes& frame);   // UDP/TCP, -1 otherwise
-int TcpFlags(const Bytes& frame);                   // -1 when not TCP
+int TransportDestinationPort(const Bytes& frame);  // UDP/TCP, -1 otherwise
+int TcpFlags(const Bytes& frame);                  // -1 when not TCP
 
 }  // namespace netvane::lab

@@ -39,7 +39,7 @@ QString HexOf(const Bytes& f) {
 }
 
 class Form2SaveTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     ASSERT_TRUE(tmp.isValid());
     before = QDir::currentPath();

@@ -20,7 +20,7 @@
 namespace {
 
 class Form2Test : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     ASSERT_TRUE(tmp.isValid());
     before = QDir::currentPath();
@@ -109,8 +109,9 @@ TEST_F(Form2Test, LayoutMatchesTheDialogTable) {
   EXPECT_FALSE(form->isVisible());
 
   // Tab order: the chain of focusable controls in layout order.
-  const QWidget* order[] = {form->DriveComboBox1, form->DirectoryListBox1, form->FileListBox1,
-                            form->Edit1,          form->Binary,            form->Hex,
+  const QWidget* order[] = {form->DriveComboBox1, form->DirectoryListBox1,
+                            form->FileListBox1,   form->Edit1,
+                            form->Binary,         form->Hex,
                             form->Button1,        form->Button2};
   for (size_t i = 0; i + 1 < std::size(order); ++i) {
     QWidget* next = order[i]->nextInFocusChain();
@@ -155,7 +156,8 @@ TEST_F(Form2Test, DirectoryListShowsThePathIndentedThenTheSubdirectories) {
 TEST_F(Form2Test, OpeningADirectoryMovesListsWorkingDirectoryAndEditBox) {
   form->ShowDialog();
   // Open "sub" the way the user does: activate its row.
-  QTreeWidgetItem* sub = form->DirectoryListBox1->findItems("sub", Qt::MatchExactly | Qt::MatchRecursive).value(0);
+  QTreeWidgetItem* sub =
+      form->DirectoryListBox1->findItems("sub", Qt::MatchExactly | Qt::MatchRecursive).value(0);
   ASSERT_NE(sub, nullptr);
   emit form->DirectoryListBox1->itemActivated(sub, 0);
   EXPECT_EQ(form->Directory(), root + "/sub");
@@ -163,7 +165,9 @@ TEST_F(Form2Test, OpeningADirectoryMovesListsWorkingDirectoryAndEditBox) {
   EXPECT_EQ(form->Edit1->text(), root + "/sub/");
   EXPECT_TRUE(Files().isEmpty());
   // Up again through a row of the path.
-  QTreeWidgetItem* up = form->DirectoryListBox1->findItems(QDir(root).dirName(), Qt::MatchExactly | Qt::MatchRecursive).value(0);
+  QTreeWidgetItem* up =
+      form->DirectoryListBox1->findItems(QDir(root).dirName(), Qt::MatchExactly | Qt::MatchRecursive)
+          .value(0);
   ASSERT_NE(up, nullptr);
   emit form->DirectoryListBox1->itemActivated(up, 0);
   EXPECT_EQ(form->Edit1->text(), root + "/");

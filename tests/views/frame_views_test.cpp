@@ -72,7 +72,7 @@ std::vector<Shape> TreeShape(QTreeWidget* tv) {
 }
 
 class FrameViewsTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     host.resize(900, 600);
     Packet = new QTextEdit(&host);

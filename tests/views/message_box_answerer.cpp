@@ -1,7 +1,7 @@
 #include "message_box_answerer.h"
 
-#include <QPushButton>
 #include <QApplication>
+#include <QPushButton>
 #include <QTest>
 
 namespace viewtest {
@@ -13,7 +13,9 @@ MessageBoxAnswerer::MessageBoxAnswerer(std::vector<QMessageBox::StandardButton> 
   timer_.start();
 }
 
-MessageBoxAnswerer::~MessageBoxAnswerer() { timer_.stop(); }
+MessageBoxAnswerer::~MessageBoxAnswerer() {
+  timer_.stop();
+}
 
 void MessageBoxAnswerer::Poll() {
   auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
@@ -22,8 +24,8 @@ void MessageBoxAnswerer::Poll() {
   if (box->defaultButton()) def = box->standardButton(box->defaultButton());
   QMessageBox::StandardButton esc = QMessageBox::NoButton;
   if (box->escapeButton()) esc = box->standardButton(box->escapeButton());
-  seen_.push_back({box->windowTitle(), box->text(), box->icon(), box->standardButtons(), def, esc,
-                   box->parentWidget()});
+  seen_.push_back(
+      {box->windowTitle(), box->text(), box->icon(), box->standardButtons(), def, esc, box->parentWidget()});
   const size_t i = seen_.size() - 1;
   const QMessageBox::StandardButton answer = i < plan_.size() ? plan_[i] : QMessageBox::NoButton;
   if (answer == QMessageBox::NoButton || !box->button(answer)) {

@@ -25,12 +25,12 @@ struct SeenBox {
 
 // QMessageBox::NoButton in a plan stands for pressing Escape.
 class MessageBoxAnswerer : public QObject {
-public:
+ public:
   explicit MessageBoxAnswerer(std::vector<QMessageBox::StandardButton> plan);
   ~MessageBoxAnswerer() override;
   const std::vector<SeenBox>& Seen() const { return seen_; }
 
-private:
+ private:
   void Poll();
   std::vector<QMessageBox::StandardButton> plan_;
   std::vector<SeenBox> seen_;

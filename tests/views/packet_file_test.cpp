@@ -39,7 +39,7 @@ TEST(PacketFileContent, BinaryIsTheBytesAndHexIsTheDumpText) {
 }
 
 class WritePacketFileTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     ASSERT_TRUE(tmp.isValid());
     dir = tmp.path();

@@ -19,7 +19,7 @@ Bytes UdpHeader();
 Bytes TcpFrame(int ihl = 5);
 Bytes UdpFrame();
 Bytes IcmpFrame();
-Bytes ArpFrame();   // request, padded to 60 bytes
+Bytes ArpFrame();  // request, padded to 60 bytes
 Bytes Ipv6Frame();
 // The first `n` bytes of a frame.
 Bytes Cut(const Bytes& frame, std::size_t n);
