@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libclang-rt-14-dev
   xvfb xauth iproute2 iputils-ping netcat-openbsd
+  xdotool x11-apps python3
   fonts-dejavu-core fonts-dejavu-extra
 )
 if [ "${NETVANE_BENCH_TOOLS:-0}" = 1 ]; then
