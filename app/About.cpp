@@ -27,8 +27,9 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent, Qt::Window | Qt::Dialog) {
   f.setStyleHint(QFont::SansSerif);
   f.setPixelSize(11);
   setFont(f);
-  // Client area of a 297 x 203 window with its frame and title bar.
+  // Client area of a 297 x 203 window with its frame and title bar, placed at 350, 283.
   resize(289, 176);
+  move(350, 283);
 
   Label1 = PlacedLabel(this, "Netvane", 32, 16);
   Label1->setObjectName("Label1");

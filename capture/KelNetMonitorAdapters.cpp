@@ -2,6 +2,7 @@
 #include "capture/KelNetMonitor.h"
 
 #include <QComboBox>
+#include <QLineEdit>
 
 void TKelNetMonitor::AddAdapter(const std::string& name, const std::string& description) {
   // The table has MaxAdapters entries. Adapters beyond it are refused outright:
@@ -27,6 +28,9 @@ void TKelNetMonitor::FillAdapterComboBox(QComboBox* box, bool addEmptyFirst) {
     box->clear();
     if (addEmptyFirst) box->addItem(QString());
     for (int i = 0; i < FAdapterCount; ++i) box->addItem(QString::fromStdString(FAdapterDescription[i]));
+    // Filling leaves the box without a selection (and an editable box without
+    // text); a Qt combo box would otherwise select the first item it receives.
+    box->setCurrentIndex(-1);
   }
   if (FAdapterCount == 0)
     User_StatusMessage("No network adapters found.");
@@ -38,11 +42,16 @@ void TKelNetMonitor::InitializeComboBox() {
   QComboBox* box = FAdapterComboBox.data();
   if (box == nullptr) return;
   FillAdapterComboBox(box, false);
-  // The user's choice selects the adapter. activated() fires only for the
-  // user's own choice, so filling the box or setting its position in code does
-  // not select anything. Connected once per box, however often the component opens.
+  // The user's choice selects the adapter: picking an item, or typing into an
+  // editable box. activated() and textEdited() fire only for the user's own
+  // changes, so filling the box or setting its position in code does not
+  // select anything. Connected once per box, however often the component opens.
   QObject::disconnect(box, &QComboBox::activated, this, nullptr);
   connect(box, &QComboBox::activated, this, [this, box](int) { AdapterComboBoxChanges(box); });
+  if (QLineEdit* edit = box->lineEdit()) {
+    QObject::disconnect(edit, &QLineEdit::textEdited, this, nullptr);
+    connect(edit, &QLineEdit::textEdited, this, [this, box](const QString&) { AdapterComboBoxChanges(box); });
+  }
 }
 
 void TKelNetMonitor::AdapterComboBoxChanges(QObject* Sender) {

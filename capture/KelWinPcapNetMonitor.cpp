@@ -117,6 +117,12 @@ bool TKelWinPcapNetMonitor::Driver_Close() {
   return true;
 }
 
+// Linux's pcap_lookupdev names a single device, so the list comes from
+// pcap_findalldevs in the library's order, each name as name and description.
+// A list the library cannot give is reported, and with nothing added the
+// component reports "No network adapters found". Past the component's 20
+// entries the rest are left out; a name longer than 255 characters could not
+// be bound and is left out too.
 void TKelWinPcapNetMonitor::Driver_RetrieveAdapterList() {
   if (!FOpened) return;
   char errbuf[PCAP_ERRBUF_SIZE] = {};
@@ -198,6 +204,8 @@ bool TKelWinPcapNetMonitor::SetLocalIPFilter(const std::string& expression) {
   // An adapter without an IPv4 network (a monitoring port, a veth) is still
   // worth capturing on; the mask only matters for broadcast-address filters.
   if (pcap_lookupnet(FBoundAdapterName.c_str(), &net, &mask, errbuf) < 0) mask = PCAP_NETMASK_UNKNOWN;
+  // The expression is a string of its own length, so a long address list is
+  // never cut short; the library decides whether it compiles.
   bpf_program program{};
   if (pcap_compile(FCaptureHandle, &program, expression.c_str(), 0, mask) < 0) {
     DNetError("Failed to compile bpf filter on " + FBoundAdapterName + ": " + pcap_geterr(FCaptureHandle));
@@ -206,8 +214,10 @@ bool TKelWinPcapNetMonitor::SetLocalIPFilter(const std::string& expression) {
   const bool installed = pcap_setfilter(FCaptureHandle, &program) >= 0;
   if (!installed) {
     DNetError("Failed to install bpf filter on interface: " + FBoundAdapterName);
+    // The library's reason goes to standard error under this prefix.
     pcap_perror(FCaptureHandle, "SetLocalIPFilter");
   }
+  // The kernel keeps its own copy of an installed program.
   pcap_freecode(&program);
   return installed;
 }

@@ -5,6 +5,8 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStatusBar>
@@ -580,7 +582,33 @@ TEST(ComboBox, FillingTable) {
     rig.m.FillAdapterComboBox(&box, c.emptyFirst);
     EXPECT_EQ(Items(box), c.items);
     EXPECT_EQ(rig.lines, Lines{c.line});
+    // Filling sets no selection: the host chooses what the box shows.
+    EXPECT_EQ(box.currentIndex(), -1);
   }
+}
+
+TEST(ComboBox, TypingIntoTheEditableBoxSelectsByText) {
+  Rig rig;
+  QComboBox box;
+  box.setEditable(true);
+  rig.m.setAdapterComboBox(&box);
+  ASSERT_TRUE(rig.m.Open());
+  EXPECT_EQ(box.currentIndex(), -1);
+  EXPECT_EQ(box.currentText(), "");
+  rig.Forget();
+  box.setEditText("Ethernet 0");  // text set in code selects nothing
+  EXPECT_TRUE(rig.lines.empty());
+  box.setEditText("");
+  // The user types a description, one key at a time: each keystroke is a change.
+  for (const char c : std::string("Ethernet 1")) {
+    QKeyEvent key(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(QChar::fromLatin1(c)));
+    QCoreApplication::sendEvent(box.lineEdit(), &key);
+  }
+  EXPECT_EQ(box.currentText(), "Ethernet 1");
+  ASSERT_FALSE(rig.lines.empty());
+  EXPECT_EQ(rig.lines.front(), "Invalid Network adapter specified.");
+  EXPECT_EQ(rig.lines.back(), Selected("eth1"));
+  EXPECT_EQ(rig.m.selectedAdapter(), 1);
 }
 
 TEST(ComboBox, OpenFillsTheAttachedBoxAndTheUsersChoiceSelects) {

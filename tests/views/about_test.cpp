@@ -15,6 +15,12 @@ TEST(About, LayoutAndTexts) {
   TForm3 form;
   EXPECT_EQ(form.windowTitle(), "Netvane ");
   EXPECT_FALSE(form.isVisible());
+  // Placed where its layout puts it; the client area fits the 297 x 203 outer size.
+  EXPECT_EQ(form.pos(), QPoint(350, 283));
+  EXPECT_GE(form.width(), 96 + 113);
+  EXPECT_GE(form.height(), 136 + 25);
+  EXPECT_LE(form.width(), 297);
+  EXPECT_LE(form.height(), 203);
   struct Case {
     QLabel* label;
     const char* text;
