@@ -15,7 +15,7 @@
 #include <QTreeWidget>
 
 #include "app/Form2_drives.h"
-#include "app/pictures.h"
+#include "app/secondary_window.h"
 
 namespace {
 
@@ -71,15 +71,7 @@ TForm2::~TForm2() {
 }
 
 void TForm2::BuildLayout() {
-  setWindowTitle("Save packet");
-  setWindowIcon(netvane::AppIcon());
-  // A hidden dialog must never keep the program alive, nor its close end it.
-  setAttribute(Qt::WA_QuitOnClose, false);
-  // The windows' face at 11 pixels (8 point), so the pixel layout holds on any screen.
-  QFont f(QStringLiteral("DejaVu Sans"));
-  f.setStyleHint(QFont::SansSerif);
-  f.setPixelSize(11);
-  setFont(f);
+  netvane::SetUpSecondaryWindow(this, "Save packet");
   // Client area that holds every control (the layout's outer size is 625 x 380).
   resize(617, 353);
 
