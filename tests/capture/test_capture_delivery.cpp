@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/capture/fake_driver.h"
+#include "tests/support/fake_driver.h"
 #include "tests/capture/test_util.h"
 
 namespace {

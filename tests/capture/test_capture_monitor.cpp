@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/capture/fake_driver.h"
+#include "tests/support/fake_driver.h"
 #include "tests/capture/test_util.h"
 
 namespace {
