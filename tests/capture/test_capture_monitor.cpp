@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "tests/support/fake_driver.h"
-#include "tests/capture/test_util.h"
+#include "tests/support/pump.h"
 
 namespace {
 
