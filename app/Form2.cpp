@@ -15,6 +15,7 @@
 #include <QTreeWidget>
 
 #include "app/Form2_drives.h"
+#include "app/fonts.h"
 #include "app/secondary_window.h"
 
 namespace {
@@ -99,9 +100,7 @@ void TForm2::BuildLayout() {
 
   Label1 = new QLabel("Select file to save packet :", this);
   Label1->setObjectName("Label1");
-  QFont bold = f;
-  bold.setBold(true);
-  Label1->setFont(bold);
+  Label1->setFont(netvane::WindowFont(true));
   Label1->move(0, 248);
   Label1->adjustSize();
 
