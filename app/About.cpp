@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "app/pictures.h"
+#include "app/secondary_window.h"
 
 namespace {
 
@@ -19,14 +20,7 @@ QLabel* PlacedLabel(QWidget* parent, const QString& text, int left, int top) {
 
 TForm3::TForm3(QWidget* parent) : QWidget(parent, Qt::Window | Qt::Dialog) {
   setObjectName("Form3");
-  setWindowTitle("Netvane ");
-  setWindowIcon(netvane::AppIcon());
-  // Closing the about box must never end the program.
-  setAttribute(Qt::WA_QuitOnClose, false);
-  QFont f(QStringLiteral("DejaVu Sans"));
-  f.setStyleHint(QFont::SansSerif);
-  f.setPixelSize(11);
-  setFont(f);
+  netvane::SetUpSecondaryWindow(this, "Netvane ");
   // Client area of a 297 x 203 window with its frame and title bar, placed at 350, 283.
   resize(289, 176);
   move(350, 283);

@@ -15,7 +15,8 @@
 #include <QTreeWidget>
 
 #include "app/Form2_drives.h"
-#include "app/pictures.h"
+#include "app/fonts.h"
+#include "app/secondary_window.h"
 
 namespace {
 
@@ -71,15 +72,7 @@ TForm2::~TForm2() {
 }
 
 void TForm2::BuildLayout() {
-  setWindowTitle("Save packet");
-  setWindowIcon(netvane::AppIcon());
-  // A hidden dialog must never keep the program alive, nor its close end it.
-  setAttribute(Qt::WA_QuitOnClose, false);
-  // The windows' face at 11 pixels (8 point), so the pixel layout holds on any screen.
-  QFont f(QStringLiteral("DejaVu Sans"));
-  f.setStyleHint(QFont::SansSerif);
-  f.setPixelSize(11);
-  setFont(f);
+  netvane::SetUpSecondaryWindow(this, "Save packet");
   // Client area that holds every control (the layout's outer size is 625 x 380).
   resize(617, 353);
 
@@ -107,9 +100,7 @@ void TForm2::BuildLayout() {
 
   Label1 = new QLabel("Select file to save packet :", this);
   Label1->setObjectName("Label1");
-  QFont bold = f;
-  bold.setBold(true);
-  Label1->setFont(bold);
+  Label1->setFont(netvane::WindowFont(true));
   Label1->move(0, 248);
   Label1->adjustSize();
 

@@ -9,31 +9,17 @@
 
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <string>
 
 #include "capture/KelWinPcapNetMonitor.h"
 #include "tests/app/window_fixture.h"
+#include "tests/support/shell.h"
 
 namespace {
 
-int Run(const std::string& command) {
-  const int rc = std::system((command + " >/dev/null 2>&1").c_str());
-  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-}
-
-std::string ReadLine(const std::string& command) {
-  std::string out;
-  if (FILE* p = popen(command.c_str(), "r")) {
-    char buf[256];
-    if (fgets(buf, sizeof buf, p)) out = buf;
-    pclose(p);
-  }
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-  return out;
-}
+using netvane::testing::Sh;
+using netvane::testing::ShLine;
 
 std::string Upper(std::string s) {
   for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -53,8 +39,8 @@ class Veth {
   }
   bool Create(std::string& why) {
     if (geteuid() != 0) return why = "needs root to create a network namespace", false;
-    if (Run("command -v ip") != 0) return why = "the ip tool is not installed", false;
-    if (Run("command -v ping") != 0) return why = "ping is not installed", false;
+    if (Sh("command -v ip") != 0) return why = "the ip tool is not installed", false;
+    if (Sh("command -v ping") != 0) return why = "ping is not installed", false;
     created = true;
     const std::string in = "ip netns exec " + ns + " ";
     const std::string steps[] = {
@@ -70,19 +56,19 @@ class Veth {
         in + "sysctl -w net.ipv4.icmp_echo_ignore_broadcasts=0",
     };
     for (const std::string& s : steps)
-      if (Run(s) != 0) return why = "cannot set up the test namespace (" + s + ")", false;
-    peerMac = Upper(ReadLine(in + "cat /sys/class/net/" + peer + "/address"));
+      if (Sh(s) != 0) return why = "cannot set up the test namespace (" + s + ")", false;
+    peerMac = Upper(ShLine(in + "cat /sys/class/net/" + peer + "/address"));
     return peerMac.size() == 17 || (why = "no address for " + peer, false);
   }
   ~Veth() {
     if (!created) return;
-    Run("ip link del " + host);
-    Run("ip netns del " + ns);
+    Sh("ip link del " + host);
+    Sh("ip netns del " + ns);
   }
   // Sends `count` echo requests from the namespace; no reply comes back.
   void Ping(int count, const char* to = "10.213.7.1", bool broadcast = false) const {
-    Run("ip netns exec " + ns + " ping -n -q " + (broadcast ? "-b " : "") + "-c " + std::to_string(count) +
-        " -i 0.05 -W 1 " + to);
+    Sh("ip netns exec " + ns + " ping -n -q " + (broadcast ? "-b " : "") + "-c " + std::to_string(count) +
+       " -i 0.05 -W 1 " + to);
   }
 
   std::string ns, host, peer, peerMac;

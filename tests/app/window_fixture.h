@@ -19,33 +19,23 @@
 #include "app/packet_list_model.h"
 #include "decode/frame_list.h"
 #include "tests/app/fake_monitor.h"
+#include "tests/support/frames.h"
+#include "tests/support/pump.h"
 
 // Runs the event loop until `done` holds or `ms` have passed; returns `done()`.
 inline bool WaitFor(const std::function<bool()>& done, int ms = 5000) {
-  QElapsedTimer t;
-  t.start();
-  while (!done()) {
-    if (t.elapsed() > ms) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    QThread::msleep(2);
-  }
-  return true;
+  return PumpUntil(done, std::chrono::milliseconds(ms));
 }
 
-using Mac = std::array<uint8_t, 6>;
-inline constexpr Mac kBroadcastMac{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-inline constexpr Mac kHostA{0x00, 0x0C, 0x29, 0x1A, 0x2B, 0x3C};
-inline constexpr Mac kHostB{0x02, 0x00, 0x00, 0x00, 0x00, 0x0B};
+using Mac = netvane::testing::Mac;
+inline constexpr Mac kBroadcastMac = netvane::testing::kBroadcast;
+inline constexpr Mac kHostA = netvane::testing::kHostA;
+inline constexpr Mac kHostB{{0x02, 0x00, 0x00, 0x00, 0x00, 0x0B}};
 
 // An Ethernet frame of `size` bytes with the given addresses and EtherType.
 inline Bytes EtherFrame(const Mac& dst, const Mac& src, uint16_t type, size_t size = 60) {
-  Bytes f(size, 0);
-  for (int i = 0; i < 6; ++i) {
-    f[i] = dst[i];
-    f[6 + i] = src[i];
-  }
-  f[12] = static_cast<uint8_t>(type >> 8);
-  f[13] = static_cast<uint8_t>(type);
+  Bytes f = netvane::testing::Ethernet(dst, src, type);
+  f.resize(size, 0);
   return f;
 }
 

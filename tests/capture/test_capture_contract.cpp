@@ -2,7 +2,7 @@
 #include <memory>
 
 #include "tests/capture/driver_contract.h"
-#include "tests/capture/fake_driver.h"
+#include "tests/support/fake_driver.h"
 
 namespace {
 

@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/capture/fake_driver.h"
-#include "tests/capture/test_util.h"
+#include "tests/support/fake_driver.h"
+#include "tests/support/pump.h"
 
 namespace {
 

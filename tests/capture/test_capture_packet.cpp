@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/capture/fake_driver.h"
+#include "tests/support/fake_driver.h"
 
 namespace {
 

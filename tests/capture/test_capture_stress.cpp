@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/capture/fake_driver.h"
+#include "tests/support/fake_driver.h"
 
 namespace {
 

@@ -1,62 +1,12 @@
 #pragma once
-// Crafted frames for the golden files, the fuzz seeds and the benchmarks.
+// The frames of the golden capture files and the fuzz seeds.
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "tests/support/frames.h"
+
 namespace netvane::testing {
-
-using Bytes = std::vector<uint8_t>;
-
-struct Mac {
-  uint8_t b[6];
-};
-struct Ip4 {
-  uint8_t b[4];
-};
-
-inline constexpr Mac kBroadcast{{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}};
-inline constexpr Mac kHostA{{0x00, 0x0C, 0x29, 0x1A, 0x2B, 0x3C}};
-inline constexpr Mac kHostB{{0x52, 0x54, 0x00, 0xAB, 0xCD, 0xEF}};
-
-Bytes Ethernet(Mac destination, Mac source, uint16_t etherType);
-
-struct Ip4Header {
-  uint8_t headerWords = 5;  // low nibble of byte 14; options are zero-filled to fit
-  uint8_t tos = 0;
-  uint16_t id = 0x1234;
-  uint16_t flags = 0x4000;  // flags and fragment offset
-  uint8_t ttl = 64;
-  uint8_t protocol = 6;
-  Ip4 source{{10, 0, 0, 1}};
-  Ip4 destination{{192, 168, 100, 254}};
-  uint8_t version = 4;
-};
-
-// Appends an IPv4 header whose total length covers `payloadBytes` more bytes,
-// with a correct header checksum.
-void AppendIp4(Bytes& frame, const Ip4Header& ip, std::size_t payloadBytes);
-
-struct TcpHeader {
-  uint16_t sourcePort = 49152;
-  uint16_t destinationPort = 80;
-  uint32_t sequence = 0x0012ABCD;
-  uint32_t acknowledgment = 0;
-  uint8_t offsetByte = 0x50;
-  uint8_t flags = 0x02;
-  uint16_t window = 64240;
-  uint16_t checksum = 0xBEEF;
-  uint16_t urgent = 0;
-};
-void AppendTcp(Bytes& frame, const TcpHeader& tcp);
-void AppendUdp(Bytes& frame, uint16_t sourcePort, uint16_t destinationPort, uint16_t length,
-               uint16_t checksum);
-
-// Whole frames.
-Bytes TcpFrame(const Ip4Header& ip, const TcpHeader& tcp, std::size_t payloadBytes = 0);
-Bytes UdpFrame(const Ip4Header& ip, uint16_t sourcePort, uint16_t destinationPort, std::size_t payloadBytes);
-Bytes ArpFrame(Mac destination, Mac sender, uint16_t operation, Ip4 senderIp, Mac target, Ip4 targetIp);
 
 // A named group of frames: one golden capture file.
 struct FrameSet {
@@ -64,9 +14,5 @@ struct FrameSet {
   std::vector<Bytes> frames;
 };
 std::vector<FrameSet> GoldenFrameSets();
-
-// pcap (microsecond, Ethernet unless `linkType` says otherwise) and pcapng images.
-Bytes PcapImage(const std::vector<Bytes>& frames, uint32_t linkType = 1);
-Bytes PcapngImage(const std::vector<Bytes>& frames);
 
 }  // namespace netvane::testing

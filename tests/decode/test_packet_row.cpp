@@ -13,18 +13,10 @@ using namespace netvane::testing;
 using Row = std::array<std::string, kColumnCount>;
 
 Bytes WithEtherType(uint16_t type) {
-  Bytes f = Ethernet(kHostB, kHostA, type);
-  f.resize(60, 0x11);
-  return f;
+  return PaddedEthernet(type, 0x11);
 }
-
 Bytes IpWithProtocol(uint8_t protocol) {
-  Ip4Header ip;
-  ip.protocol = protocol;
-  Bytes f = Ethernet(kHostB, kHostA, 0x0800);
-  AppendIp4(f, ip, 26);
-  f.resize(60, 0);
-  return f;
+  return PaddedIp4(protocol);
 }
 
 TEST(PacketRow, HeaderTexts) {

@@ -44,18 +44,10 @@ void ExpectRangesConsistent(std::span<const uint8_t> frame, const ProtocolTree& 
 }
 
 Bytes OtherIp(uint8_t protocol) {
-  Ip4Header ip;
-  ip.protocol = protocol;
-  Bytes f = Ethernet(kHostB, kHostA, 0x0800);
-  AppendIp4(f, ip, 26);
-  f.resize(60, 0);
-  return f;
+  return PaddedIp4(protocol);
 }
-
 Bytes WithEtherType(uint16_t type) {
-  Bytes f = Ethernet(kHostB, kHostA, type);
-  f.resize(60, 0);
-  return f;
+  return PaddedEthernet(type);
 }
 
 TEST(ProtocolTree, SectionsByKindOfFrame) {

@@ -13,6 +13,7 @@
 
 #include "capture/KelWinPcapNetMonitor.h"
 #include "tests/live/veth_lab.h"
+#include "tests/support/pump.h"
 
 namespace netvane::lab {
 
@@ -76,13 +77,8 @@ class LiveCapture {
 
   // Serves the UI thread's mailbox while waiting; true when pred held in time.
   static bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-      QCoreApplication::processEvents();
-      if (pred()) return true;
-      if (std::chrono::steady_clock::now() >= deadline) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    QCoreApplication::processEvents();  // at least once, also when pred already holds
+    return PumpUntil(pred, timeout);
   }
   static void Settle(std::chrono::milliseconds time) {
     WaitUntil([] { return false; }, time);

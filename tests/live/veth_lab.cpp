@@ -119,11 +119,6 @@ std::string Dotted(const Bytes& f, size_t at) {
 
 }  // namespace
 
-int Sh(const std::string& command) {
-  const int status = std::system((command + " >/dev/null 2>&1").c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 std::string EnterPrivateNetwork() {
   std::string& reason = SkipText();
   if (geteuid() != 0) return reason = "needs root to create network namespaces and veth pairs";

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/shell.h"
+
 namespace netvane::lab {
 
 using Bytes = std::vector<uint8_t>;
@@ -22,7 +24,7 @@ std::string EnterPrivateNetwork();
 // Why the real-interface tests cannot run here (empty when they can).
 const std::string& SkipReason();
 
-int Sh(const std::string& command);  // runs through /bin/sh, output discarded
+using netvane::testing::Sh;  // runs through /bin/sh, output discarded
 
 class VethLab {
  public:

@@ -2,64 +2,50 @@
 
 #include <algorithm>
 
+#include "tests/support/frames.h"
+
 namespace viewtest {
+namespace {
+
+constexpr netvane::testing::Mac kVmHost{{0x00, 0x50, 0x56, 0xC0, 0x00, 0x08}};
+
+}  // namespace
 
 Bytes Ethernet(uint16_t etherType, const Bytes& payload) {
-  Bytes f = {0x00,
-             0x0C,
-             0x29,
-             0x1A,
-             0x2B,
-             0x3C,
-             0x00,
-             0x50,
-             0x56,
-             0xC0,
-             0x00,
-             0x08,
-             static_cast<uint8_t>(etherType >> 8),
-             static_cast<uint8_t>(etherType)};
+  Bytes f = netvane::testing::Ethernet(netvane::testing::kHostA, kVmHost, etherType);
   f.insert(f.end(), payload.begin(), payload.end());
   return f;
 }
 
 Bytes Ipv4(uint8_t protocol, const Bytes& payload, int ihl, uint16_t flags) {
-  const int total = ihl * 4 + static_cast<int>(payload.size());
-  Bytes h = {static_cast<uint8_t>(0x40 | ihl),
-             0x00,
-             static_cast<uint8_t>(total >> 8),
-             static_cast<uint8_t>(total),
-             0x1C,
-             0x46,
-             static_cast<uint8_t>(flags >> 8),
-             static_cast<uint8_t>(flags),
-             0x40,
-             protocol,
-             0xB1,
-             0xE6,
-             192,
-             168,
-             1,
-             10,
-             10,
-             0,
-             0,
-             1};
-  h.resize(static_cast<std::size_t>(ihl) * 4, 0x00);
+  netvane::testing::Ip4Header ip;
+  ip.headerWords = static_cast<uint8_t>(ihl);
+  ip.id = 0x1C46;
+  ip.flags = flags;
+  ip.protocol = protocol;
+  ip.source = {{192, 168, 1, 10}};
+  ip.destination = {{10, 0, 0, 1}};
+  Bytes h;
+  netvane::testing::AppendIp4(h, ip, payload.size());
+  // These views show the checksum as it stands, so it is a fixed one; options are zeros.
+  h[10] = 0xB1;
+  h[11] = 0xE6;
+  std::fill(h.begin() + 20, h.end(), 0x00);
   h.insert(h.end(), payload.begin(), payload.end());
   return h;
 }
 
 Bytes TcpHeader(uint8_t flags) {
-  return {0x04, 0xD2,  0x00, 0x50,  // ports 1234 -> 80
-          0x12, 0x34,  0x56, 0x78,  // sequence
-          0x9A, 0xBC,  0xDE, 0xF0,  // acknowledgment
-          0x50, flags, 0xFA, 0xF0,  // offset 5, flags, window 64240
-          0xAB, 0xCD,  0x00, 0x00};
+  Bytes h;
+  netvane::testing::AppendTcp(h, {1234, 80, 0x12345678, 0x9ABCDEF0, 0x50, flags, 64240, 0xABCD, 0});
+  return h;
 }
 
 Bytes UdpHeader() {
-  return {0x00, 0x35, 0xC0, 0x01, 0x00, 0x10, 0x12, 0xEF, 'h', 'e', 'l', 'l', 'o', '!', '\n', 0};
+  Bytes h;
+  netvane::testing::AppendUdp(h, 53, 0xC001, 16, 0x12EF);
+  h.insert(h.end(), {'h', 'e', 'l', 'l', 'o', '!', '\n', 0});
+  return h;
 }
 
 Bytes TcpFrame(int ihl) {
@@ -73,9 +59,8 @@ Bytes IcmpFrame() {
 }
 
 Bytes ArpFrame() {
-  Bytes arp = {0x00, 0x01, 0x08, 0x00, 6,    4,    0x00, 0x01, 0x00, 0x50, 0x56, 0xC0, 0x00, 0x08,
-               192,  168,  1,    10,   0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 192,  168,  1,    1};
-  Bytes f = Ethernet(0x0806, arp);
+  Bytes f = netvane::testing::ArpFrame(netvane::testing::kHostA, kVmHost, 1, {{192, 168, 1, 10}}, {},
+                                       {{192, 168, 1, 1}});
   f.resize(60, 0x00);
   return f;
 }

@@ -1,5 +1,5 @@
 #pragma once
-// Small helpers shared by the capture tests.
+// Waiting on the test's (UI) thread for work that other threads hand over.
 
 #include <QCoreApplication>
 

@@ -1,4 +1,4 @@
-#include "tests/capture/fake_driver.h"
+#include "tests/support/fake_driver.h"
 
 #include <chrono>
 #include <thread>
@@ -37,6 +37,11 @@ std::vector<std::string> FakeDriver::Events() const {
 std::vector<int32_t> FakeDriver::DeliveredSequence() const {
   std::lock_guard<std::mutex> lock(FLogLock);
   return FDelivered;
+}
+
+std::string FakeDriver::BoundDevice() const {
+  std::lock_guard<std::mutex> lock(FLogLock);
+  return FBoundDevice;
 }
 
 void FakeDriver::ScriptFrame(std::vector<uint8_t> bytes) {
@@ -88,6 +93,10 @@ bool FakeDriver::Driver_BindAdapter(const char* deviceName) {
     if (!bindErrorText.empty()) DNetError(bindErrorText);
     return false;
   }
+  {
+    std::lock_guard<std::mutex> lock(FLogLock);
+    FBoundDevice = name;
+  }
   FHandleOpen.store(true);
   return true;
 }
@@ -118,6 +127,7 @@ void FakeDriver::Deliver(const std::vector<uint8_t>& bytes) {
     FDelivered.push_back(packet->SequenceNumber);
   }
   HandlePacket(packet);
+  ++FHandedOver;
 }
 
 void FakeDriver::TakeTimeToProcess() {

@@ -51,7 +51,9 @@ class FakeDriver : public TKelNetMonitor {
   void ClearCalls();
   // Event log including the worker's reads ("ReadEnd"), for ordering checks.
   std::vector<std::string> Events() const;
-  std::vector<int32_t> DeliveredSequence() const;  // sequence numbers handed to HandlePacket
+  std::vector<int32_t> DeliveredSequence() const;        // sequence numbers handed to HandlePacket
+  std::string BoundDevice() const;                       // the last device a bind accepted
+  int HandedOver() const { return FHandedOver.load(); }  // frames whose HandlePacket has returned
   int Turns() const { return FTurns.load(); }
   int Wakes() const { return FWakes.load(); }
   bool InBlockedRead() const { return FInBlockedRead.load(); }
@@ -81,6 +83,7 @@ class FakeDriver : public TKelNetMonitor {
   std::vector<std::string> FCalls;
   std::vector<std::string> FEvents;
   std::vector<int32_t> FDelivered;
+  std::string FBoundDevice;
 
   std::mutex FScriptLock;
   std::condition_variable FScriptChanged;
@@ -93,5 +96,6 @@ class FakeDriver : public TKelNetMonitor {
   int FHandle = 0;  // what get_driverp points at while bound
   std::atomic<int> FTurns{0};
   std::atomic<int> FWakes{0};
+  std::atomic<int> FHandedOver{0};
   std::atomic<bool> FInBlockedRead{false};
 };
