@@ -19,6 +19,9 @@ class FakeMonitor : public FakeDriver {
     for (const auto& a : names) adapters.push_back({a, "Adapter " + a});
     SetStream(0);
   }
+  // The most derived class ends the worker: it may still be inside a turn
+  // that calls this object's virtual operations.
+  ~FakeMonitor() override { DeInitialize(); }
 
   // Frames delivered on the worker thread's next turns while bound.
   void Queue(const std::vector<Bytes>& frames) {
