@@ -208,6 +208,9 @@ bool TKelNetMonitor::GetNextPacket(TKelNetPacket* packet) {
     packet->OwnsData = true;
     packet->SequenceNumber = taken->SequenceNumber;
     packet->Timestamp = taken->Timestamp;
+    packet->CaptureSeconds = taken->CaptureSeconds;
+    packet->CaptureMicroseconds = taken->CaptureMicroseconds;
+    packet->WireLength = taken->WireLength;
     taken->Data = nullptr;
     taken->OwnsData = false;
     taken->Length = 0;

@@ -35,6 +35,9 @@ void TKelNetPacket::SetData(const uint8_t* bytes, uint32_t length, int32_t seque
     OwnsData = false;
   }
   Timestamp = NowTimestamp();
+  CaptureSeconds = 0;
+  CaptureMicroseconds = 0;
+  WireLength = 0;
 }
 
 void TKelNetPacket::FreeData() {
@@ -54,6 +57,9 @@ void TKelNetPacket::CopyFrom(const TKelNetPacket& source, bool copy) {
   if (&source == this) return;
   SetData(source.Data, source.Length, source.SequenceNumber, copy);
   Timestamp = source.Timestamp;
+  CaptureSeconds = source.CaptureSeconds;
+  CaptureMicroseconds = source.CaptureMicroseconds;
+  WireLength = source.WireLength;
 }
 
 namespace {

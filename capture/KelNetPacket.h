@@ -16,7 +16,8 @@ class TKelNetPacket {
   void SetData(const uint8_t* bytes, uint32_t length, int32_t sequenceNumber, bool copy);
   // Releases an owned buffer; a borrowed pointer is left in place.
   void FreeData();
-  // SetData from the source, then keeps the source's Timestamp. Next is not copied.
+  // SetData from the source, then keeps the source's Timestamp and capture
+  // time stamp and wire length. Next is not copied.
   void CopyFrom(const TKelNetPacket& source, bool copy);
 
   uint8_t* get_data() const { return Data; }
@@ -31,4 +32,11 @@ class TKelNetPacket {
   uint32_t Length = 0;
   TKelNetPacket* Next = nullptr;
   int32_t SequenceNumber = 0;
+  // What the capture library said of the frame: its time stamp (seconds and
+  // microseconds since 1970, UTC) and its length on the wire, which exceeds
+  // Length when the snapshot cut it. Zero when unknown; SetData clears them,
+  // CopyFrom copies them.
+  int64_t CaptureSeconds = 0;
+  uint32_t CaptureMicroseconds = 0;
+  uint32_t WireLength = 0;
 };

@@ -289,6 +289,9 @@ void TKelWinPcapNetMonitor::PcapPacketHandler(u_char* user, const struct pcap_pk
                                               const u_char* bytes) {
   auto* self = reinterpret_cast<TKelWinPcapNetMonitor*>(user);
   auto* packet = new TKelNetPacket(bytes, header->caplen, self->FReceived.load(), true);
+  packet->CaptureSeconds = header->ts.tv_sec;
+  packet->CaptureMicroseconds = static_cast<uint32_t>(header->ts.tv_usec);
+  packet->WireLength = header->len;
   self->HandlePacket(packet);
 }
 

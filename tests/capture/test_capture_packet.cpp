@@ -159,12 +159,18 @@ TEST(PacketRecord, CopyIsIndependentOfTheSource) {
   auto bytes = Bytes({0xAA, 0xBB, 0xCC});
   TKelNetPacket source(bytes.data(), 3, 42, true);
   source.Timestamp = 12345.5;  // a fill time the copy must keep
+  source.CaptureSeconds = 1700000000;
+  source.CaptureMicroseconds = 999999;
+  source.WireLength = 1514;
   TKelNetPacket marker;
   source.Next = &marker;
 
   TKelNetPacket copy;
   copy.CopyFrom(source, true);
   EXPECT_EQ(copy.Timestamp, 12345.5);
+  EXPECT_EQ(copy.CaptureSeconds, 1700000000);
+  EXPECT_EQ(copy.CaptureMicroseconds, 999999u);
+  EXPECT_EQ(copy.WireLength, 1514u);
   EXPECT_EQ(copy.SequenceNumber, 42);
   EXPECT_EQ(copy.Next, nullptr);  // the FIFO link is not copied
   ASSERT_TRUE(copy.OwnsData);
