@@ -26,6 +26,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "capture/KelNetPacket.h"
 
@@ -48,7 +49,6 @@ class TKelNetMonitor : public QObject {
   Q_PROPERTY(QString About READ GetTKelNetMonitorVersion WRITE SetTKelNetMonitorVersion STORED false)
 
  public:
-  static constexpr int MaxAdapters = 20;
   static constexpr int MaxFifoPackets = 10000;
 
   // designMode models a form designer editing the component: nothing is initialised.
@@ -83,8 +83,8 @@ class TKelNetMonitor : public QObject {
   void PauseCapture();
 
   // --- adapters ------------------------------------------------------------------
-  // Adds an entry to the adapter table. Once MaxAdapters entries exist, further
-  // adapters are refused: no entry, no status line.
+  // Adds an entry to the adapter table, which grows as far as the machine has
+  // adapters (hosts with containers or virtual machines have dozens).
   void AddAdapter(const std::string& name, const std::string& description);
   void FillAdapterComboBox(QComboBox* box, bool addEmptyFirst);
   void InitializeComboBox();
@@ -196,8 +196,8 @@ class TKelNetMonitor : public QObject {
   std::string FFilterIP;
   std::atomic<bool> FOpened{false};
   int FAdapterCount = 0;
-  std::array<std::string, MaxAdapters> FAdapterName;
-  std::array<std::string, MaxAdapters> FAdapterDescription;
+  std::vector<std::string> FAdapterName;
+  std::vector<std::string> FAdapterDescription;
   int FSelectedAdapter = -1;
   std::atomic<bool> FBound{false};
   std::atomic<int32_t> FReceived{0};
