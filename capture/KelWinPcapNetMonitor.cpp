@@ -250,14 +250,18 @@ TKelWinPcapNetMonitor::WaitResult TKelWinPcapNetMonitor::WaitForFrames() {
 }
 
 // Hands over every frame that has arrived, in order: first those taken in
-// while the UI thread waited for an answer, then the helper's stream. Frames
-// keep coming as long as the helper has more (a busy adapter is read again
-// at once instead of after the pause); the turn ends when nothing more
-// waits, when another thread wants the adapter, or when the new-packet
-// handler has unbound, closed or re-bound it.
+// while the UI thread waited for an answer, then the helper's stream. A wait
+// that brought a full batch (MaxPacketsPerCall frames or more) means the
+// adapter is busy and more frames are waiting in the kernel's ring behind the
+// helper, so the turn waits for the next ones at once instead of leaving them
+// to pile up during the pause. The turn ends when a wait brings less, when
+// another thread wants the adapter, or when the new-packet handler has
+// unbound, closed or re-bound it.
 void TKelWinPcapNetMonitor::TakeTimeToProcess() {
   if (!FBound || !FAdapterOpen.load()) return;
+  const int fullBatch = MaxPacketsPerCall > 0 ? MaxPacketsPerCall : 1;
   bool waited = false;
+  int sinceWait = 0;
   for (;;) {
     if (WakeRequested()) return;
     TKelNetPacket* record = nullptr;
@@ -279,8 +283,10 @@ void TKelWinPcapNetMonitor::TakeTimeToProcess() {
           return;
         }
         if (received == netvane::CaptureHelperClient::ReadResult::Nothing) {
-          if (waited || WaitForFrames() == WaitResult::Woken) return;
+          if (waited && sinceWait < fullBatch) return;
+          if (WaitForFrames() == WaitResult::Woken) return;
           waited = true;
+          sinceWait = 0;
         }
         continue;
       }
@@ -294,6 +300,7 @@ void TKelWinPcapNetMonitor::TakeTimeToProcess() {
     }
     record->SequenceNumber = FReceived.load();
     HandlePacket(record);
+    ++sinceWait;
     if (!FBound || !FAdapterOpen.load()) return;
   }
 }

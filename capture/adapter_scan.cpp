@@ -38,7 +38,8 @@ helper::LinkKind KindWith(int fd, const std::string& name) {
   // The same number as /sys/class/net/NAME/type, but asked of the network
   // namespace this process is in, whatever /sys shows.
   if (ioctl(fd, SIOCGIFHWADDR, &request) < 0) return helper::LinkKind::Unknown;
-  return EthernetHardware(request.ifr_hwaddr.sa_family) ? helper::LinkKind::Ethernet : helper::LinkKind::Other;
+  return EthernetHardware(request.ifr_hwaddr.sa_family) ? helper::LinkKind::Ethernet
+                                                        : helper::LinkKind::Other;
 }
 
 class QuerySocket {

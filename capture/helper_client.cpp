@@ -33,7 +33,8 @@ std::filesystem::path OwnDirectory() {
 }
 
 int RemainingMs(std::chrono::steady_clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
   return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
@@ -92,8 +93,8 @@ bool CaptureHelperClient::Start(std::string& error) {
   if (rc != 0) {
     ::close(sv[0]);
     if (rc == EACCES || rc == EPERM)
-      error = std::string("not allowed to capture: ask an administrator to add you to the group ") + kCaptureGroup +
-              ", then log in again";
+      error = std::string("not allowed to capture: ask an administrator to add you to the group ") +
+              kCaptureGroup + ", then log in again";
     else if (rc == ENOENT)
       error = "the capture helper " + path_ + " is missing: install Netvane again";
     else
@@ -160,7 +161,8 @@ bool CaptureHelperClient::Call(const helper::Request& request, helper::Reply& re
     for (;;) {
       const helper::Inbox::Next next = inbox_.Pop(type, payload);
       if (next == helper::Inbox::Next::NeedMore) break;
-      if (next == helper::Inbox::Next::Oversized) return broken("the capture helper sent a malformed message");
+      if (next == helper::Inbox::Next::Oversized)
+        return broken("the capture helper sent a malformed message");
       const auto kind = static_cast<helper::MessageType>(type);
       if (kind != helper::MessageType::Reply) {
         if (sink) sink(kind, payload);
@@ -177,7 +179,8 @@ bool CaptureHelperClient::Call(const helper::Request& request, helper::Reply& re
     if (ready <= 0) return broken("the capture helper did not answer");
     if (sent < bytes.size() && (pfd.revents & POLLOUT)) {
       const ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-      if (n > 0) sent += static_cast<size_t>(n);
+      if (n > 0)
+        sent += static_cast<size_t>(n);
       else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
         return broken("the capture helper ended");
     }

@@ -46,14 +46,17 @@ class CaptureHelperClient {
   // Sends a request and waits for its reply; what comes before the reply goes
   // to `sink`. False, with `error` set, when the helper is gone, does not
   // answer in time or breaks the protocol; it is then stopped.
-  bool Call(const helper::Request& request, helper::Reply& reply, std::string& error, const MessageSink& sink);
+  bool Call(const helper::Request& request, helper::Reply& reply, std::string& error,
+            const MessageSink& sink);
 
   enum class ReadResult { Data, Nothing, Gone };
   // Takes in what the helper has sent, without waiting.
   ReadResult Receive();
   // The next whole message taken in; the payload stays valid until the next
   // Receive, Call or Stop.
-  helper::Inbox::Next Next(uint16_t& type, std::span<const uint8_t>& payload) { return inbox_.Pop(type, payload); }
+  helper::Inbox::Next Next(uint16_t& type, std::span<const uint8_t>& payload) {
+    return inbox_.Pop(type, payload);
+  }
   void DiscardReceived() { inbox_.Clear(); }
 
  private:

@@ -69,12 +69,12 @@ struct AdapterEntry {
 
 struct Request {
   RequestType type = RequestType::List;
-  std::string name;                // Open
-  uint32_t snapLength = 0;         // Open
-  uint32_t timeOutMs = 0;          // Open
-  bool promiscuous = false;        // Open
-  std::string filter;              // SetFilter
-  std::vector<uint8_t> frame;      // Send
+  std::string name;            // Open
+  uint32_t snapLength = 0;     // Open
+  uint32_t timeOutMs = 0;      // Open
+  bool promiscuous = false;    // Open
+  std::string filter;          // SetFilter
+  std::vector<uint8_t> frame;  // Send
 };
 
 struct Reply {

@@ -185,7 +185,9 @@ int Serve() {
       const bool due = ready == 0 || (count > 1 && fds[1].revents != 0);
       if (due) {
         std::string failure;
-        session.Read(outbox.bytes(), kHighWater, signalled, failure);
+        // Bounded by what waits unsent, not by what the buffer once held.
+        session.Read(outbox.bytes(), outbox.bytes().size() - outbox.Pending() + kHighWater, signalled,
+                     failure);
         if (!failure.empty()) AppendFailure(outbox.bytes(), failure);
       }
     }

@@ -165,7 +165,8 @@ void Session::Read(std::vector<uint8_t>& out, size_t budget, bool signalled, std
   if (!delivering()) return;
   const std::string socketError = signalled ? PendingSocketError(fd_) : std::string();
   for (int round = 0; round < kMaxDispatchesPerRead && out.size() < budget; ++round) {
-    const int n = pcap_dispatch(handle_, kFramesPerDispatch, &Session::OnFrame, reinterpret_cast<u_char*>(&out));
+    const int n =
+        pcap_dispatch(handle_, kFramesPerDispatch, &Session::OnFrame, reinterpret_cast<u_char*>(&out));
     if (n < 0) {
       Fail(pcap_geterr(handle_), failure);
       return;

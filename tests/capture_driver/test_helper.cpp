@@ -61,7 +61,8 @@ class RawHelper {
         Reply reply;
         if (type == uint16_t(MessageType::Reply) && ParseReply(payload, reply)) return reply;
       }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       pollfd pfd{fd_, POLLIN, 0};
       if (left.count() <= 0 || poll(&pfd, 1, int(left.count())) <= 0) return std::nullopt;
       const ssize_t n = read(fd_, inbox_.Space(4096), 4096);
@@ -99,7 +100,8 @@ Bytes Le32(uint32_t v) {
 }
 
 // An Open payload: snapshot length, time-out, promiscuous flag, name.
-Bytes OpenPayload(uint32_t snap, uint32_t timeout, uint8_t promiscuous, uint16_t nameLength, const std::string& name) {
+Bytes OpenPayload(uint32_t snap, uint32_t timeout, uint8_t promiscuous, uint16_t nameLength,
+                  const std::string& name) {
   Bytes p = Le32(snap);
   const Bytes t = Le32(timeout);
   p.insert(p.end(), t.begin(), t.end());
@@ -136,7 +138,8 @@ TEST(CaptureHelper, RefusesMalformedRequestsAndStaysUsable) {
       {"empty frame to send", Message(send, Le32(0)), "frame to send"},
       {"frame to send too long", Message(send, Le32(70000)), "frame to send"},
       {"list with a byte too many", Message(uint16_t(RequestType::List), {0}), "too many"},
-      {"send with nothing open", EncodeRequest(Request{RequestType::Send, {}, 0, 0, false, {}, Bytes(60, 0)}), ""},
+      {"send with nothing open", EncodeRequest(Request{RequestType::Send, {}, 0, 0, false, {}, Bytes(60, 0)}),
+       ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
