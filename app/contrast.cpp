@@ -56,11 +56,12 @@ QPalette ReadablePalette(QPalette palette) {
   // Disabled text is meant to recede; it is left as the desktop draws it.
   for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
     for (const Pair& p : kPairs) {
-      palette.setColor(group, p.text, Readable(palette.color(group, p.text), palette.color(group, p.background)));
+      palette.setColor(group, p.text,
+                       Readable(palette.color(group, p.text), palette.color(group, p.background)));
     }
-    palette.setColor(group, QPalette::Highlight,
-                     Readable(palette.color(group, QPalette::Highlight),
-                              palette.color(group, QPalette::HighlightedText)));
+    palette.setColor(
+        group, QPalette::Highlight,
+        Readable(palette.color(group, QPalette::Highlight), palette.color(group, QPalette::HighlightedText)));
   }
   return palette;
 }

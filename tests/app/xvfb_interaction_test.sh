@@ -229,8 +229,8 @@ run() {
 
   # The wheel scrolls the dump to the end of the frame: then its last text
   # line is the frame's short last line, not a full one.
-  local steps=0 last="${p}after-drag" moved=0
-  for batch in $(seq 20); do
+  local last="${p}after-drag" moved=0
+  for _ in $(seq 20); do
     xdotool mousemove --window "$win" $((dump[0] + 100)) $((dump[1] + 150)) click --repeat 5 --delay 20 5
     sleep 0.2
     shoot "$win" "${p}wheel"
@@ -240,7 +240,6 @@ run() {
     moved=$((moved + 1))
     cp "$tmp/${p}wheel.xwd" "$tmp/${p}wheel-end.xwd"
     last="${p}wheel-end"
-    steps=$((batch * 5))
   done
   "$py" "$XWIN" png "$tmp/${p}wheel-end.xwd" "$out/${p}wheel-end.png" 2>/dev/null
   echo "wheel: the dump moved for $moved batches of 5 steps"
