@@ -58,7 +58,7 @@ TEST(About, ShowsComesToTheFrontAndHidesOnOkAndClose) {
   QApplication::processEvents();
   form->ShowAbout();
   // Activation is a round trip through the X server, which a loaded machine delays.
-  QTest::qWaitFor([&] { return QApplication::activeWindow() == form.data(); }, 3000);
+  (void)QTest::qWaitFor([&] { return QApplication::activeWindow() == form.data(); }, 3000);
   EXPECT_EQ(QApplication::activeWindow(), form.data());
   EXPECT_EQ(owner.findChildren<TForm3*>().size(), 1);
 
