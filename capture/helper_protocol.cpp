@@ -113,6 +113,7 @@ void ReadHeader(const uint8_t* bytes, uint32_t& payloadLength, uint16_t& type) {
 
 std::vector<uint8_t> EncodeRequest(const Request& request) {
   std::vector<uint8_t> payload;
+  payload.reserve(16 + request.name.size() + request.filter.size() + request.frame.size());
   Writer w(payload);
   switch (request.type) {
     case RequestType::Open:

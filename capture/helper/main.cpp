@@ -113,8 +113,13 @@ class Outbox {
       if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
       return false;
     }
+    // What has gone is dropped, so the buffer holds only what still waits:
+    // a driver that stays behind must not make the helper grow.
     if (head_ == out_.size()) {
       out_.clear();
+      head_ = 0;
+    } else if (head_ >= kHighWater) {
+      out_.erase(out_.begin(), out_.begin() + static_cast<std::ptrdiff_t>(head_));
       head_ = 0;
     }
     return true;
