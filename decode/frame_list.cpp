@@ -1,5 +1,7 @@
 #include "decode/frame_list.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -13,6 +15,7 @@ namespace netvane {
 // - frames too big to share a chunk get a block of their own;
 // - the index is a list of fixed-size segments of 16-byte entries, so it never
 //   copies itself while growing.
+// - the budget counts all three: chunks, own blocks and index segments.
 // One mutex guards the index and the chunk cursor. A reader copies the entry
 // under the lock and then reads bytes that were written before the entry was
 // published under the same lock, and that are never written again.
@@ -25,6 +28,7 @@ struct FrameList::Impl {
     const uint8_t* data;
     uint32_t length;
   };
+  static constexpr std::size_t kSegmentBytes = kSegmentEntries * sizeof(Entry);
 
   mutable std::mutex mutex;
   std::vector<std::unique_ptr<uint8_t[]>> blocks;  // chunks and own blocks
@@ -36,13 +40,36 @@ struct FrameList::Impl {
   std::vector<std::unique_ptr<Entry[]>> segments;
   uint32_t count = 0;
   uint32_t current = 0;
+  std::size_t budget = SIZE_MAX;
+  bool full = false;
 
   Entry At(uint32_t number) const {  // 1 <= number <= count, lock held
     const std::size_t i = number - 1;
     return segments[i / kSegmentEntries][i % kSegmentEntries];
   }
 
-  const uint8_t* Store(const uint8_t* data, uint32_t length) {
+  std::size_t Held() const { return chunkBytes + ownBytes + segments.size() * kSegmentBytes; }
+
+  // What the next frame of `length` bytes needs allocated: an index segment
+  // when the last one is used up, and a block of its own or a new chunk when
+  // the current chunk has no room. A new chunk is cut down to what is left of
+  // the budget, so the list fills its budget rather than stopping up to a
+  // chunk short. False when that passes the budget.
+  bool Plan(uint32_t length, std::size_t& newChunk) const {
+    const std::size_t held = Held();
+    std::size_t room = budget > held ? budget - held : 0;
+    if (count % kSegmentEntries == 0) {
+      if (room < kSegmentBytes) return false;
+      room -= kSegmentBytes;
+    }
+    newChunk = 0;
+    if (length >= kOwnBlockBytes) return length <= room;
+    if (length == 0 || chunkLeft >= length) return true;
+    newChunk = std::min(kChunkBytes, room);
+    return newChunk >= length;
+  }
+
+  const uint8_t* Store(const uint8_t* data, uint32_t length, std::size_t newChunk) {
     if (length == 0) return nullptr;
     uint8_t* target;
     if (length >= kOwnBlockBytes) {
@@ -50,11 +77,11 @@ struct FrameList::Impl {
       target = blocks.back().get();
       ownBytes += length;
     } else {
-      if (chunkLeft < length) {
-        blocks.push_back(std::make_unique_for_overwrite<uint8_t[]>(kChunkBytes));
+      if (newChunk > 0) {
+        blocks.push_back(std::make_unique_for_overwrite<uint8_t[]>(newChunk));
         chunkCursor = blocks.back().get();
-        chunkLeft = kChunkBytes;
-        chunkBytes += kChunkBytes;
+        chunkLeft = newChunk;
+        chunkBytes += newChunk;
       }
       target = chunkCursor;
       chunkCursor += length;
@@ -71,6 +98,7 @@ struct FrameList::Impl {
     chunkCursor = nullptr;
     chunkLeft = chunkBytes = ownBytes = frameBytes = 0;
     count = current = 0;
+    full = false;
   }
 };
 
@@ -83,13 +111,33 @@ uint32_t FrameList::Append(const uint8_t* data, uint32_t length) {
   // The copy is made under the lock: the chunk cursor is shared state, and
   // a single appender makes the wait of a reader at most one memcpy long.
   std::lock_guard lock(d->mutex);
-  if (d->count == UINT32_MAX) return 0;  // numbers are 32-bit; nothing more fits
+  std::size_t newChunk = 0;
+  // Numbers are 32-bit: after the last one nothing more fits either.
+  if (d->full || d->count == UINT32_MAX || !d->Plan(length, newChunk)) {
+    d->full = true;
+    return 0;
+  }
   const std::size_t i = d->count;
   if (i % Impl::kSegmentEntries == 0)
     d->segments.push_back(std::make_unique_for_overwrite<Impl::Entry[]>(Impl::kSegmentEntries));
-  const uint8_t* stored = d->Store(data, length);
+  const uint8_t* stored = d->Store(data, length, newChunk);
   d->segments[i / Impl::kSegmentEntries][i % Impl::kSegmentEntries] = Impl::Entry{stored, length};
   return ++d->count;
+}
+
+void FrameList::SetBudget(std::size_t bytes) {
+  std::lock_guard lock(d->mutex);
+  d->budget = bytes;
+}
+
+std::size_t FrameList::Budget() const {
+  std::lock_guard lock(d->mutex);
+  return d->budget;
+}
+
+bool FrameList::Full() const {
+  std::lock_guard lock(d->mutex);
+  return d->full;
 }
 
 uint32_t FrameList::Count() const {
