@@ -53,10 +53,10 @@ class PcapWriter {
   pcap_dumper_t* dumper_ = nullptr;
   int fd_ = -1;
   bool ownFd_ = false;
-  std::vector<uint8_t> pending_;     // whole records (and at first the header) not yet written
-  std::vector<std::size_t> ends_;    // end of each record in pending_
-  std::size_t headerEnd_ = 0;        // end of the file header in pending_ until it is written
-  uint64_t fileOffset_ = 0;          // bytes of the file written so far
+  std::vector<uint8_t> pending_;   // whole records (and at first the header) not yet written
+  std::vector<std::size_t> ends_;  // end of each record in pending_
+  std::size_t headerEnd_ = 0;      // end of the file header in pending_ until it is written
+  uint64_t fileOffset_ = 0;        // bytes of the file written so far
   uint64_t framesInFile_ = 0;
   std::string error_;
 };
