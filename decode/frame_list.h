@@ -1,8 +1,9 @@
 #pragma once
 // The list of accepted frames: entries numbered from 1 in acceptance order,
 // a head entry 0 without bytes, the current entry of the row selected last.
-// One thread may Append while another reads; Clear and Lookup belong to the
-// reading (UI) thread and Clear must not run concurrently with Append.
+// One thread may Append while one other thread reads, without waiting on it;
+// Clear, Lookup and the current entry belong to that reading (UI) thread, and
+// Clear must not run concurrently with Append.
 //
 // The list holds at most its budget of bytes: the frames' copies and the
 // index. The first frame that does not fit makes the list full; from then on

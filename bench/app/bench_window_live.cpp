@@ -16,7 +16,7 @@
 // at most 64 bytes per frame.
 //
 // Then a memory room: a child copy of this program runs the window inside a
-// memory cgroup of 300 MB while 1442-byte frames (577 MB) arrive at top speed;
+// memory cgroup of 300 MB while 1442-byte frames (1.15 GB) arrive at top speed;
 // it must survive with the list full at its budget and the user told once.
 // A control run without the budget shows what the room does to the window.
 //
@@ -75,7 +75,7 @@ constexpr size_t kIndexAt = 42;          // the frame's index, 32-bit big-endian
 constexpr long kRoomBytes = 300L << 20;
 constexpr uint32_t kRoomFrameBytes = 1442;
 constexpr int kRoomFileFrames = 10000;
-constexpr int kRoomLoops = 40;  // 400,000 frames, 577 MB
+constexpr int kRoomLoops = 80;  // 800,000 frames, 1.15 GB
 
 // IPv4/UDP from 192.0.2.1 to 192.0.2.2, to a hardware address that is nobody's
 // here, so the capturing side only sees the frames and never answers.
@@ -153,8 +153,9 @@ class Replay {
  public:
   Replay(const netvane::lab::VethLab& lab, const std::string& pcap, int loops = 1) {
     const std::string out = pcap + ".replay";
-    const std::string cmd = "ip netns exec " + lab.peerNs() + " tcpreplay -q --topspeed --loop=" +
-                            std::to_string(loops) + " -i " + lab.peerIf() + " " + pcap + " >" + out + " 2>&1";
+    const std::string cmd = "ip netns exec " + lab.peerNs() +
+                            " tcpreplay -q --topspeed --loop=" + std::to_string(loops) + " -i " +
+                            lab.peerIf() + " " + pcap + " >" + out + " 2>&1";
     thread_ = std::thread([this, cmd, out] {
       const auto start = Clock::now();
       status_ = std::system(cmd.c_str());
@@ -225,12 +226,16 @@ struct WindowRun {
   uint64_t listed = 0, ofReplay = 0, outOfOrder = 0, corrupt = 0;
   unsigned kernelDrops = 0;
   bool statsRead = false;
-  double startClickMs = 0, stallMs = 0, stallCpuMs = 0, stallAtS = 0, replaySeconds = 0, cpuSeconds = 0, uiCpuSeconds = 0;
-  long peakGrowth = 0, bindGrowth = 0;
+  double startClickMs = 0, stallMs = 0, stallCpuMs = 0, stallUserMs = 0, stallAtS = 0, replaySeconds = 0,
+         cpuSeconds = 0, uiCpuSeconds = 0;
+  long peakGrowth = 0, bindGrowth = 0, stallWaits = 0, stallPreemptions = 0;
   uint64_t frameBytes = 0;
   std::optional<uint64_t> tcpdumpCaptured, tcpdumpDropped;
+  benchprobe::Descendants helper;  // a capture helper process, when the driver uses one
   bool ok = false;
 };
+
+constexpr const char* kHelperName = "netvane-capture";
 
 // Runs the UI thread's event loop, as the program does, until `done` holds
 // (checked every 20 ms) or `limit` passes. The loop sleeps while nothing
@@ -246,17 +251,26 @@ void RunLoopUntil(const std::function<bool()>& done, std::chrono::milliseconds l
   loop.exec();
 }
 
-// Until the replay is over and no frame has been listed for `quiet`.
-void AwaitEnd(TForm1& form, const Replay& replay, std::chrono::milliseconds quiet, std::chrono::seconds limit) {
+// Until the replay is over and every frame it sent is listed, or no frame has
+// been listed for `quiet`. The heartbeat stops with the last frame listed, so
+// the stall covers the time the frames arrive and nothing after it.
+void AwaitEnd(TForm1& form, const Replay& replay, benchprobe::Heartbeat& heart,
+              std::chrono::milliseconds quiet, std::chrono::seconds limit) {
   uint32_t seen = 0;
   auto lastGrowth = Clock::now();
   RunLoopUntil(
       [&] {
         const uint32_t listed = form.packetModel()->listed();
         if (listed != seen) seen = listed, lastGrowth = Clock::now();
-        return replay.done() && Clock::now() - lastGrowth > quiet;
+        if (!replay.done()) return false;
+        if (listed >= replay.sent()) {
+          heart.Stop();
+          return true;
+        }
+        return Clock::now() - lastGrowth > quiet;
       },
       limit);
+  heart.Stop();
 }
 
 // The window with the real driver on `ifname`, started as the Start button does.
@@ -281,7 +295,8 @@ struct LiveWindow {
   }
 };
 
-WindowRun RunWindow(const netvane::lab::VethLab& lab, const std::string& pcap, const std::string& tcpdumpErr) {
+WindowRun RunWindow(const netvane::lab::VethLab& lab, const std::string& pcap,
+                    const std::string& tcpdumpErr) {
   WindowRun r;
   LiveWindow w(lab.localIf());
   std::unique_ptr<Tcpdump> tcpdump;
@@ -296,12 +311,14 @@ WindowRun RunWindow(const netvane::lab::VethLab& lab, const std::string& pcap, c
   const long before = benchprobe::ResidentBytes();
   const double cpuBefore = benchprobe::CpuSeconds();
   const double uiCpuBefore = benchprobe::ThreadCpuSeconds();
+  const benchprobe::Descendants helperBefore = benchprobe::DescendantsNamed(kHelperName);
 
   auto clicked = Clock::now();
   w.form->Start->click();
   r.startClickMs = std::chrono::duration<double, std::milli>(Clock::now() - clicked).count();
   if (!w.monitor->isBound()) {
-    std::fprintf(stderr, "the window did not bind %s: %s\n", lab.localIf().c_str(), w.monitor->errorText().c_str());
+    std::fprintf(stderr, "the window did not bind %s: %s\n", lab.localIf().c_str(),
+                 w.monitor->errorText().c_str());
     return r;
   }
   // The first poll is under way before the first frame.
@@ -314,8 +331,7 @@ WindowRun RunWindow(const netvane::lab::VethLab& lab, const std::string& pcap, c
   heart.Start();
   {
     Replay replay(lab, pcap);
-    AwaitEnd(*w.form, replay, std::chrono::seconds(2), std::chrono::seconds(180));
-    heart.Stop();
+    AwaitEnd(*w.form, replay, heart, std::chrono::seconds(2), std::chrono::seconds(180));
     r.replaySeconds = replay.seconds();
     r.sent = replay.sent();
     r.pps = replay.pps();
@@ -324,13 +340,20 @@ WindowRun RunWindow(const netvane::lab::VethLab& lab, const std::string& pcap, c
   r.stallMs = heart.LongestGapMs();
   r.stallAtS = heart.LongestGapEndS();
   r.stallCpuMs = heart.LongestGapCpuMs();
+  r.stallUserMs = heart.LongestGapUserMs();
+  r.stallWaits = heart.LongestGapWaits();
+  r.stallPreemptions = heart.LongestGapPreemptions();
   r.cpuSeconds = benchprobe::CpuSeconds() - cpuBefore;
   r.uiCpuSeconds = benchprobe::ThreadCpuSeconds() - uiCpuBefore;
+  r.helper = benchprobe::DescendantsNamed(kHelperName);
+  r.helper.cpuSeconds -= helperBefore.cpuSeconds;
   r.peakGrowth = benchprobe::PeakResidentBytes() - before;
   unsigned received = 0;
   r.statsRead = w.monitor->GetKernelStats(received, r.kernelDrops);
   w.form->Stop->click();
   if (tcpdump) {
+    // tcpdump counts a frame once it has taken it from its ring; let it catch up.
+    std::this_thread::sleep_for(std::chrono::seconds(1));
     tcpdump->Stop();
     r.tcpdumpCaptured = tcpdump->captured;
     r.tcpdumpDropped = tcpdump->dropped;
@@ -355,10 +378,10 @@ WindowRun RunWindow(const netvane::lab::VethLab& lab, const std::string& pcap, c
 void PrintWindowRun(const char* name, const WindowRun& r) {
   std::printf("%s: replayed %llu frames at about %llu frames/s%s\n", name, (unsigned long long)r.sent,
               (unsigned long long)r.pps, r.ok ? "" : " (tcpreplay FAILED)");
-  std::printf("  frames listed:            %llu of %llu sent (%llu others listed; %llu out of order, %llu changed)\n",
-              (unsigned long long)r.ofReplay, (unsigned long long)r.sent,
-              (unsigned long long)(r.listed - r.ofReplay), (unsigned long long)r.outOfOrder,
-              (unsigned long long)r.corrupt);
+  std::printf(
+      "  frames listed:            %llu of %llu sent (%llu others listed; %llu out of order, %llu changed)\n",
+      (unsigned long long)r.ofReplay, (unsigned long long)r.sent, (unsigned long long)(r.listed - r.ofReplay),
+      (unsigned long long)r.outOfOrder, (unsigned long long)r.corrupt);
   if (r.statsRead)
     std::printf("  kernel drops (window):    %u\n", r.kernelDrops);
   else
@@ -366,20 +389,29 @@ void PrintWindowRun(const char* name, const WindowRun& r) {
   if (r.tcpdumpCaptured)
     std::printf("  tcpdump -w /dev/null:     %llu captured, %llu dropped by the kernel\n",
                 (unsigned long long)*r.tcpdumpCaptured, (unsigned long long)*r.tcpdumpDropped);
-  std::printf("  longest UI-thread stall:  %.1f ms (%.1f ms of it on the CPU), ending %.2f s into the replay of "
-              "%.2f s (goal <= 50); Start click %.1f ms\n",
-              r.stallMs, r.stallCpuMs, r.stallAtS, r.replaySeconds, r.startClickMs);
+  std::printf(
+      "  longest UI-thread stall:  %.1f ms (on the CPU %.1f ms, in user mode %.0f ms; slept %ld times, "
+      "preempted %ld times), ending %.2f s into the replay of %.2f s (goal <= 50); Start click %.1f ms\n",
+      r.stallMs, r.stallCpuMs, r.stallUserMs, r.stallWaits, r.stallPreemptions, r.stallAtS, r.replaySeconds,
+      r.startClickMs);
   if (r.listed > 0) {
     const double perMillion = 1e6 / double(r.listed);
-    std::printf("  CPU of the window:        %.2f s per million frames (UI thread %.2f s, other threads %.2f s)\n",
-                r.cpuSeconds * perMillion, r.uiCpuSeconds * perMillion, (r.cpuSeconds - r.uiCpuSeconds) * perMillion);
+    std::printf(
+        "  CPU of the window:        %.2f s per million frames (UI thread %.2f s, other threads %.2f s)\n",
+        r.cpuSeconds * perMillion, r.uiCpuSeconds * perMillion, (r.cpuSeconds - r.uiCpuSeconds) * perMillion);
+    if (r.helper.found > 0)
+      std::printf(
+          "  capture helper (%s):  %.2f s CPU per million frames, peak resident %.1f MB, beside the "
+          "window's own figures\n",
+          kHelperName, r.helper.cpuSeconds * perMillion, r.helper.peakResident / 1e6);
     const double beyond = double(r.peakGrowth) - double(r.frameBytes);
-    std::printf("  peak resident growth:     %.1f MB for %.1f MB of frame bytes: %.1f bytes per frame beyond "
-                "them (goal <= 64);\n"
-                "                            of that, %.1f MB once for binding (the kernel ring), %.1f bytes per "
-                "frame without it\n",
-                r.peakGrowth / 1e6, r.frameBytes / 1e6, beyond / double(r.listed), r.bindGrowth / 1e6,
-                (beyond - double(r.bindGrowth)) / double(r.listed));
+    std::printf(
+        "  peak resident growth:     %.1f MB for %.1f MB of frame bytes: %.1f bytes per frame beyond "
+        "them (goal <= 64);\n"
+        "                            of that, %.1f MB once for binding (the kernel ring), %.1f bytes per "
+        "frame without it\n",
+        r.peakGrowth / 1e6, r.frameBytes / 1e6, beyond / double(r.listed), r.bindGrowth / 1e6,
+        (beyond - double(r.bindGrowth)) / double(r.listed));
   }
 }
 
@@ -403,7 +435,8 @@ std::string MakeMemoryCgroup(long bytes, std::string& why) {
     std::string dir, limitFile;
   };
   std::vector<Try> tries;
-  if (!v1.empty()) tries.push_back({"/sys/fs/cgroup/memory" + (v1 == "/" ? "" : v1) + name, "memory.limit_in_bytes"});
+  if (!v1.empty())
+    tries.push_back({"/sys/fs/cgroup/memory" + (v1 == "/" ? "" : v1) + name, "memory.limit_in_bytes"});
   if (!v2.empty()) tries.push_back({"/sys/fs/cgroup" + (v2 == "/" ? "" : v2) + name, "memory.max"});
   for (const Try& t : tries) {
     if (mkdir(t.dir.c_str(), 0755) != 0) continue;
@@ -519,9 +552,11 @@ int RoomChild(int argc, char** argv) {
   }
   std::printf(
       "budget %zu MB, listed %u (%llu intact), full %d, boxes %d (first at %.2f s), longest stall %.1f ms "
-      "(%.1f ms on the CPU, ending at %.2f s), peak resident %ld MB\n",
+      "(on the CPU %.1f ms, in user mode %.0f ms; slept %ld, preempted %ld times; ending at %.2f s), peak "
+      "resident %ld MB\n",
       w.list->Budget() >> 20, count, (unsigned long long)intact, int(w.list->Full()), boxes, boxAt,
-      heart.LongestGapMs(), heart.LongestGapCpuMs(), heart.LongestGapEndS(), benchprobe::PeakResidentBytes() >> 20);
+      heart.LongestGapMs(), heart.LongestGapCpuMs(), heart.LongestGapUserMs(), heart.LongestGapWaits(),
+      heart.LongestGapPreemptions(), heart.LongestGapEndS(), benchprobe::PeakResidentBytes() >> 20);
   std::fflush(stdout);
   return 0;
 }
@@ -588,7 +623,8 @@ int main(int argc, char** argv) {
     for (bool budget : {true, false}) {
       const RoomRun r = RunRoom(lab, cgroup, room, doneFile, budget);
       std::printf("memory room of %ld MB, %d x %d frames of %u bytes at top speed, %s:\n  ", kRoomBytes >> 20,
-                  kRoomLoops, kRoomFileFrames, kRoomFrameBytes, budget ? "default budget" : "control, no budget");
+                  kRoomLoops, kRoomFileFrames, kRoomFrameBytes,
+                  budget ? "default budget" : "control, no budget");
       if (!r.started)
         std::printf("the window did not start\n");
       else if (r.killed)
