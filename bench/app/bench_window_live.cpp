@@ -212,9 +212,10 @@ class Tcpdump {
     const std::string text = ReadFile(err_);
     captured = NumberBefore(text, " packets captured");
     if (captured == 0) captured = NumberBefore(text, " packet captured");
+    received = NumberBefore(text, " packets received by filter");
     dropped = NumberBefore(text, " packets dropped by kernel");
   }
-  uint64_t captured = 0, dropped = 0;
+  uint64_t captured = 0, received = 0, dropped = 0;
 
  private:
   std::string err_;
@@ -230,7 +231,7 @@ struct WindowRun {
          cpuSeconds = 0, uiCpuSeconds = 0;
   long peakGrowth = 0, bindGrowth = 0, stallWaits = 0, stallPreemptions = 0;
   uint64_t frameBytes = 0;
-  std::optional<uint64_t> tcpdumpCaptured, tcpdumpDropped;
+  std::optional<uint64_t> tcpdumpCaptured, tcpdumpReceived, tcpdumpDropped;
   benchprobe::Descendants helper;  // a capture helper process, when the driver uses one
   bool ok = false;
 };
@@ -352,10 +353,12 @@ WindowRun RunWindow(const netvane::lab::VethLab& lab, const std::string& pcap,
   r.statsRead = w.monitor->GetKernelStats(received, r.kernelDrops);
   w.form->Stop->click();
   if (tcpdump) {
-    // tcpdump counts a frame once it has taken it from its ring; let it catch up.
-    std::this_thread::sleep_for(std::chrono::seconds(1));
+    // tcpdump counts a frame once it has taken it from its ring, whose last
+    // block reaches it only after the block's time-out; let it catch up.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
     tcpdump->Stop();
     r.tcpdumpCaptured = tcpdump->captured;
+    r.tcpdumpReceived = tcpdump->received;
     r.tcpdumpDropped = tcpdump->dropped;
   }
 
@@ -387,8 +390,10 @@ void PrintWindowRun(const char* name, const WindowRun& r) {
   else
     std::printf("  kernel drops (window):    not readable\n");
   if (r.tcpdumpCaptured)
-    std::printf("  tcpdump -w /dev/null:     %llu captured, %llu dropped by the kernel\n",
-                (unsigned long long)*r.tcpdumpCaptured, (unsigned long long)*r.tcpdumpDropped);
+    std::printf(
+        "  tcpdump -w /dev/null:     %llu captured (%llu received by filter), %llu dropped by the kernel\n",
+        (unsigned long long)*r.tcpdumpCaptured, (unsigned long long)*r.tcpdumpReceived,
+        (unsigned long long)*r.tcpdumpDropped);
   std::printf(
       "  longest UI-thread stall:  %.1f ms (on the CPU %.1f ms, in user mode %.0f ms; slept %ld times, "
       "preempted %ld times), ending %.2f s into the replay of %.2f s (goal <= 50); Start click %.1f ms\n",
@@ -607,11 +612,13 @@ int main(int argc, char** argv) {
       while (!r.done()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
       sent = r.sent();
     }
-    std::this_thread::sleep_for(std::chrono::seconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
     tcpdump.Stop();
-    std::printf("tcpdump -w /dev/null alone: %llu captured of %llu sent, %llu dropped by the kernel\n",
-                (unsigned long long)tcpdump.captured, (unsigned long long)sent,
-                (unsigned long long)tcpdump.dropped);
+    std::printf(
+        "tcpdump -w /dev/null alone: %llu captured (%llu received by filter) of %llu sent, %llu dropped by "
+        "the kernel\n",
+        (unsigned long long)tcpdump.captured, (unsigned long long)tcpdump.received, (unsigned long long)sent,
+        (unsigned long long)tcpdump.dropped);
   }
 
   std::string roomWhy;
