@@ -8,7 +8,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QSignalBlocker>
-#include <QTableView>
 #include <QToolButton>
 #include <QTreeWidget>
 
@@ -84,10 +83,14 @@ void TForm1::ConnectHandlers() {
   connect(Save, &QToolButton::clicked, this, [this] { SaveClick(); });
   connect(About, &QToolButton::clicked, this, [this] { AboutClick(); });
   connect(Broadcast, &QCheckBox::toggled, this, [this](bool on) { FSkipBroadcast.store(on); });
+  // Any cell of a row shows the row's frame: a cell the mouse or the keys make
+  // current, and a press on the cell that already is.
   connect(Packets->selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this](const QModelIndex& current) {
             if (current.isValid()) PacketsSelectCell(current.column(), current.row() + 1);
           });
+  connect(Packets, &TPacketGrid::currentCellPressed, this,
+          [this](const QModelIndex& cell) { PacketsSelectCell(cell.column(), cell.row() + 1); });
 }
 
 void TForm1::FormCreate() {

@@ -24,6 +24,7 @@
 #include <memory>
 #include <mutex>
 
+#include "app/packet_grid.h"
 #include "capture/KelNetPacket.h"
 #include "decode/frame_list.h"
 
@@ -31,7 +32,6 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QTabWidget;
-class QTableView;
 class QTextEdit;
 class QToolButton;
 class QTreeWidget;
@@ -70,7 +70,7 @@ class TForm1 : public QWidget {
   QTabWidget* PageControl1 = nullptr;
   QWidget* TabSheet1 = nullptr;
   QTreeWidget* TV = nullptr;
-  QTableView* Packets = nullptr;
+  TPacketGrid* Packets = nullptr;
   QTextEdit* Packet = nullptr;
   QTextEdit* PacketASCII = nullptr;
 

@@ -1,6 +1,8 @@
 // The main window's controls: places, sizes, texts, colours, fonts, tab order.
 #include "app/Form1.h"
 
+#include <initializer_list>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -8,11 +10,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QTabWidget>
-#include <QTableView>
 #include <QTextEdit>
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include "app/contrast.h"
 #include "app/fonts.h"
 #include "app/packet_list_model.h"
 #include "app/pictures.h"
@@ -49,12 +51,14 @@ QLabel* BoldLabel(QWidget* parent, const char* name, const char* text, int left,
   return l;
 }
 
-void SetBackground(QWidget* w, const QColor& colour) {
+// A ground of the layout's and a text colour that reads on it, in every
+// colour group, for the roles the widget paints with.
+void SetColours(QWidget* w, std::initializer_list<QPalette::ColorRole> grounds, const QColor& ground,
+                std::initializer_list<QPalette::ColorRole> texts, const QColor& text) {
   QPalette p = w->palette();
-  p.setColor(QPalette::Base, colour);
-  p.setColor(QPalette::Window, colour);
+  for (const QPalette::ColorRole r : grounds) p.setColor(r, ground);
+  for (const QPalette::ColorRole r : texts) p.setColor(r, text);
   w->setPalette(p);
-  w->setAutoFillBackground(true);
 }
 
 QTextEdit* Dump(QWidget* parent, const char* name, int left, int top, int width, int height) {
@@ -104,12 +108,26 @@ void TForm1::BuildLayout() {
   CardBox->setInsertPolicy(QComboBox::NoInsert);  // typed text never becomes an adapter
   CardBox->setGeometry(512, 16, 361, 21);
   {
+    // Enabled, the box is green with text in the active caption colour
+    // (deepened where that would not read on the green). After the first
+    // Start it is disabled for good, and must look it: the window's ground
+    // and a greyed text that still reads.
+    const QColor ground(192, 220, 192);
+    const QColor text = netvane::Readable(netvane::ActiveCaptionColour(system), ground);
+    const QColor face = netvane::ButtonFaceColour(system);
+    const QColor greyed =
+        netvane::Readable(netvane::Blend(netvane::WindowTextColour(system), face, 0.5), face);
     QPalette p = CardBox->palette();
-    const QColor text = netvane::ActiveCaptionColour(system);
-    p.setColor(QPalette::Base, QColor(192, 220, 192));
-    p.setColor(QPalette::Button, QColor(192, 220, 192));
-    p.setColor(QPalette::Text, text);
-    p.setColor(QPalette::ButtonText, text);
+    for (const QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive}) {
+      p.setColor(g, QPalette::Base, ground);
+      p.setColor(g, QPalette::Button, ground);
+      p.setColor(g, QPalette::Text, text);
+      p.setColor(g, QPalette::ButtonText, text);
+    }
+    p.setColor(QPalette::Disabled, QPalette::Base, face);
+    p.setColor(QPalette::Disabled, QPalette::Button, face);
+    p.setColor(QPalette::Disabled, QPalette::Text, greyed);
+    p.setColor(QPalette::Disabled, QPalette::ButtonText, greyed);
     CardBox->setPalette(p);
     CardBox->lineEdit()->setPalette(p);
   }
@@ -123,7 +141,7 @@ void TForm1::BuildLayout() {
   PageControl1->addTab(TabSheet1, QStringLiteral("Capture Packets"));
   PageControl1->setCurrentWidget(TabSheet1);
 
-  Packets = new QTableView(TabSheet1);
+  Packets = new TPacketGrid(TabSheet1);
   Packets->setObjectName(QStringLiteral("Packets"));
   Packets->setGeometry(280, 0, 585, 193);
   // Semi-condensed, so that a hardware address (17 characters) and a dotted
@@ -161,14 +179,13 @@ void TForm1::BuildLayout() {
   header->setFont(headerFont);
   for (int c = 0; c < 6; ++c) header->resizeSection(c, kColumnWidths[c]);
   {
-    QPalette p = Packets->palette();
-    p.setColor(QPalette::Base, netvane::TooltipBackgroundColour(system));
-    p.setColor(QPalette::AlternateBase, netvane::TooltipBackgroundColour(system));
-    Packets->setPalette(p);
-    QPalette h = header->palette();
-    h.setColor(QPalette::Button, netvane::GradientActiveCaptionColour(system));
-    h.setColor(QPalette::Window, netvane::GradientActiveCaptionColour(system));
-    header->setPalette(h);
+    const QColor cells = netvane::TooltipBackgroundColour(system);
+    SetColours(Packets, {QPalette::Base, QPalette::AlternateBase}, cells, {QPalette::Text},
+               netvane::Readable(system.color(QPalette::Text), cells));
+    const QColor caption = netvane::GradientActiveCaptionColour(system);
+    SetColours(header, {QPalette::Button, QPalette::Window}, caption,
+               {QPalette::ButtonText, QPalette::WindowText},
+               netvane::Readable(system.color(QPalette::ButtonText), caption));
     header->setAutoFillBackground(true);
   }
 
@@ -179,11 +196,16 @@ void TForm1::BuildLayout() {
   TV->setColumnCount(1);
   TV->setIndentation(19);
   TV->setFont(netvane::WindowFont(true));
-  SetBackground(TV, QColor(166, 202, 240));
+  {
+    const QColor ground(166, 202, 240);
+    SetColours(TV, {QPalette::Base, QPalette::Window}, ground, {QPalette::Text, QPalette::WindowText},
+               netvane::Readable(system.color(QPalette::Text), ground));
+    TV->setAutoFillBackground(true);
+  }
 
+  // Read-only, without focus or selection; the frame views set it up.
   Packet = Dump(TabSheet1, "Packet", 280, 200, 265, 377);
   Packet->setReadOnly(true);
-  Packet->setEnabled(false);  // shows text, takes no input or focus
   PacketASCII = Dump(TabSheet1, "PacketASCII", 552, 200, 313, 377);
   PacketASCII->setEnabled(true);
 

@@ -217,11 +217,25 @@ void TForm2::ShowDirectory(const QString& path) {
   DirectoryListBox1->expandAll();
   DirectoryListBox1->setCurrentItem(current);
 
+  // Another directory: nothing of the old list stays selected.
   FileListBox1->blockSignals(true);
   FileListBox1->clear();
-  const QIcon fileIcon = st->standardIcon(QStyle::SP_FileIcon);
-  for (const QString& name : dir.entryList(QDir::Files, QDir::Name)) {
-    FileListBox1->addItem(new QListWidgetItem(fileIcon, name));
+  FileListBox1->blockSignals(false);
+  ListFiles();
+}
+
+void TForm2::ListFiles() {
+  // Refilling is not a choice of the user's: Edit1 keeps its text, and the
+  // file that was selected stays selected when it is still there.
+  const QList<QListWidgetItem*> selected = FileListBox1->selectedItems();
+  const QString keep = selected.isEmpty() ? QString() : selected.front()->text();
+  FileListBox1->blockSignals(true);
+  FileListBox1->clear();
+  const QIcon fileIcon = style()->standardIcon(QStyle::SP_FileIcon);
+  for (const QString& name : QDir(directory_).entryList(QDir::Files, QDir::Name)) {
+    auto* item = new QListWidgetItem(fileIcon, name);
+    FileListBox1->addItem(item);
+    if (name == keep) item->setSelected(true);
   }
   FileListBox1->blockSignals(false);
 }

@@ -70,6 +70,8 @@ class TForm2 : public QWidget {
  private:
   void BuildLayout();
   void ShowDirectory(const QString& path);
+  // Lists the files of the directory shown, again after a save has added one.
+  void ListFiles();
   void SelectDriveQuietly(const QString& root);
   bool AskReplace(const QString& name);
   void ShowWriteError();

@@ -45,7 +45,11 @@ TForm2::SaveResult TForm2::Save() {
   if (format == netvane::PacketFormat::Binary && currentBytes_) bytes = currentBytes_();
   if (format == netvane::PacketFormat::Hex && hexText_) hex = hexText_();
   const QByteArray content = netvane::PacketFileContent(format, bytes, hex);
-  if (!netvane::WritePacketFile(path, content)) {
+  const bool written = netvane::WritePacketFile(path, content);
+  // The file list shows what is there now, the file just written included
+  // (and a failed write may have left one too).
+  ListFiles();
+  if (!written) {
     ShowWriteError();
     return SaveResult::Failed;
   }

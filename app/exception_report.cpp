@@ -2,6 +2,8 @@
 
 #include <QMessageBox>
 
+#include "app/contrast.h"
+
 #include <exception>
 
 namespace netvane {
@@ -32,8 +34,10 @@ void ReportCurrentException() {
 }
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  // The name only: a display name would be appended to every window title.
   setApplicationName(QString::fromLatin1(kApplicationTitle));
-  setApplicationDisplayName(QString::fromLatin1(kApplicationTitle));
+  // The desktop's colours, with every text made to read on its background.
+  setPalette(ReadablePalette(palette()));
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {

@@ -22,6 +22,8 @@ void ShowExceptionReport(const std::string& message);
 // Reports the exception in flight (call from a catch block).
 void ReportCurrentException();
 
+// The application: its name, the desktop's palette with readable texts, and
+// the report of exceptions that escape a handler.
 class TApplication : public QApplication {
   Q_OBJECT
  public:

@@ -1,6 +1,9 @@
 #include "app/frame_views.h"
 
+#include <algorithm>
+
 #include <QEvent>
+#include <QHeaderView>
 #include <QMouseEvent>
 #include <QPalette>
 #include <QTextCharFormat>
@@ -9,6 +12,7 @@
 #include <QTextEdit>
 #include <QTreeWidget>
 
+#include "app/contrast.h"
 #include "decode/dumps.h"
 
 namespace {
@@ -19,34 +23,41 @@ QString FromBytes(const std::string& s) {
   return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
 }
 
-void SetForeground(QTextEdit* box, netvane::HighlightRange r, const QColor& colour) {
+// Characters [r.start, r.start + r.count) of the box's text, cut at its end.
+QTextCursor RangeCursor(QTextEdit* box, netvane::HighlightRange r) {
   QTextDocument* doc = box->document();
   // The last position of a document is the final paragraph separator.
   const int length = doc->characterCount() - 1;
   const int start = static_cast<int>(std::min<uint32_t>(r.start, static_cast<uint32_t>(length)));
   const int end =
       static_cast<int>(std::min<uint64_t>(uint64_t{r.start} + r.count, static_cast<uint64_t>(length)));
-  if (end <= start) return;
   QTextCursor c(doc);
   c.setPosition(start);
-  c.setPosition(end, QTextCursor::KeepAnchor);
-  QTextCharFormat f;
-  f.setForeground(colour);
-  c.mergeCharFormat(f);
+  c.setPosition(std::max(start, end), QTextCursor::KeepAnchor);
+  return c;
+}
+
+// Blue as laid out where it reads on the box's background; on a dark
+// background a lighter blue that does, aimed no higher above the minimum than
+// keeps it plainly blue beside the box's own (light) text.
+QColor HighlightColour(const QTextEdit* box) {
+  constexpr double kStillBlue = 5.5;
+  return netvane::Readable(QColor(Qt::blue), box->palette().color(QPalette::Active, QPalette::Base),
+                           netvane::kMinimumContrast, kStillBlue);
 }
 
 }  // namespace
 
 TFrameViews::TFrameViews(QTextEdit* Packet, QTextEdit* PacketASCII, QTreeWidget* TV, QObject* parent)
     : QObject(parent), Packet_(Packet), PacketASCII_(PacketASCII), TV_(TV) {
-  // Packet is disabled so the user cannot select or edit it; a disabled box
-  // would grey its text, which must stay black with blue highlights.
-  QPalette pal = Packet_->palette();
-  pal.setColor(QPalette::Disabled, QPalette::Text, Qt::black);
-  pal.setColor(QPalette::Disabled, QPalette::WindowText, Qt::black);
-  Packet_->setPalette(pal);
-  Packet_->setEnabled(false);
+  // The hex dump shows text and scrolls (wheel and scroll bar) but takes no
+  // focus and offers no editing, selecting or context menu: a disabled box
+  // would do that too, but it would not scroll and it would grey its text.
+  Packet_->setEnabled(true);
   Packet_->setReadOnly(true);
+  Packet_->setTextInteractionFlags(Qt::NoTextInteraction);
+  Packet_->setFocusPolicy(Qt::NoFocus);
+  Packet_->setContextMenuPolicy(Qt::NoContextMenu);
   Packet_->setAcceptRichText(false);
   // Colouring goes through the document; without this every click would grow
   // an undo history nobody can reach.
@@ -54,6 +65,12 @@ TFrameViews::TFrameViews(QTextEdit* Packet, QTextEdit* PacketASCII, QTreeWidget*
   PacketASCII_->setAcceptRichText(false);
   TV_->setHeaderHidden(true);
   TV_->setSelectionMode(QAbstractItemView::SingleSelection);
+  // Every field line is shown whole: the one column is as wide as its widest
+  // line, and the tree scrolls sideways when that is wider than the view.
+  TV_->setTextElideMode(Qt::ElideNone);
+  TV_->header()->setStretchLastSection(false);
+  TV_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  TV_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   TV_->viewport()->installEventFilter(this);
 }
 
@@ -127,14 +144,20 @@ void TFrameViews::TVClick() {
 
 void TFrameViews::RemoveHighlight() {
   if (!highlight_) return;
-  SetForeground(Packet_, *highlight_, Qt::black);
+  // Back to no colour of its own: the box's text colour.
+  RangeCursor(Packet_, *highlight_).setCharFormat(QTextCharFormat());
   highlight_.reset();
 }
 
 void TFrameViews::ColourRange(netvane::HighlightRange r) {
   // One coloured range at most: a new range replaces the old one.
   RemoveHighlight();
-  SetForeground(Packet_, r, Qt::blue);
+  QTextCursor c = RangeCursor(Packet_, r);
+  if (c.hasSelection()) {
+    QTextCharFormat f;
+    f.setForeground(HighlightColour(Packet_));
+    c.mergeCharFormat(f);
+  }
   highlight_ = r;
 }
 

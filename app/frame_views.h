@@ -19,9 +19,9 @@ class QTreeWidgetItem;
 class TFrameViews : public QObject {
   Q_OBJECT
  public:
-  // The views are not owned. The constructor sets the dumps up (read-only hex
-  // dump kept black while disabled, no undo history for the colouring) and
-  // hooks TVClick to every left click inside TV, so the window need not
+  // The views are not owned. The constructor sets them up (a hex dump that
+  // scrolls but takes no focus or input, a tree that never cuts a line short)
+  // and hooks TVClick to every left click inside TV, so the window need not
   // connect anything itself.
   TFrameViews(QTextEdit* Packet, QTextEdit* PacketASCII, QTreeWidget* TV, QObject* parent = nullptr);
 
@@ -33,8 +33,9 @@ class TFrameViews : public QObject {
   void TVClick();
 
   void RemoveHighlight();
-  // Colours characters [start, start + count) of the hex dump blue; the part
-  // of the range beyond the text is ignored.
+  // Colours characters [start, start + count) of the hex dump blue (a lighter
+  // blue where pure blue would not read on the box); the part of the range
+  // beyond the text is ignored.
   void ColourRange(netvane::HighlightRange r);
   // The hex dump exactly as shown: 3 characters per byte, trailing blank.
   QString HexText() const;

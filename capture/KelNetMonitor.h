@@ -26,6 +26,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "capture/KelNetPacket.h"
 
@@ -48,7 +49,6 @@ class TKelNetMonitor : public QObject {
   Q_PROPERTY(QString About READ GetTKelNetMonitorVersion WRITE SetTKelNetMonitorVersion STORED false)
 
  public:
-  static constexpr int MaxAdapters = 20;
   static constexpr int MaxFifoPackets = 10000;
 
   // designMode models a form designer editing the component: nothing is initialised.
@@ -83,8 +83,8 @@ class TKelNetMonitor : public QObject {
   void PauseCapture();
 
   // --- adapters ------------------------------------------------------------------
-  // Adds an entry to the adapter table. Once MaxAdapters entries exist, further
-  // adapters are refused: no entry, no status line.
+  // Adds an entry to the adapter table, which grows as far as the machine has
+  // adapters (hosts with containers or virtual machines have dozens).
   void AddAdapter(const std::string& name, const std::string& description);
   void FillAdapterComboBox(QComboBox* box, bool addEmptyFirst);
   void InitializeComboBox();
@@ -196,8 +196,8 @@ class TKelNetMonitor : public QObject {
   std::string FFilterIP;
   std::atomic<bool> FOpened{false};
   int FAdapterCount = 0;
-  std::array<std::string, MaxAdapters> FAdapterName;
-  std::array<std::string, MaxAdapters> FAdapterDescription;
+  std::vector<std::string> FAdapterName;
+  std::vector<std::string> FAdapterDescription;
   int FSelectedAdapter = -1;
   std::atomic<bool> FBound{false};
   std::atomic<int32_t> FReceived{0};
@@ -206,6 +206,12 @@ class TKelNetMonitor : public QObject {
  private:
   friend class TKelNetMonitorThread;
   void ThreadTurn();  // one worker turn: lock, TakeTimeToProcess
+  // The UI thread's wait for the worker (its end, or the adapter lock): until
+  // `done` holds, it delivers the calls other threads queue to this thread, so
+  // a new-packet handler that waits on the UI thread can finish its turn. Our
+  // own queued work waits until the end. `done` may block up to a millisecond.
+  void ServeUiUntil(const std::function<bool()>& done);
+  bool ServesUi() const;  // on the UI thread, with an application to serve
   void SetPacketCountText(int32_t received, int32_t buffered);
   void AppendToFifo(TKelNetPacket* packet, bool& accepted);
   void DrainFifo();
@@ -230,7 +236,7 @@ class TKelNetMonitor : public QObject {
   int FErrorCount = 0;
   std::string FErrorText;
 
-  std::mutex FAdapterLock;
+  std::timed_mutex FAdapterLock;
   std::atomic<int> FWakeRequests{0};
   // The adapter lock is re-entrant for its holder (BindAdapter unbinds and
   // installs the filter under the lock it already holds).
@@ -246,6 +252,8 @@ class TKelNetMonitor : public QObject {
   std::deque<std::function<void()>> FMailbox;
   bool FFlushPosted = false;
   bool FFlushing = false;
+  int FServing = 0;               // UI thread only: ServeUiUntil is running
+  bool FFlushDeferred = false;    // UI thread only: a flush arrived while serving
   std::string FPendingCountText;  // latest packet-count line, coalesced
   bool FCountTextPending = false;
 };

@@ -5,22 +5,21 @@
 #include <QLineEdit>
 
 void TKelNetMonitor::AddAdapter(const std::string& name, const std::string& description) {
-  // The table has MaxAdapters entries. Adapters beyond it are refused outright:
-  // no entry and no "found" line, so nothing announces an adapter that cannot
-  // be selected.
-  if (FAdapterCount < 0 || FAdapterCount >= MaxAdapters) return;
   User_StatusMessage("Found network adapter " + name + " (" + description + ").");
-  FAdapterName[FAdapterCount] = name;
-  FAdapterDescription[FAdapterCount] = description;
+  FAdapterName.resize(static_cast<size_t>(FAdapterCount));
+  FAdapterDescription.resize(static_cast<size_t>(FAdapterCount));
+  FAdapterName.push_back(name);
+  FAdapterDescription.push_back(description);
   ++FAdapterCount;
 }
 
 std::string TKelNetMonitor::adapterName(int index) const {
-  return index >= 0 && index < MaxAdapters ? FAdapterName[index] : std::string();
+  return index >= 0 && index < FAdapterCount ? FAdapterName[static_cast<size_t>(index)] : std::string();
 }
 
 std::string TKelNetMonitor::adapterDescription(int index) const {
-  return index >= 0 && index < MaxAdapters ? FAdapterDescription[index] : std::string();
+  return index >= 0 && index < FAdapterCount ? FAdapterDescription[static_cast<size_t>(index)]
+                                             : std::string();
 }
 
 void TKelNetMonitor::FillAdapterComboBox(QComboBox* box, bool addEmptyFirst) {

@@ -3,6 +3,9 @@
 // adapter still while the worker reads it.
 #include "capture/KelNetMonitor.h"
 
+#include <QCoreApplication>
+#include <QEvent>
+
 #include <chrono>
 
 #include "capture/KelNetMonitorThread.h"
@@ -19,7 +22,10 @@ TKelNetMonitor::AdapterGuard::AdapterGuard(TKelNetMonitor& monitor) : m(monitor)
   // reads batch after batch stops at WakeRequested().
   ++m.FWakeRequests;
   m.Driver_WakeUp();
-  m.FAdapterLock.lock();
+  if (!m.ServesUi())
+    m.FAdapterLock.lock();
+  else if (!m.FAdapterLock.try_lock())
+    m.ServeUiUntil([this] { return m.FAdapterLock.try_lock_for(std::chrono::milliseconds(1)); });
   --m.FWakeRequests;
   m.FAdapterOwner.store(std::this_thread::get_id());
   m.FAdapterDepth = 1;
@@ -53,6 +59,19 @@ void TKelNetMonitor::ThreadTurn() {
   FAdapterLock.unlock();
 }
 
+bool TKelNetMonitor::ServesUi() const {
+  return OnUiThread() && QCoreApplication::instance() != nullptr;
+}
+
+void TKelNetMonitor::ServeUiUntil(const std::function<bool()>& done) {
+  ++FServing;
+  while (!done()) QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+  if (--FServing == 0 && FFlushDeferred) {
+    FFlushDeferred = false;
+    QMetaObject::invokeMethod(this, "FlushUiWork", Qt::QueuedConnection);
+  }
+}
+
 // --- worker thread -------------------------------------------------------------------
 
 void TKelNetMonitor::NotifyThreadStart(int interval) {
@@ -72,15 +91,18 @@ void TKelNetMonitor::NotifyThreadEnd() {
     FThread->Terminate();
     return;
   }
-  // The join below cannot deadlock: nothing the worker does waits for the UI
-  // thread. Status lines and boxes are posted to a mailbox, never waited on,
-  // and the worker's turn gives up waiting for the adapter lock once FEnding is
-  // set. Waking the driver ends a read that would otherwise wait for a frame,
-  // and Terminate ends the pause, so this returns within one short turn.
+  // The join below cannot deadlock: nothing of ours on the worker waits for
+  // the UI thread. Status lines and boxes are posted to a mailbox, never
+  // waited on, and the worker's turn gives up waiting for the adapter lock once
+  // FEnding is set. A host's handler may wait on the UI thread, though, so the
+  // UI thread keeps serving such calls until the worker is done. Waking the
+  // driver ends a read that would otherwise wait for a frame, and Terminate
+  // ends the pause, so this returns within one short turn.
   FEnding.store(true);
   FThread->Terminate();
   ++FWakeRequests;
   Driver_WakeUp();
+  if (ServesUi()) ServeUiUntil([this] { return FThread->FinishedWithin(std::chrono::milliseconds(1)); });
   FThread->WaitFor();
   --FWakeRequests;
   delete FThread;

@@ -153,6 +153,12 @@ void TKelNetMonitor::PostToUi(std::function<void()> work) {
 
 void TKelNetMonitor::FlushUiWork() {
   if (!OnUiThread()) return;
+  if (FServing > 0) {
+    // Delivered while the UI thread waits for the worker: the work (a status
+    // line, a modal box) waits until that wait is over.
+    FFlushDeferred = true;
+    return;
+  }
   std::deque<std::function<void()>> batch;
   std::string countText;
   bool hasCount = false;

@@ -27,7 +27,21 @@ void TKelNetMonitorThread::WaitFor() {
   if (FThread.joinable() && FThread.get_id() != std::this_thread::get_id()) FThread.join();
 }
 
+bool TKelNetMonitorThread::FinishedWithin(std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lock(FSleepLock);
+  return FFinishedWake.wait_for(lock, timeout, [this] { return FFinished; });
+}
+
 void TKelNetMonitorThread::Execute() {
+  Loop();
+  {
+    std::lock_guard<std::mutex> lock(FSleepLock);
+    FFinished = true;
+  }
+  FFinishedWake.notify_all();
+}
+
+void TKelNetMonitorThread::Loop() {
   while (!FTerminated.load() && FMonitor != nullptr) {
     FMonitor->ThreadTurn();
     std::unique_lock<std::mutex> lock(FSleepLock);

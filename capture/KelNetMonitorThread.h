@@ -4,6 +4,7 @@
 // so a termination request ends it at once instead of after the full interval.
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -26,16 +27,21 @@ class TKelNetMonitorThread final {
   bool Terminated() const { return FTerminated.load(); }
   // Waits until the body has returned. Must not be called on the thread itself.
   void WaitFor();
+  // True once the body has returned, waiting at most `timeout` for it.
+  bool FinishedWithin(std::chrono::milliseconds timeout);
   int32_t Interval() const { return FInterval; }
   bool IsCurrentThread() const { return FThread.get_id() == std::this_thread::get_id(); }
 
  private:
   void Execute();
+  void Loop();
 
   TKelNetMonitor* FMonitor;
   int32_t FInterval;
   std::atomic<bool> FTerminated{false};
   std::mutex FSleepLock;
   std::condition_variable FSleepWake;
+  bool FFinished = false;  // guarded by FSleepLock
+  std::condition_variable FFinishedWake;
   std::thread FThread;  // last: started only when every other field is ready
 };

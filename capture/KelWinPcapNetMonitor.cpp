@@ -2,14 +2,18 @@
 
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <cstring>
+#include <cstdio>
 
 #include "capture/adapter_list.h"
+#include "capture/adapter_scan.h"
+#include "capture/helper_client.h"
+
+namespace helper = netvane::helper;
 
 namespace {
 
@@ -17,95 +21,24 @@ namespace {
 // wait keeps every turn of the worker short.
 constexpr int kFallbackWaitMs = 1000;
 
-std::string LinkTypeText(int dlt) {
-  const char* name = pcap_datalink_val_to_name(dlt);
-  const char* description = pcap_datalink_val_to_description(dlt);
-  std::string text = name ? name : ("DLT " + std::to_string(dlt));
-  if (description) text += std::string(" (") + description + ")";
-  return text;
-}
-
-// The link type the adapter would report when opened, or -1 when it cannot be
-// opened here (no permission, gone): such an adapter stays listed and bind
-// reports why.
-int ProbeLinkType(const char* name) {
-  char errbuf[PCAP_ERRBUF_SIZE] = {};
-  pcap_t* probe = pcap_create(name, errbuf);
-  if (!probe) return -1;
-  pcap_set_snaplen(probe, 64);
-  pcap_set_buffer_size(probe, 64 * 1024);
-  pcap_set_timeout(probe, 1);
-  int dlt = -1;
-  if (pcap_activate(probe) >= 0) dlt = pcap_datalink(probe);
-  pcap_close(probe);
-  return dlt;
-}
-
-// Reads and clears the socket's pending error; empty when there is none.
-std::string PendingSocketError(int fd) {
-  if (fd < 0) return {};
-  int err = 0;
-  socklen_t len = sizeof err;
-  if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) < 0 || err == 0) return {};
-  if (err == ENETDOWN) return "The interface went down";
-  return std::strerror(err);
-}
-
-// Frames that arrive while the worker pauses between polls wait in the
-// kernel's ring; the library's default (2 MB) holds about 100 ms of small
-// frames at a few hundred thousand frames a second, this several times that.
-constexpr int kCaptureBufferBytes = 32 * 1024 * 1024;
-
-// pcap_open_live with a larger ring: same settings (snapshot length,
-// promiscuous, read time-out) and the same error text in `reason`.
-pcap_t* OpenLive(const std::string& device, int snaplen, int timeoutMs, std::string& reason) {
-  char errbuf[PCAP_ERRBUF_SIZE] = {};
-  pcap_t* handle = pcap_create(device.c_str(), errbuf);
-  if (!handle) {
-    reason = errbuf;
-    return nullptr;
-  }
-  pcap_set_snaplen(handle, snaplen);
-  pcap_set_promisc(handle, 1);
-  pcap_set_timeout(handle, timeoutMs);
-  pcap_set_buffer_size(handle, kCaptureBufferBytes);
-  const int status = pcap_activate(handle);
-  if (status >= 0) return handle;  // warnings still give a working handle
-  const std::string detail = pcap_geterr(handle);
-  if (status == PCAP_ERROR)
-    reason = device + ": " + detail;
-  else if ((status == PCAP_ERROR_NO_SUCH_DEVICE || status == PCAP_ERROR_PERM_DENIED ||
-            status == PCAP_ERROR_PROMISC_PERM_DENIED) &&
-           !detail.empty())
-    reason = device + ": " + pcap_statustostr(status) + " (" + detail + ")";
-  else
-    reason = device + ": " + pcap_statustostr(status);
-  pcap_close(handle);
-  return nullptr;
-}
-
 }  // namespace
 
 TKelWinPcapNetMonitor::TKelWinPcapNetMonitor(QObject* AOwner, bool designMode)
-    : TKelNetMonitor(AOwner, designMode) {
+    : TKelNetMonitor(AOwner, designMode), FHelper(std::make_unique<netvane::CaptureHelperClient>()) {
   if (designMode) {
     MaxPacketsPerCall = 50;
     TimeOut = 50;
     MaxPacketSize = 20000;
   } else {
-    FCaptureHandle = nullptr;
     FBoundAdapterName.clear();
   }
   FWakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
 }
 
 TKelWinPcapNetMonitor::~TKelWinPcapNetMonitor() {
-  // Close while this object is still a driver, so the unbind reaches pcap_close.
+  // Close while this object is still a driver, so the unbind reaches the helper.
   DeInitialize();
-  if (FCaptureHandle) {
-    pcap_close(FCaptureHandle);
-    FCaptureHandle = nullptr;
-  }
+  StopHelper();
   if (FWakeFd >= 0) ::close(FWakeFd);
 }
 
@@ -114,35 +47,58 @@ bool TKelWinPcapNetMonitor::Driver_Open() {
 }
 
 bool TKelWinPcapNetMonitor::Driver_Close() {
+  AdapterGuard guard(*this);
+  StopHelper();
   return true;
 }
 
-// Linux's pcap_lookupdev names a single device, so the list comes from
-// pcap_findalldevs in the library's order, each name as name and description.
-// A list the library cannot give is reported, and with nothing added the
-// component reports "No network adapters found". Past the component's 20
-// entries the rest are left out; a name longer than 255 characters could not
-// be bound and is left out too.
+bool TKelWinPcapNetMonitor::EnsureHelper(std::string& error) {
+  return FHelper->running() || FHelper->Start(error);
+}
+
+void TKelWinPcapNetMonitor::StopHelper() {
+  FHelper->Stop();
+  FAdapterOpen.store(false);
+  for (TKelNetPacket* record : FPending) delete record;
+  FPending.clear();
+}
+
+// Listing needs no capture right, so it is done here, as tcpdump -D does:
+// every adapter the library knows, its link type learnt from the interface's
+// hardware type. Only where that says nothing (a capture device that is not a
+// network interface) is the helper asked, since learning it means opening the
+// adapter. Each Ethernet adapter, or one whose link type stays unknown, is
+// added with its name as name and description.
 void TKelWinPcapNetMonitor::Driver_RetrieveAdapterList() {
   if (!FOpened) return;
-  char errbuf[PCAP_ERRBUF_SIZE] = {};
-  pcap_if_t* devices = nullptr;
-  if (pcap_findalldevs(&devices, errbuf) < 0) {
-    DNetError(std::string("WinPcap driver could not list adapters: ") + errbuf);
+  AdapterGuard guard(*this);
+  std::vector<helper::AdapterEntry> adapters;
+  std::string error;
+  if (!netvane::ScanAdapters(false, adapters, error)) {
+    DNetError("WinPcap driver could not list adapters: " + error);
     return;
   }
-  int added = 0;
-  for (pcap_if_t* d = devices; d && added < MaxAdapters; d = d->next) {
-    if (!d->name) continue;
-    const std::string name = d->name;
-    if (name.empty() || name.size() > MaxAdapterNameLength) continue;
-    if (netvane::IsPseudoAdapterName(name)) continue;
-    const int dlt = ProbeLinkType(d->name);
-    if (dlt >= 0 && dlt != DLT_EN10MB) continue;
-    AddAdapter(name, name);
-    ++added;
+  const bool unknown = std::any_of(adapters.begin(), adapters.end(), [](const helper::AdapterEntry& a) {
+    return a.kind == helper::LinkKind::Unknown;
+  });
+  if (unknown && !FAdapterOpen.load()) {
+    std::string notStarted;
+    helper::Request request;
+    request.type = helper::RequestType::List;
+    helper::Reply reply;
+    // Not allowed to run it: the unknown ones stay listed, and binding says why.
+    if (FHelper->Start(notStarted) && FHelper->Call(request, reply, error, nullptr) &&
+        reply.status == helper::ReplyStatus::Ok) {
+      for (helper::AdapterEntry& a : adapters) {
+        if (a.kind != helper::LinkKind::Unknown) continue;
+        for (const helper::AdapterEntry& probed : reply.adapters)
+          if (probed.name == a.name) a.kind = probed.kind;
+      }
+    }
+    StopHelper();  // a helper is only kept while an adapter is open
   }
-  pcap_freealldevs(devices);
+  for (const helper::AdapterEntry& adapter : adapters)
+    if (adapter.kind != helper::LinkKind::Other) AddAdapter(adapter.name, adapter.name);
 }
 
 bool TKelWinPcapNetMonitor::Driver_BindAdapter(const char* deviceName) {
@@ -152,43 +108,57 @@ bool TKelWinPcapNetMonitor::Driver_BindAdapter(const char* deviceName) {
               std::to_string(MaxAdapterNameLength) + " characters");
     return false;
   }
+  AdapterGuard guard(*this);
   FBoundAdapterName = name;
-  char errbuf[PCAP_ERRBUF_SIZE] = {};
-  std::string reason;
-  pcap_t* handle = OpenLive(FBoundAdapterName, MaxPacketSize, TimeOut, reason);
-  if (!handle) {
-    DNetError("WinPcap driver failed to open adapter " + FBoundAdapterName + ": " + reason);
+  StopHelper();
+  std::string error;
+  if (!EnsureHelper(error)) {
+    DNetError("WinPcap driver failed to open adapter " + name + ": " + error);
     return false;
   }
-  // Everything downstream decodes Ethernet at fixed offsets; a frame of any
-  // other link type would be misread, so such an adapter is never bound.
-  const int dlt = pcap_datalink(handle);
-  if (dlt != DLT_EN10MB) {
-    DNetError("WinPcap driver refused adapter " + FBoundAdapterName + ": its link type is " +
-              LinkTypeText(dlt) + ", not Ethernet");
-    pcap_close(handle);
+  helper::Request request;
+  request.type = helper::RequestType::Open;
+  request.name = name;
+  // Out-of-range settings take the library's own defaults, as it would itself.
+  request.snapLength = (MaxPacketSize <= 0 || static_cast<uint32_t>(MaxPacketSize) > helper::kMaxSnapLength)
+                           ? helper::kMaxSnapLength
+                           : static_cast<uint32_t>(MaxPacketSize);
+  request.timeOutMs = static_cast<uint32_t>(std::clamp(TimeOut, 0, static_cast<int>(helper::kMaxTimeOutMs)));
+  request.promiscuous = true;
+  helper::Reply reply;
+  if (!FHelper->Call(request, reply, error, nullptr)) {
+    DNetError("WinPcap driver failed to open adapter " + name + ": " + error);
+    StopHelper();
     return false;
   }
-  // Reads are non-blocking; the worker waits in poll() where a wake-up can reach it.
-  if (pcap_setnonblock(handle, 1, errbuf) < 0) {
-    DNetError("WinPcap driver failed to open adapter " + FBoundAdapterName + ": " + errbuf);
-    pcap_close(handle);
-    return false;
+  switch (reply.status) {
+    case helper::ReplyStatus::Ok:
+      FAdapterOpen.store(true);
+      return true;
+    case helper::ReplyStatus::NotEthernet:
+      // Everything downstream decodes Ethernet at fixed offsets; a frame of
+      // any other link type would be misread, so such an adapter is never bound.
+      DNetError("WinPcap driver refused adapter " + name + ": its link type is " + reply.text +
+                ", not Ethernet");
+      break;
+    case helper::ReplyStatus::PermissionDenied:
+      DNetError("WinPcap driver failed to open adapter " + name + ": " + reply.text +
+                "; the capture helper " + FHelper->path() +
+                " holds no capture right: ask an administrator to give it CAP_NET_RAW");
+      break;
+    default:
+      DNetError("WinPcap driver failed to open adapter " + name + ": " + reply.text);
+      break;
   }
-  {
-    std::lock_guard<std::mutex> lock(FHandleLock);
-    FCaptureHandle = handle;
-  }
-  FDispatchFailing = false;
-  return true;
+  StopHelper();
+  return false;
 }
 
 bool TKelWinPcapNetMonitor::Driver_UnBindAdapter() {
-  std::lock_guard<std::mutex> lock(FHandleLock);
-  if (FCaptureHandle) {
-    pcap_close(FCaptureHandle);
-    FCaptureHandle = nullptr;
-  }
+  AdapterGuard guard(*this);
+  // Ending the helper closes the adapter; frames it had read but not yet
+  // handed over go with it, as they would with the library's own ring.
+  StopHelper();
   return true;
 }
 
@@ -197,29 +167,61 @@ bool TKelWinPcapNetMonitor::Driver_SetFilter(const std::string& filterList) {
 }
 
 bool TKelWinPcapNetMonitor::SetLocalIPFilter(const std::string& expression) {
-  if (!FCaptureHandle) return false;
-  char errbuf[PCAP_ERRBUF_SIZE] = {};
-  bpf_u_int32 net = 0;
-  bpf_u_int32 mask = 0;
-  // An adapter without an IPv4 network (a monitoring port, a veth) is still
-  // worth capturing on; the mask only matters for broadcast-address filters.
-  if (pcap_lookupnet(FBoundAdapterName.c_str(), &net, &mask, errbuf) < 0) mask = PCAP_NETMASK_UNKNOWN;
-  // The expression is a string of its own length, so a long address list is
-  // never cut short; the library decides whether it compiles.
-  bpf_program program{};
-  if (pcap_compile(FCaptureHandle, &program, expression.c_str(), 0, mask) < 0) {
-    DNetError("Failed to compile bpf filter on " + FBoundAdapterName + ": " + pcap_geterr(FCaptureHandle));
+  AdapterGuard guard(*this);
+  if (!FAdapterOpen.load()) return false;
+  helper::Request request;
+  request.type = helper::RequestType::SetFilter;
+  request.filter = expression;
+  helper::Reply reply;
+  std::string error;
+  if (!FHelper->Call(request, reply, error,
+                     [this](helper::MessageType type, std::span<const uint8_t> payload) {
+                       KeepForWorker(static_cast<int>(type), payload);
+                     })) {
+    DNetError("Failed to install bpf filter on interface: " + FBoundAdapterName);
+    std::fprintf(stderr, "SetLocalIPFilter: %s\n", error.c_str());
+    StopHelper();
     return false;
   }
-  const bool installed = pcap_setfilter(FCaptureHandle, &program) >= 0;
-  if (!installed) {
-    DNetError("Failed to install bpf filter on interface: " + FBoundAdapterName);
-    // The library's reason goes to standard error under this prefix.
-    pcap_perror(FCaptureHandle, "SetLocalIPFilter");
+  switch (reply.status) {
+    case helper::ReplyStatus::Ok:
+      return true;
+    case helper::ReplyStatus::InstallFailed:
+      DNetError("Failed to install bpf filter on interface: " + FBoundAdapterName);
+      // The library's reason goes to standard error under this prefix.
+      std::fprintf(stderr, "SetLocalIPFilter: %s\n", reply.text.c_str());
+      return false;
+    default:  // the compiler's reason, or an expression the helper refused
+      DNetError("Failed to compile bpf filter on " + FBoundAdapterName + ": " + reply.text);
+      return false;
   }
-  // The kernel keeps its own copy of an installed program.
-  pcap_freecode(&program);
-  return installed;
+}
+
+TKelNetPacket* TKelWinPcapNetMonitor::RecordFor(std::span<const uint8_t> payload) const {
+  helper::FrameHeader header;
+  std::span<const uint8_t> bytes;
+  if (!helper::ParseFrame(payload, header, bytes)) return nullptr;
+  // The sequence number is given when the record is handed over.
+  auto* record = new TKelNetPacket(bytes.data(), header.capturedLength, 0, true);
+  record->CaptureSeconds = header.seconds;
+  record->CaptureMicroseconds = header.microseconds;
+  record->WireLength = header.wireLength;
+  return record;
+}
+
+void TKelWinPcapNetMonitor::KeepForWorker(int type, std::span<const uint8_t> payload) {
+  if (type == static_cast<int>(helper::MessageType::Frame)) {
+    if (TKelNetPacket* record = RecordFor(payload)) FPending.push_back(record);
+  } else if (type == static_cast<int>(helper::MessageType::Failure)) {
+    DNetError("WinPcap driver complained: " + std::string(payload.begin(), payload.end()));
+  }
+}
+
+void TKelWinPcapNetMonitor::HelperGone() {
+  // The adapter stays bound, as after any failing read; pausing and starting
+  // again starts a new helper.
+  StopHelper();
+  DNetError("WinPcap driver complained: the capture helper ended");
 }
 
 void TKelWinPcapNetMonitor::DrainWakeUps() {
@@ -232,84 +234,115 @@ TKelWinPcapNetMonitor::WaitResult TKelWinPcapNetMonitor::WaitForFrames() {
   if (WakeRequested()) return WaitResult::Woken;
   pollfd fds[2] = {};
   int n = 0;
-  const int captureFd = pcap_get_selectable_fd(FCaptureHandle);
-  if (captureFd >= 0) fds[n++] = {captureFd, POLLIN, 0};
+  fds[n++] = {FHelper->fd(), POLLIN, 0};
   const int wakeIndex = n;
   if (FWakeFd >= 0) fds[n++] = {FWakeFd, POLLIN, 0};
   const int waitMs = TimeOut > 0 ? TimeOut : kFallbackWaitMs;
   int ready;
   do {
-    ready = ::poll(fds, n, waitMs);
+    ready = ::poll(fds, static_cast<nfds_t>(n), waitMs);
   } while (ready < 0 && errno == EINTR && !WakeRequested());
   if (FWakeFd >= 0 && (fds[wakeIndex].revents & POLLIN)) {
     DrainWakeUps();
     return WaitResult::Woken;
   }
-  if (captureFd >= 0 && (fds[0].revents & (POLLERR | POLLHUP))) return WaitResult::SocketError;
-  return WaitResult::Ready;  // readable, or the read time-out passed
+  return WaitResult::Ready;
 }
 
-void TKelWinPcapNetMonitor::ReportDispatchError(const std::string& reason) {
-  // A failing adapter fails on every poll; one report per episode is enough.
-  if (FDispatchFailing) return;
-  FDispatchFailing = true;
-  DNetError("WinPcap driver complained: " + reason);
-}
-
+// Hands over every frame that has arrived, in order: first those taken in
+// while the UI thread waited for an answer, then the helper's stream. A wait
+// that brought a full batch (MaxPacketsPerCall frames or more) means the
+// adapter is busy and more frames are waiting in the kernel's ring behind the
+// helper, so the turn waits for the next ones at once instead of leaving them
+// to pile up during the pause. The turn ends when a wait brings less, when
+// another thread wants the adapter, or when the new-packet handler has
+// unbound, closed or re-bound it.
 void TKelWinPcapNetMonitor::TakeTimeToProcess() {
-  if (!FBound || !FCaptureHandle) return;
-  const WaitResult waited = WaitForFrames();
-  if (waited == WaitResult::Woken) return;
-  // A non-blocking read does not report an adapter taken down; only the
-  // socket's pending error tells, and the read would clear it.
-  const std::string socketError = waited == WaitResult::SocketError
-                                      ? PendingSocketError(pcap_get_selectable_fd(FCaptureHandle))
-                                      : std::string();
-  const int batch = MaxPacketsPerCall;
-  // A full batch means more frames are likely waiting: read again at once
-  // instead of leaving them to overflow the kernel's ring during the pause.
+  if (!FBound || !FAdapterOpen.load()) return;
+  const int fullBatch = MaxPacketsPerCall > 0 ? MaxPacketsPerCall : 1;
+  bool waited = false;
+  int sinceWait = 0;
   for (;;) {
-    const int n = pcap_dispatch(FCaptureHandle, batch, &TKelWinPcapNetMonitor::PcapPacketHandler,
-                                reinterpret_cast<u_char*>(this));
-    if (n == PCAP_ERROR_BREAK) return;  // woken by Driver_WakeUp
-    if (n < 0) {
-      ReportDispatchError(pcap_geterr(FCaptureHandle));
-      return;
+    if (WakeRequested()) return;
+    TKelNetPacket* record = nullptr;
+    if (!FPending.empty()) {
+      record = FPending.front();
+      FPending.pop_front();
+    } else {
+      uint16_t type = 0;
+      std::span<const uint8_t> payload;
+      const helper::Inbox::Next next = FHelper->Next(type, payload);
+      if (next == helper::Inbox::Next::Oversized) {
+        HelperGone();
+        return;
+      }
+      if (next == helper::Inbox::Next::NeedMore) {
+        const auto received = FHelper->Receive();
+        if (received == netvane::CaptureHelperClient::ReadResult::Gone) {
+          HelperGone();
+          return;
+        }
+        if (received == netvane::CaptureHelperClient::ReadResult::Nothing) {
+          if (waited && sinceWait < fullBatch) return;
+          if (WaitForFrames() == WaitResult::Woken) return;
+          waited = true;
+          sinceWait = 0;
+        }
+        continue;
+      }
+      if (type == static_cast<uint16_t>(helper::MessageType::Failure)) {
+        DNetError("WinPcap driver complained: " + std::string(payload.begin(), payload.end()));
+        continue;
+      }
+      if (type != static_cast<uint16_t>(helper::MessageType::Frame)) continue;
+      record = RecordFor(payload);
+      if (record == nullptr) continue;
     }
-    if (!socketError.empty()) {
-      ReportDispatchError(socketError);
-      return;
-    }
-    FDispatchFailing = false;
-    if (batch <= 0 || n < batch || WakeRequested()) return;
+    record->SequenceNumber = FReceived.load();
+    HandlePacket(record);
+    ++sinceWait;
+    if (!FBound || !FAdapterOpen.load()) return;
   }
-}
-
-void TKelWinPcapNetMonitor::PcapPacketHandler(u_char* user, const struct pcap_pkthdr* header,
-                                              const u_char* bytes) {
-  auto* self = reinterpret_cast<TKelWinPcapNetMonitor*>(user);
-  auto* packet = new TKelNetPacket(bytes, header->caplen, self->FReceived.load(), true);
-  packet->CaptureSeconds = header->ts.tv_sec;
-  packet->CaptureMicroseconds = static_cast<uint32_t>(header->ts.tv_usec);
-  packet->WireLength = header->len;
-  self->HandlePacket(packet);
 }
 
 bool TKelWinPcapNetMonitor::SendPacket(TKelNetPacket* packet) {
   if (!FBound || !packet) return false;
   // Serialised with a running read (the guard is re-entrant for the worker).
   AdapterGuard guard(*this);
-  if (!FCaptureHandle) return false;
-  return pcap_sendpacket(FCaptureHandle, packet->Data, static_cast<int>(packet->Length)) != PCAP_ERROR;
+  if (!FAdapterOpen.load() || packet->Length == 0 || packet->Length > helper::kMaxSendFrame || !packet->Data)
+    return false;
+  helper::Request request;
+  request.type = helper::RequestType::Send;
+  request.frame.assign(packet->Data, packet->Data + packet->Length);
+  helper::Reply reply;
+  std::string error;
+  if (!FHelper->Call(request, reply, error,
+                     [this](helper::MessageType type, std::span<const uint8_t> payload) {
+                       KeepForWorker(static_cast<int>(type), payload);
+                     })) {
+    StopHelper();
+    return false;
+  }
+  return reply.status == helper::ReplyStatus::Ok;
 }
 
 bool TKelWinPcapNetMonitor::GetKernelStats(unsigned& received, unsigned& dropped) {
   AdapterGuard guard(*this);
-  if (!FCaptureHandle) return false;
-  pcap_stat stats{};
-  if (pcap_stats(FCaptureHandle, &stats) < 0) return false;
-  received = stats.ps_recv;
-  dropped = stats.ps_drop;
+  if (!FAdapterOpen.load()) return false;
+  helper::Request request;
+  request.type = helper::RequestType::Stats;
+  helper::Reply reply;
+  std::string error;
+  if (!FHelper->Call(request, reply, error,
+                     [this](helper::MessageType type, std::span<const uint8_t> payload) {
+                       KeepForWorker(static_cast<int>(type), payload);
+                     })) {
+    StopHelper();
+    return false;
+  }
+  if (reply.status != helper::ReplyStatus::Ok) return false;
+  received = reply.received;
+  dropped = reply.dropped;
   return true;
 }
 
@@ -318,10 +351,6 @@ void TKelWinPcapNetMonitor::Driver_WakeUp() {
     const uint64_t one = 1;
     (void)!::write(FWakeFd, &one, sizeof one);
   }
-  // Also ends a dispatch that is already inside the library. The handle lock
-  // keeps a wake-up from another thread off a handle being closed.
-  std::lock_guard<std::mutex> lock(FHandleLock);
-  if (FCaptureHandle) pcap_breakloop(FCaptureHandle);
 }
 
 std::string TKelWinPcapNetMonitor::get_DriverName() {
@@ -329,7 +358,7 @@ std::string TKelWinPcapNetMonitor::get_DriverName() {
 }
 
 void* TKelWinPcapNetMonitor::get_driverp() {
-  return FCaptureHandle;
+  return FAdapterOpen.load() ? FHelper.get() : nullptr;
 }
 
 void TKelWinPcapNetMonitor::Register() {}

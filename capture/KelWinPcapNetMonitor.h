@@ -1,18 +1,25 @@
 #pragma once
-// The capture component over libpcap: lists the Ethernet adapters, opens one
-// in promiscuous mode, installs the address filter, and reads frames in
-// batches on the worker thread.
+// The capture component over libpcap. The right to capture belongs to one
+// small program, the capture helper (netvane-capture), which this driver
+// starts and talks to over a socket: the helper lists the Ethernet adapters,
+// opens one in promiscuous mode, installs the address filter and sends the
+// frames it reads; this process holds no capture right of its own.
 //
-// Reads never block for long: the handle is non-blocking and the worker waits
-// in poll() on the capture descriptor and a wake-up descriptor, at most TimeOut
-// milliseconds, so Driver_WakeUp makes any pending read return at once.
-
-#include <pcap/pcap.h>
+// Reads never block for long: the worker waits in poll() on the helper's
+// socket and a wake-up descriptor, at most TimeOut milliseconds, so
+// Driver_WakeUp makes any pending read return at once.
 
 #include <atomic>
+#include <deque>
+#include <memory>
+#include <span>
 #include <string>
 
 #include "capture/KelNetMonitor.h"
+
+namespace netvane {
+class CaptureHelperClient;
+}
 
 class TKelWinPcapNetMonitor : public TKelNetMonitor {
   Q_OBJECT
@@ -40,6 +47,7 @@ class TKelWinPcapNetMonitor : public TKelNetMonitor {
   bool SendPacket(TKelNetPacket* packet) override;
   void TakeTimeToProcess() override;
   std::string get_DriverName() override;
+  // The helper that has the adapter open; null when no adapter is open.
   void* get_driverp() override;
   void Driver_WakeUp() override;
 
@@ -48,7 +56,7 @@ class TKelWinPcapNetMonitor : public TKelNetMonitor {
   // matters for broadcast-address expressions.
   bool SetLocalIPFilter(const std::string& expression);
 
-  // Kernel counters of the bound adapter (pcap_stats); false when unbound.
+  // Kernel counters of the bound adapter; false when unbound.
   bool GetKernelStats(unsigned& received, unsigned& dropped);
 
   const std::string& boundAdapterName() const { return FBoundAdapterName; }
@@ -57,23 +65,28 @@ class TKelWinPcapNetMonitor : public TKelNetMonitor {
   // designer on this platform, so nothing is registered.
   static void Register();
 
-  // Per-frame callback handed to pcap_dispatch; `user` is the component.
-  static void PcapPacketHandler(u_char* user, const struct pcap_pkthdr* header, const u_char* bytes);
-
  protected:
   std::string FBoundAdapterName;
-  pcap_t* FCaptureHandle = nullptr;
 
  private:
-  enum class WaitResult { Woken, Ready, SocketError };
-  // Waits until the capture descriptor is readable, a wake-up arrives or
-  // TimeOut passes.
+  enum class WaitResult { Woken, Ready };
+  // Waits until the helper has sent something, a wake-up arrives or TimeOut passes.
   WaitResult WaitForFrames();
-  // Reports a failing adapter once per episode.
-  void ReportDispatchError(const std::string& reason);
+  // Starts the helper if it is not running; on failure `error` says why.
+  bool EnsureHelper(std::string& error);
+  // Ends the helper; an open adapter is closed with it.
+  void StopHelper();
+  // A frame message as a queued record for HandlePacket; null when malformed.
+  TKelNetPacket* RecordFor(std::span<const uint8_t> payload) const;
+  // Frames and failures that arrive while the UI thread waits for an answer:
+  // frames wait in FPending for the worker, failures are reported.
+  void KeepForWorker(int type, std::span<const uint8_t> payload);
+  // The helper ended while the adapter was open: reported once.
+  void HelperGone();
   void DrainWakeUps();
 
-  int FWakeFd = -1;               // eventfd written by Driver_WakeUp
-  bool FDispatchFailing = false;  // an error episode is already reported
-  std::mutex FHandleLock;         // FCaptureHandle against a foreign wake-up
+  std::unique_ptr<netvane::CaptureHelperClient> FHelper;
+  std::atomic<bool> FAdapterOpen{false};  // the helper has the adapter open
+  std::deque<TKelNetPacket*> FPending;    // frames taken in while answering a request
+  int FWakeFd = -1;                       // eventfd written by Driver_WakeUp
 };

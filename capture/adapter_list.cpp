@@ -61,16 +61,6 @@ std::vector<std::string> WalkAdapterList(const void* list, size_t sizeBytes, Ada
   return out;
 }
 
-bool IsPseudoAdapterName(const std::string& name) {
-  static const char* const exact[] = {"any", "nflog", "nfqueue", "bluetooth-monitor"};
-  static const char* const prefixes[] = {"dbus-", "bluetooth", "usbmon"};
-  for (const char* e : exact)
-    if (name == e) return true;
-  for (const char* p : prefixes)
-    if (name.rfind(p, 0) == 0) return true;
-  return false;
-}
-
 std::string HostFilterExpression(const std::string& list) {
   if (list.empty()) return {};
   std::string expr = "host ";

@@ -29,9 +29,6 @@ struct AdapterListLimits {
 std::vector<std::string> WalkAdapterList(const void* list, size_t sizeBytes, AdapterListWidth width,
                                          AdapterListLimits limits = {});
 
-// Names of capture pseudo-devices that never deliver Ethernet frames.
-bool IsPseudoAdapterName(const std::string& name);
-
 // "host a or host b ..." from "a,b,..."; empty for the empty list. Every ","
 // becomes " or host ", blanks stay where they are.
 std::string HostFilterExpression(const std::string& list);

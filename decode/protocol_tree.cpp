@@ -1,7 +1,5 @@
 #include "decode/protocol_tree.h"
 
-#include <limits>
-
 #include "decode/names.h"
 #include "decode/tree_sections.h"
 
@@ -57,49 +55,12 @@ ProtocolTree BuildProtocolTree(std::span<const uint8_t> frame) {
   result.ipProtocol = r.U8(23);
   const std::size_t at = TransportOffset(r);
   if (at == 0) return result;
-  result.transportOffset = static_cast<uint32_t>(at);
   if (result.ipProtocol == kIpProtocolUdp && r.Has(at, kUdpBytes)) {
     result.sections.push_back(BuildUdp(r, at));
   } else if (result.ipProtocol == kIpProtocolTcp && r.Has(at, kTcpBytes)) {
     result.sections.push_back(BuildTcp(r, at));
   }
   return result;
-}
-
-std::optional<HighlightRange> ClickRange(int sectionPosition, int line, uint16_t etherType,
-                                         uint8_t ipProtocol, uint32_t transportOffset) {
-  using namespace tree;
-  std::span<const HighlightRange> table;
-  bool transport = false;
-  switch (sectionPosition) {
-    case 0:
-      table = EthernetRanges();
-      break;
-    case 1:
-      if (etherType == kEtherTypeIp)
-        table = IpRanges();
-      else if (etherType == kEtherTypeArp)
-        table = ArpRanges();
-      break;
-    case 2:
-      if (ipProtocol == kIpProtocolTcp)
-        table = TcpRanges();
-      else if (ipProtocol == kIpProtocolUdp)
-        table = UdpRanges();
-      transport = true;
-      break;
-    default:
-      break;
-  }
-  if (line < 0 || static_cast<std::size_t>(line) >= table.size()) return std::nullopt;
-  HighlightRange range = table[static_cast<std::size_t>(line)];
-  if (transport) {
-    if (transportOffset < kIpEnd) return std::nullopt;
-    const uint64_t start = range.start + uint64_t{transportOffset - kIpEnd} * kCharsPerByte;
-    if (start + range.count > std::numeric_limits<uint32_t>::max()) return std::nullopt;
-    range.start = static_cast<uint32_t>(start);
-  }
-  return range;
 }
 
 }  // namespace netvane

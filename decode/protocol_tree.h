@@ -1,9 +1,10 @@
 #pragma once
 // The protocol tree of a frame as data: section nodes, field lines and the
-// hex-dump character range that each line colours.
+// hex-dump character range that each line colours. The range travels with its
+// line: a click on a line colours the range built with it, so the window and
+// netvane-dump's -V output cannot disagree about where a field lies.
 
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -34,7 +35,6 @@ struct ProtocolTree {
   std::vector<Section> sections;  // at most three, in order
   uint16_t etherType = 0;         // shown frame's EtherType (0 when unknown)
   uint8_t ipProtocol = 0;         // IP protocol of an IP frame, else 0
-  uint32_t transportOffset = 34;  // byte where the UDP/TCP header starts (14 + 4 x header length)
 };
 
 // Sections whose fixed header does not fit in the frame are left out (a frame
@@ -43,12 +43,5 @@ struct ProtocolTree {
 // The transport header is read where the IP header length puts it; a
 // non-first fragment or a header length below 5 has no transport section.
 ProtocolTree BuildProtocolTree(std::span<const uint8_t> frame);
-
-// The click rule: which range a field line uses, given the section position
-// (0 Ethernet, 1 second section, 2 third section), the line index and the shown
-// frame's EtherType and IP protocol. transportOffset is the transport header's
-// byte offset (14 + 4 x IP header length). No range: nullopt.
-std::optional<HighlightRange> ClickRange(int sectionPosition, int line, uint16_t etherType,
-                                         uint8_t ipProtocol, uint32_t transportOffset = 34);
 
 }  // namespace netvane

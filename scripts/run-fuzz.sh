@@ -4,7 +4,7 @@ set -euo pipefail
 build=${1:-build-fuzz}
 seconds=${FUZZ_SECONDS:-60}
 for exe in "$build"/fuzz/fuzz_*; do
-  [ -x "$exe" ] || continue
+  [ -f "$exe" ] && [ -x "$exe" ] || continue
   name=$(basename "$exe")
   corpus="$build/fuzz/${name}_corpus"
   mkdir -p "$corpus"

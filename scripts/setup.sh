@@ -11,6 +11,7 @@ packages=(
   xvfb xauth iproute2 iputils-ping netcat-openbsd
   xdotool x11-apps python3
   fonts-dejavu-core fonts-dejavu-extra
+  qt6ct
 )
 if [ "${NETVANE_BENCH_TOOLS:-0}" = 1 ]; then
   packages+=(tcpdump tcpreplay tshark)

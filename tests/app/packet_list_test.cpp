@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QSignalSpy>
+#include <QTest>
 
 #include <QFile>
 #include <QLineEdit>
@@ -183,6 +184,34 @@ TEST_F(PacketListTest, SelectingARowFindsItsFrame) {
   for (int row : {0, -1, 4, 100}) {
     form->PacketsSelectCell(0, row);
     EXPECT_EQ(frames->Current(), 2u) << row;
+  }
+}
+
+TEST_F(PacketListTest, FocusAloneSelectsNothingMovingWithTheKeysShowsTheRowMovedTo) {
+  StartCapture();
+  ASSERT_TRUE(Feed({Numbered(1), Numbered(2), Numbered(3)}));
+  // Tabbing into the list: no cell becomes current, the save's entry stays.
+  QFocusEvent tabbedIn(QEvent::FocusIn, Qt::TabFocusReason);
+  QApplication::sendEvent(form->Packets, &tabbedIn);
+  EXPECT_FALSE(form->Packets->currentIndex().isValid());
+  EXPECT_EQ(frames->Current(), 0u);
+  EXPECT_TRUE(form->Packet->toPlainText().isEmpty());
+  struct Step {
+    int key;
+    Qt::KeyboardModifiers modifiers;
+    uint32_t shown;  // the entry shown afterwards
+  };
+  const Step steps[] = {
+      {Qt::Key_Down, {}, 1},  // from no current cell to the first row
+      {Qt::Key_Down, {}, 2},     {Qt::Key_End, Qt::ControlModifier, 2},  // the empty bottom row: a miss
+      {Qt::Key_Up, {}, 3},       {Qt::Key_Home, Qt::ControlModifier, 1},
+      {Qt::Key_PageDown, {}, 1},  // the empty bottom row again
+      {Qt::Key_PageUp, {}, 1},
+  };
+  for (const Step& s : steps) {
+    QTest::keyClick(form->Packets, static_cast<Qt::Key>(s.key), s.modifiers);
+    EXPECT_EQ(frames->Current(), s.shown) << QKeySequence(s.key | s.modifiers).toString().toStdString();
+    EXPECT_EQ(form->Packet->toPlainText(), QString::fromStdString(netvane::HexDump(Numbered(int(s.shown)))));
   }
 }
 

@@ -1,35 +1,35 @@
 #!/usr/bin/env bash
-# Drives the real, unmodified program under Xvfb with X input, as a user would:
-# the program runs inside a test-made network namespace that holds only
-# loopback and one end of a veth pair; Start is clicked, pings from the other
-# namespace become rows, row 1 is clicked, then the first field line of the
-# protocol tree (the Ethernet destination address, bytes 0-5 of any frame),
-# and the window is closed through the window manager's close request.
+# Drives the real, unmodified program under Xvfb with X input, as a user would,
+# once with the default light palette and once with a dark one (qt6ct's
+# "darker" scheme, as a dark desktop hands it to Qt). The program runs inside a
+# test-made network namespace that holds only loopback and one end of a veth
+# pair, and is started with Qt options it must not heed: it takes no arguments.
 #
-# Pictures of the window before the row click, after it and after the field
-# click stay under the build tree. What can be seen from outside is checked:
-#   - the dump is empty at start-up and filled (black text) after the row click;
-#   - the dump holds no blue before the field click and blue text after it,
-#     confined to the start of its first line with black text following on
-#     that line, i.e. the clicked field's bytes and no others;
-#   - the text dump beside it never turns blue;
-#   - the program ends with exit code 0 within a few seconds of the close.
+# Each run, checked from outside on the window's pixels and titles:
+#   - the empty bottom row is clicked before Start; once pings have filled it,
+#     clicking it again shows its frame (a 1442-byte echo) in the dump;
+#   - the adapter box looks different once Start has disabled it;
+#   - every text checked reaches a contrast of 4.5:1 on its own ground: labels,
+#     adapter box (enabled and disabled), packet list cells and header, tree
+#     lines (plain and selected), both dumps and the field highlight;
+#   - a click on the first field line colours that field's bytes blue and no
+#     others, and never the text dump;
+#   - dragging over the hex dump and typing change nothing in it, the wheel
+#     scrolls it to the end of the frame, and its scroll bar scrolls it back;
+#   - the about box, the save dialog, its error box and its replace question
+#     carry exactly their titles in _NET_WM_NAME; a save writes the frame of
+#     the clicked row and the dialog's file list shows the new file;
+#   - the program ends with exit code 0 soon after the window manager's close.
+# Pictures stay under the build tree.
 # Usage: xvfb_interaction_test.sh <netvane executable> <artifact directory>
 set -u
 exe=$1
 out=$2
 here=$(cd "$(dirname "$0")" && pwd)
-skip() {
-  echo "SKIP: $*"
-  exit 77
-}
-fail() {
-  echo "FAIL: $*"
-  exit 1
-}
+. "$here/xvfb_lib.sh"
 
 [ "$(id -u)" -eq 0 ] || skip "needs root for network namespaces"
-for tool in Xvfb xdotool xwd ip ping; do
+for tool in Xvfb xdotool xwd ip ping qt6ct; do
   command -v "$tool" >/dev/null || skip "$tool is not installed"
 done
 py=/usr/bin/python3
@@ -41,14 +41,25 @@ py=/usr/bin/python3
 # pane's frame, measured with the style Qt chooses on this system.
 page_x=2
 page_y=65
-start_x=16 start_y=16                       # Start, 32 x 32 at 0,0
-row1_x=$((page_x + 280 + 27))               # Packets at 280,0: column "Packet Nr"
-row1_y=$((page_y + 18 + 9))                 # below the 18-pixel header row
-field_x=$((page_x + 100))                   # TV at 0,0: the second line, the first
-field_y=$((page_y + 1 + 13 + 6))            # field line under "Ethernet Header"
-dump=($((page_x + 282)) $((page_y + 202)) 247 373)  # Packet's text, scroll bar excluded
-text=($((page_x + 554)) $((page_y + 202)) 295 373)  # PacketASCII's text
-row1=($((page_x + 282)) $((page_y + 19)) 50 16)      # row 1's number cell
+start_x=16 start_y=16                              # Start, 32 x 32 at 0,0
+save_x=112 about_x=144                             # Save and About beside it
+row1_x=$((page_x + 280 + 27))                      # Packets at 280,0: column "Packet Nr"
+row1_y=$((page_y + 18 + 9))                        # below the 18-pixel header row
+field_x=$((page_x + 100))                          # TV at 0,0: the second line, the first
+field_y=$((page_y + 1 + 13 + 6))                   # field line under "Ethernet Header"
+dump=($((page_x + 282)) $((page_y + 202)) 247 373) # Packet's text, scroll bar excluded
+text=($((page_x + 554)) $((page_y + 202)) 295 373) # PacketASCII's text
+row1=($((page_x + 282)) $((page_y + 19)) 50 16)    # row 1's number cell
+# Boxes whose text contrast is measured: inside a control, clear of frames,
+# grid lines and focus rectangles, so the strongest pixel is the text's.
+status=(168 0 110 14)                                  # "Captured packets : "
+card=(515 19 300 14)                                   # the adapter box's text
+header=($((page_x + 340)) $((page_y + 3)) 95 12)       # "Source Card"
+cell1=($((page_x + 285)) $((page_y + 22)) 46 11)       # row 1, number (selected)
+cell2=($((page_x + 340)) $((page_y + 40)) 95 11)       # row 2, source card
+tree=($((page_x + 22)) $((page_y + 2)) 230 12)         # "Ethernet Header"
+treesel=($((page_x + 40)) $((page_y + 16)) 150 10)     # the first field line
+scroll_up=($((page_x + 280 + 258)) $((page_y + 200 + 22)))  # the dump's scroll bar track
 
 mkdir -p "$out"
 tmp=$(mktemp -d)
@@ -79,107 +90,224 @@ ip link set "$ca" netns "$cap" && ip link set "$gb" netns "$gen" &&
   ip -n "$cap" addr add 10.213.0.1/24 dev "$ca" && ip -n "$gen" addr add 10.213.0.2/24 dev "$gb" &&
   ip -n "$cap" link set lo up && ip -n "$cap" link set "$ca" up && ip -n "$gen" link set "$gb" up ||
   fail "veth set-up"
+# Fixed neighbours: no ARP, so every frame on the link is a 1442-byte echo
+# request or reply (1400 bytes of data, 8 ICMP, 20 IP, 14 Ethernet).
+mac_ca=$(ip -n "$cap" -br link show "$ca" | awk '{print $3}')
+mac_gb=$(ip -n "$gen" -br link show "$gb" | awk '{print $3}')
+ip -n "$cap" neigh replace 10.213.0.2 lladdr "$mac_gb" dev "$ca" nud permanent &&
+  ip -n "$gen" neigh replace 10.213.0.1 lladdr "$mac_ca" dev "$gb" nud permanent || fail "fixed neighbours"
+frame_bytes=1442
 
-# A display of its own: Xvfb picks a free number and writes it to fd 3.
-exec 3>"$tmp/display"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -dpi 96 -nolisten tcp >"$tmp/xvfb.log" 2>&1 &
-xpid=$!
-exec 3>&-
-for _ in $(seq 50); do
-  [ -s "$tmp/display" ] && break
-  kill -0 "$xpid" 2>/dev/null || skip "Xvfb did not start: $(tail -1 "$tmp/xvfb.log")"
-  sleep 0.1
-done
-[ -s "$tmp/display" ] || skip "Xvfb gave no display within 5 s"
-DISPLAY=":$(head -1 "$tmp/display")"
-export DISPLAY
+# The dark desktop: qt6ct's own "darker" colour scheme through its config file.
+mkdir -p "$tmp/dark/qt6ct"
+cat >"$tmp/dark/qt6ct/qt6ct.conf" <<CONF
+[Appearance]
+color_scheme_path=/usr/share/qt6ct/colors/darker.conf
+custom_palette=true
+style=Fusion
+CONF
 
-# The program reaches the X server through its file-system socket, which the
-# network namespace does not hide.
-QT_QPA_PLATFORM=xcb ip netns exec "$cap" "$exe" >"$tmp/netvane.log" 2>&1 &
-npid=$!
+start_xvfb
 
-win=""
-for _ in $(seq 100); do
-  win=$(xdotool search --onlyvisible --name '^Netvane$' 2>/dev/null | head -1)
-  [ -n "$win" ] && break
-  kill -0 "$npid" 2>/dev/null || fail "netvane ended at start-up: $(cat "$tmp/netvane.log")"
-  sleep 0.1
-done
-[ -n "$win" ] || fail "no main window within 10 s"
-shot() { # name: dump the window
-  xwd -silent -id "$win" >"$tmp/$1.xwd" || fail "xwd $1"
-}
-keep() { # name: the dump as a PNG test artifact
-  "$py" "$here/xwin.py" png "$tmp/$1.xwd" "$out/netvane-$1.png" || fail "png $1"
-}
-stats() { # name box...: prints "blue N x0 y0 x1 y1 dark N x0 y0 x1 y1"
-  "$py" "$here/xwin.py" stats "$tmp/$1.xwd" "${@:2}" || fail "stats $1"
+stats() { # file box...: prints "blue N x0 y0 x1 y1 ink N x0 y0 x1 y1"
+  "$py" "$XWIN" stats "$tmp/$1.xwd" "${@:2}" || fail "stats $1"
 }
 # name test box...: dumps the window until the box's stats pass the test (a
-# shell function given blue and dark counts), for at most 40 tries; the last
+# shell function given blue and ink counts), for at most 40 tries; the last
 # picture is kept either way, so a failure can be looked at.
 settle() {
-  local name=$1 test=$2 blue dark
+  local name=$1 test=$2 blue ink
   shift 2
   for _ in $(seq 40); do
-    shot "$name"
-    read -r _ blue _ _ _ _ _ dark _ < <(stats "$name" "$@")
-    if "$test" "$blue" "$dark"; then
-      keep "$name"
-      return 0
-    fi
+    shoot "$win" "$name"
+    read -r _ blue _ _ _ _ _ ink _ < <(stats "$name" "$@")
+    "$test" "$blue" "$ink" && return 0
     sleep 0.25
   done
-  keep "$name"
   return 1
 }
 empty() { [ "$1" -eq 0 ] && [ "$2" -eq 0 ]; }
 filled() { [ "$2" -gt 0 ]; }
 coloured() { [ "$1" -gt 0 ]; }
+# what picture box...: the strongest text in the box reaches 4.5:1.
+readable() {
+  local what=$1 pic=$2 r rest
+  read -r r rest < <("$py" "$XWIN" "${CONTRAST:-contrast}" "$tmp/$pic.xwd" "${@:3}") || fail "contrast $what"
+  echo "contrast $what: $r ($rest)"
+  "$py" -c "import sys; sys.exit(0 if float('$r') >= 4.5 else 1)" || fail "$what reads at $r:1 only ($rest)"
+}
+differ() { # a b box...: number of differing pixels
+  "$py" "$XWIN" differ "$tmp/$1.xwd" "$tmp/$2.xwd" "${@:3}" || fail "differ $1 $2"
+}
+click() { # window x y
+  xdotool mousemove --window "$1" "$2" "$3" click 1
+}
+gone() { # window: waits up to 5 s for it to be unmapped
+  for _ in $(seq 50); do
+    xdotool search --onlyvisible --pid "$npid" 2>/dev/null | grep -qx "$1" || return 0
+    sleep 0.1
+  done
+  return 1
+}
 
-# Until the first paint the window may show anything: wait for a blank dump.
-settle start-up empty "${dump[@]}" || fail "the dump is not blank at start-up"
-read -r w h < <("$py" "$here/xwin.py" size "$tmp/start-up.xwd")
-[ "$w" -eq 875 ] && [ "$h" -eq 654 ] || fail "window is $w x $h, not 875 x 654"
+run() {
+  local palette=$1 p=$1- blue ink bx0 by0 bx1 by1 dy0 rest tblue
+  echo "--- $palette palette"
+  rm -rf "$tmp/cwd" && mkdir "$tmp/cwd"
+  # Qt options on the command line: were they heeded, the window would not
+  # reach this X server (offscreen) or Qt would find no platform plug-in.
+  (
+    cd "$tmp/cwd" || exit 1
+    [ "$palette" = dark ] && export QT_QPA_PLATFORMTHEME=qt6ct XDG_CONFIG_HOME="$tmp/dark"
+    QT_QPA_PLATFORM=xcb exec ip netns exec "$cap" "$exe" -platform offscreen -platformpluginpath /nonexistent
+  ) >"$tmp/netvane.log" 2>&1 &
+  npid=$!
+  win=$(window_titled "$npid" "Netvane") || fail "no main window titled Netvane (were its arguments heeded?): $(cat "$tmp/netvane.log")"
 
-# The first adapter is selected at start-up; libpcap lists interfaces that are
-# up, running and addressed before loopback, so that is the veth. Were it not,
-# the pings below would never appear as rows.
-xdotool mousemove --window "$win" $start_x $start_y click 1
-sleep 0.5
-timeout 20 ip netns exec "$gen" ping -q -c 10 -i 0.2 -W 1 10.213.0.1 >/dev/null 2>&1 &
-ppid=$!
-settle rows-arrived filled "${row1[@]}" || fail "no rows appeared within 40 tries after Start and the pings"
+  # Until the first paint the window may show anything: wait for a blank dump.
+  settle "${p}start-up" empty "${dump[@]}" || fail "the dump is not blank at start-up"
+  read -r w h < <("$py" "$XWIN" size "$tmp/${p}start-up.xwd")
+  [ "$w" -eq 875 ] && [ "$h" -eq 654 ] || fail "window is $w x $h, not 875 x 654"
+  # The dark run must really be dark: its dump's ground is dark.
+  read -r _ _ ground _ < <("$py" "$XWIN" contrast "$tmp/${p}start-up.xwd" "${dump[@]}")
+  dark=$("$py" -c "print(int(sum(map(int, '$ground'.split(','))) < 300))")
+  [ "$dark" = $([ "$palette" = dark ] && echo 1 || echo 0) ] || fail "the $palette palette did not take (dump ground $ground)"
+  readable "status label" "${p}start-up" "${status[@]}"
+  readable "adapter box" "${p}start-up" "${card[@]}"
+  readable "packet list header" "${p}start-up" "${header[@]}"
+  readable "tree section node" "${p}start-up" "${tree[@]}"
 
-xdotool mousemove --window "$win" $row1_x $row1_y click 1
-settle row-selected filled "${dump[@]}" || fail "row 1 click left the dump empty"
-read -r _ blue _ < <(stats row-selected "${dump[@]}")
-[ "$blue" -eq 0 ] || fail "dump blue before any field click ($blue pixels)"
+  # Row 1 is the empty bottom row now; it becomes the current cell.
+  click "$win" $row1_x $row1_y
+  # The first adapter is selected at start-up; libpcap lists interfaces that
+  # are up, running and addressed before loopback, so that is the veth. Were
+  # it not, the pings below would never appear as rows.
+  click "$win" $start_x $start_y
+  sleep 0.5
+  shoot "$win" "${p}started"
+  changed=$(differ "${p}start-up" "${p}started" "${card[@]}")
+  echo "adapter box: $changed of $((card[2] * card[3])) pixels changed when Start disabled it"
+  [ "$changed" -ge $((card[2] * card[3] / 2)) ] || fail "the disabled adapter box looks enabled ($changed pixels changed)"
+  readable "disabled adapter box" "${p}started" "${card[@]}"
 
-xdotool mousemove --window "$win" $field_x $field_y click 1
-settle field-highlight coloured "${dump[@]}" || fail "the field click coloured nothing blue"
-read -r _ blue bx0 by0 bx1 by1 _ dark _ dy0 _ < <(stats field-highlight "${dump[@]}")
-echo "dump after the field click: $blue blue pixels in $bx0,$by0..$bx1,$by1; text from y $dy0"
-[ $((by1 - by0)) -lt 16 ] || fail "blue spans more than one line ($by0..$by1)"
-[ "$by0" -le $((dy0 + 2)) ] || fail "blue is not on the dump's first line ($by0, text from $dy0)"
-read -r _ _ _ _ _ _ _ rest _ < <(stats field-highlight $((bx1 + 1)) "$by0" $((dump[0] + dump[2] - bx1 - 1)) $((by1 - by0 + 1)))
-[ "$rest" -gt 0 ] || fail "no black text after the blue range on its line"
-read -r _ tblue _ < <(stats field-highlight "${text[@]}")
-[ "$tblue" -eq 0 ] || fail "the text dump turned blue ($tblue pixels)"
+  timeout 20 ip netns exec "$gen" ping -q -c 6 -i 0.2 -s 1400 -W 1 10.213.0.1 >/dev/null 2>&1 &
+  ppid=$!
+  settle "${p}rows-arrived" filled "${row1[@]}" || fail "no rows appeared after Start and the pings"
+  stats "${p}rows-arrived" "${dump[@]}" | grep -q ' ink 0 ' || fail "the dump filled before row 1 was clicked again"
 
-# Close as a window manager would on the title bar's close button.
-"$py" "$here/xwin.py" close "$win" || fail "close request"
-t0=$(date +%s%N)
-for _ in $(seq 100); do
-  kill -0 "$npid" 2>/dev/null || break
-  sleep 0.1
-done
-kill -0 "$npid" 2>/dev/null && fail "netvane still running 10 s after the close"
-wait "$npid"
-rc=$?
-npid=""
-echo "netvane ended with $rc after $((($(date +%s%N) - t0) / 1000000)) ms"
-[ "$rc" -eq 0 ] || fail "netvane exited with $rc: $(cat "$tmp/netvane.log")"
-echo "screenshots: $out/netvane-{start-up,rows-arrived,row-selected,field-highlight}.png"
+  # The same cell again, now that it holds frame 1.
+  click "$win" $row1_x $row1_y
+  settle "${p}row-selected" filled "${dump[@]}" || fail "clicking row 1 again, now filled, left the dump empty"
+  read -r _ blue _ < <(stats "${p}row-selected" "${dump[@]}")
+  [ "$blue" -eq 0 ] || fail "dump blue before any field click ($blue pixels)"
+  readable "hex dump" "${p}row-selected" "${dump[@]}"
+  readable "text dump" "${p}row-selected" "${text[@]}"
+  readable "selected packet cell" "${p}row-selected" "${cell1[@]}"
+  readable "packet cell" "${p}row-selected" "${cell2[@]}"
+  readable "tree line" "${p}row-selected" "${tree[@]}"
+
+  click "$win" $field_x $field_y
+  settle "${p}field-highlight" coloured "${dump[@]}" || fail "the field click coloured nothing blue"
+  read -r _ blue bx0 by0 bx1 by1 _ ink _ dy0 _ < <(stats "${p}field-highlight" "${dump[@]}")
+  echo "dump after the field click: $blue blue pixels in $bx0,$by0..$bx1,$by1; text from y $dy0"
+  [ $((by1 - by0)) -lt 16 ] || fail "blue spans more than one line ($by0..$by1)"
+  [ "$by0" -le $((dy0 + 2)) ] || fail "blue is not on the dump's first line ($by0, text from $dy0)"
+  read -r _ _ _ _ _ _ _ rest _ < <(stats "${p}field-highlight" $((bx1 + 1)) "$by0" $((dump[0] + dump[2] - bx1 - 1)) $((by1 - by0 + 1)))
+  [ "$rest" -gt 0 ] || fail "no plain text after the blue range on its line"
+  read -r _ tblue _ < <(stats "${p}field-highlight" "${text[@]}")
+  [ "$tblue" -eq 0 ] || fail "the text dump turned blue ($tblue pixels)"
+  CONTRAST=bluecontrast readable "field highlight" "${p}field-highlight" "${dump[@]}"
+  readable "selected tree line" "${p}field-highlight" "${treesel[@]}"
+
+  # Dragging over the hex dump and typing select and change nothing in it.
+  xdotool mousemove --window "$win" $((dump[0] + 20)) $((dump[1] + 5)) mousedown 1 \
+    mousemove --window "$win" $((dump[0] + 200)) $((dump[1] + 60)) mouseup 1 type "zz"
+  sleep 0.3
+  shoot "$win" "${p}after-drag"
+  [ "$(differ "${p}field-highlight" "${p}after-drag" "${dump[@]}")" -eq 0 ] ||
+    fail "dragging and typing over the hex dump changed it"
+
+  # The wheel scrolls the dump to the end of the frame: then its last text
+  # line is the frame's short last line, not a full one.
+  local last="${p}after-drag" moved=0
+  for _ in $(seq 20); do
+    xdotool mousemove --window "$win" $((dump[0] + 100)) $((dump[1] + 150)) click --repeat 5 --delay 20 5
+    sleep 0.2
+    shoot "$win" "${p}wheel"
+    if [ "$(differ "$last" "${p}wheel" "${dump[@]}")" -eq 0 ]; then
+      break
+    fi
+    moved=$((moved + 1))
+    cp "$tmp/${p}wheel.xwd" "$tmp/${p}wheel-end.xwd"
+    last="${p}wheel-end"
+  done
+  "$py" "$XWIN" png "$tmp/${p}wheel-end.xwd" "$out/${p}wheel-end.png" 2>/dev/null
+  echo "wheel: the dump moved for $moved batches of 5 steps"
+  [ "$moved" -ge 4 ] || fail "the wheel scrolled the dump of a $frame_bytes-byte frame for $moved batches only"
+  [ "$moved" -lt 20 ] || fail "the dump never stopped scrolling"
+  read -r _ _ _ _ _ _ _ ink _ _ _ iy1 < <(stats "${p}wheel-end" "${dump[@]}")
+  read -r _ _ _ _ _ _ _ ink _ _ lx1 _ < <(stats "${p}wheel-end" "${dump[0]}" $((iy1 - 8)) "${dump[2]}" 9)
+  echo "wheel end: the last text line ends at x $lx1 (the dump runs to $((dump[0] + dump[2])))"
+  [ "$lx1" -lt $((dump[0] + dump[2] / 3)) ] || fail "the wheel did not reach the end of the frame"
+  # The scroll bar: a click in its track above the handle pages back up.
+  click "$win" "${scroll_up[@]}"
+  sleep 0.3
+  shoot "$win" "${p}scroll-bar"
+  [ "$(differ "${p}wheel-end" "${p}scroll-bar" "${dump[@]}")" -gt 0 ] || fail "the dump's scroll bar does not scroll it"
+
+  # The about box and its title.
+  click "$win" $about_x $start_y
+  about=$(window_titled "$npid" "Netvane ") || fail "about box title"
+  "$py" "$XWIN" close "$about" || fail "close the about box"
+  gone "$about" || fail "the about box stayed"
+
+  # The save dialog, its error box, a save, the replace question.
+  click "$win" $save_x $start_y
+  dlg=$(window_titled "$npid" "Save packet") || fail "save dialog title"
+  sleep 0.5
+  shoot "$dlg" "${p}save-dialog"
+  readable "save dialog label" "${p}save-dialog" 0 248 150 14
+  click "$dlg" 68 324 # Save, with the drive root proposed: no file can have that name
+  box=$(window_titled "$npid" "File Error") || fail "error box title"
+  "$py" "$XWIN" close "$box" || fail "close the error box"
+  gone "$box" || fail "the error box stayed"
+  click "$dlg" 150 274 # the file name box
+  xdotool key --clearmodifiers ctrl+a type "frame.bin"
+  click "$dlg" 68 324
+  for _ in $(seq 50); do
+    [ -s "$tmp/cwd/frame.bin" ] && break
+    sleep 0.1
+  done
+  size=$(stat -c %s "$tmp/cwd/frame.bin" 2>/dev/null || echo none)
+  [ "$size" = "$frame_bytes" ] || fail "the save wrote $size bytes, not the $frame_bytes of frame 1"
+  sleep 0.3
+  shoot "$dlg" "${p}saved"
+  [ "$(differ "${p}save-dialog" "${p}saved" 378 26 237 325)" -gt 0 ] || fail "the file list does not show the saved file"
+  click "$dlg" 68 324
+  box=$(window_titled "$npid" "Warning") || fail "replace question title"
+  "$py" "$XWIN" close "$box" || fail "answer the replace question"
+  gone "$box" || fail "the replace question stayed"
+  "$py" "$XWIN" close "$dlg" || fail "close the save dialog"
+  gone "$dlg" || fail "the save dialog stayed"
+
+  # Close as a window manager would on the title bar's close button.
+  "$py" "$XWIN" close "$win" || fail "close request"
+  t0=$(date +%s%N)
+  for _ in $(seq 100); do
+    kill -0 "$npid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -0 "$npid" 2>/dev/null && fail "netvane still running 10 s after the close"
+  wait "$npid"
+  rc=$?
+  npid=""
+  wait "$ppid" 2>/dev/null
+  ppid=""
+  echo "netvane ended with $rc after $((($(date +%s%N) - t0) / 1000000)) ms"
+  [ "$rc" -eq 0 ] || fail "netvane exited with $rc: $(cat "$tmp/netvane.log")"
+}
+
+run light
+run dark
+echo "pictures: $out/{light,dark}-*.png"
 echo "PASS"

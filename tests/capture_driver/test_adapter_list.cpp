@@ -5,6 +5,7 @@
 #include <pcap/pcap.h>
 
 #include "capture/adapter_list.h"
+#include "capture/adapter_scan.h"
 
 namespace {
 

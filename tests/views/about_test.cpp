@@ -57,7 +57,8 @@ TEST(About, ShowsComesToTheFrontAndHidesOnOkAndClose) {
   other.activateWindow();
   QApplication::processEvents();
   form->ShowAbout();
-  QApplication::processEvents();
+  // Activation is a round trip through the X server, which a loaded machine delays.
+  (void)QTest::qWaitFor([&] { return QApplication::activeWindow() == form.data(); }, 3000);
   EXPECT_EQ(QApplication::activeWindow(), form.data());
   EXPECT_EQ(owner.findChildren<TForm3*>().size(), 1);
 

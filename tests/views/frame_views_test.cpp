@@ -1,6 +1,9 @@
 // The dumps, the protocol tree and the highlight, driven as the main window drives them.
 #include "app/frame_views.h"
 
+#include <QApplication>
+#include <QScrollBar>
+#include <QStyle>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -9,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/fonts.h"
 #include "test_frames.h"
 
 using namespace viewtest;
@@ -304,14 +308,40 @@ TEST_F(FrameViewsTest, ColourAndRemoveKeepAtMostOneRange) {
   EXPECT_TRUE(ColouredChars(Packet).empty());
 }
 
-TEST_F(FrameViewsTest, HexDumpIsDisabledButBlackAndTextDumpStaysEditable) {
-  EXPECT_FALSE(Packet->isEnabled());
-  EXPECT_TRUE(PacketASCII->isEnabled());
-  EXPECT_EQ(Packet->palette().color(QPalette::Disabled, QPalette::Text), QColor(Qt::black));
-  // Colouring must not pile up undo steps in the hex dump.
+TEST_F(FrameViewsTest, TheHexDumpTakesNoFocusFromAClickAndKeepsNoUndo) {
   views->ShowFrame(TcpFrame());
+  host.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&host));
+  // A click gives the text dump the focus; a click on the hex dump leaves it there.
+  QTest::mouseClick(PacketASCII->viewport(), Qt::LeftButton, {}, QPoint(20, 20));
+  ASSERT_EQ(QApplication::focusWidget(), PacketASCII);
+  QTest::mouseClick(Packet->viewport(), Qt::LeftButton, {}, QPoint(20, 20));
+  EXPECT_EQ(QApplication::focusWidget(), PacketASCII);
+  // Colouring must not pile up undo steps in the hex dump.
   for (int i = 0; i < 5; ++i) Click(Line(2, i));
   EXPECT_FALSE(Packet->document()->isUndoAvailable());
+}
+
+TEST_F(FrameViewsTest, EveryTreeLineIsShownWhole) {
+  TV->setFont(netvane::WindowFont(true));  // the main window's bold tree face
+  views->ShowFrame(TcpFrame());
+  QApplication::processEvents();
+  // The item view's text margin on either side, as in Qt's common style.
+  const int margin = 2 * (TV->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, TV) + 1);
+  const QFontMetrics metrics(TV->font());
+  int widest = 0;
+  for (int s = 0; s < TV->topLevelItemCount(); ++s) {
+    for (int l = 0; l < TV->topLevelItem(s)->childCount(); ++l) {
+      QTreeWidgetItem* item = Line(s, l);
+      const int needed = metrics.horizontalAdvance(item->text(0)) + margin;
+      EXPECT_LE(needed, TV->visualItemRect(item).width()) << item->text(0).toStdString();
+      widest = std::max(widest, TV->visualItemRect(item).right());
+    }
+  }
+  // The Ethernet address lines are wider than the view in this face; they
+  // can be scrolled into it.
+  ASSERT_GT(widest, TV->viewport()->width());
+  EXPECT_GT(TV->horizontalScrollBar()->maximum(), 0);
 }
 
 }  // namespace

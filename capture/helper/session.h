@@ -1,0 +1,55 @@
+#pragma once
+// The one adapter the helper has open: opening it as the driver asks, its
+// filter, sending, the kernel's counters, and reading its frames into
+// messages for the driver.
+
+#include <pcap/pcap.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "capture/helper_protocol.h"
+
+namespace netvane::helper {
+
+class Session {
+ public:
+  Session() = default;
+  ~Session() { Close(); }
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // Closes any open adapter first. `text` carries the reason of a failure.
+  ReplyStatus Open(const Request& request, std::string& text);
+  void Close();
+  bool isOpen() const { return handle_ != nullptr; }
+  // Frames flow once a filter is installed (the empty one lets every frame through).
+  bool delivering() const { return handle_ != nullptr && filtered_; }
+  int fd() const { return fd_; }
+  int timeOutMs() const { return timeOutMs_; }
+  bool failing() const { return failing_; }
+
+  ReplyStatus SetFilter(const std::string& expression, std::string& text);
+  ReplyStatus Send(const std::vector<uint8_t>& frame, std::string& text);
+  ReplyStatus Stats(uint32_t& received, uint32_t& dropped, std::string& text);
+
+  // Appends Frame messages to `out` until no frame waits or `out` holds
+  // `budget` bytes. `signalled`: the descriptor reported an error condition.
+  // A failure that starts an episode is put in `failure` (empty otherwise);
+  // the episode ends with the next read that succeeds.
+  void Read(std::vector<uint8_t>& out, size_t budget, bool signalled, std::string& failure);
+
+ private:
+  static void OnFrame(u_char* user, const pcap_pkthdr* header, const u_char* bytes);
+  void Fail(const std::string& reason, std::string& failure);
+
+  pcap_t* handle_ = nullptr;
+  int fd_ = -1;
+  int timeOutMs_ = 0;
+  bool filtered_ = false;
+  bool failing_ = false;
+  std::string name_;
+};
+
+}  // namespace netvane::helper

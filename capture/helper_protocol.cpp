@@ -1,0 +1,325 @@
+#include "capture/helper_protocol.h"
+
+#include <cstring>
+
+namespace netvane::helper {
+namespace {
+
+// Little-endian fields, written and read byte by byte: no alignment, no
+// dependence on the host's byte order.
+class Writer {
+ public:
+  explicit Writer(std::vector<uint8_t>& out) : out_(out) {}
+  void U8(uint8_t v) { out_.push_back(v); }
+  void U16(uint16_t v) { Uint(v, 2); }
+  void U32(uint32_t v) { Uint(v, 4); }
+  void I64(int64_t v) { Uint(static_cast<uint64_t>(v), 8); }
+  void Bytes(const void* data, size_t size) {
+    const auto* p = static_cast<const uint8_t*>(data);
+    out_.insert(out_.end(), p, p + size);
+  }
+  void Text16(const std::string& s) {
+    U16(static_cast<uint16_t>(s.size()));
+    Bytes(s.data(), s.size());
+  }
+  void Text32(const std::string& s) {
+    U32(static_cast<uint32_t>(s.size()));
+    Bytes(s.data(), s.size());
+  }
+
+ private:
+  void Uint(uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) out_.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  }
+  std::vector<uint8_t>& out_;
+};
+
+// Every read is checked against the end; a failed read leaves ok() false and
+// yields zeros, so a caller checks once at the end.
+class Reader {
+ public:
+  explicit Reader(std::span<const uint8_t> in) : in_(in) {}
+  bool ok() const { return ok_; }
+  bool AtEnd() const { return pos_ == in_.size(); }
+  size_t Left() const { return in_.size() - pos_; }
+  uint8_t U8() { return static_cast<uint8_t>(Uint(1)); }
+  uint16_t U16() { return static_cast<uint16_t>(Uint(2)); }
+  uint32_t U32() { return static_cast<uint32_t>(Uint(4)); }
+  int64_t I64() { return static_cast<int64_t>(Uint(8)); }
+  std::span<const uint8_t> Take(size_t size) {
+    if (!ok_ || size > Left()) {
+      ok_ = false;
+      return {};
+    }
+    auto s = in_.subspan(pos_, size);
+    pos_ += size;
+    return s;
+  }
+  std::string Text(size_t size) {
+    auto s = Take(size);
+    return std::string(reinterpret_cast<const char*>(s.data()), s.size());
+  }
+
+ private:
+  uint64_t Uint(int bytes) {
+    auto s = Take(static_cast<size_t>(bytes));
+    uint64_t v = 0;
+    for (size_t i = 0; i < s.size(); ++i) v |= static_cast<uint64_t>(s[i]) << (8 * i);
+    return v;
+  }
+  std::span<const uint8_t> in_;
+  size_t pos_ = 0;
+  bool ok_ = true;
+};
+
+// Adapter names become file names and interface-request fields: plain
+// printable characters, no path separators.
+bool PlausibleAdapterName(const std::string& name, std::string& error) {
+  if (name.empty()) {
+    error = "empty adapter name";
+    return false;
+  }
+  if (name.size() > kMaxAdapterName) {
+    error = "adapter name longer than " + std::to_string(kMaxAdapterName) + " characters";
+    return false;
+  }
+  for (unsigned char c : name) {
+    if (c <= ' ' || c == '/' || c >= 0x7F) {
+      error = "adapter name with a blank, a '/' or a control character";
+      return false;
+    }
+  }
+  if (name == "." || name == "..") {
+    error = "adapter name " + name + " is not an interface";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void AppendHeader(std::vector<uint8_t>& out, uint16_t type, uint32_t payloadLength) {
+  Writer w(out);
+  w.U32(payloadLength);
+  w.U16(type);
+  w.U16(0);
+}
+
+void ReadHeader(const uint8_t* bytes, uint32_t& payloadLength, uint16_t& type) {
+  Reader r(std::span<const uint8_t>(bytes, kHeaderSize));
+  payloadLength = r.U32();
+  type = r.U16();
+}
+
+std::vector<uint8_t> EncodeRequest(const Request& request) {
+  std::vector<uint8_t> payload;
+  Writer w(payload);
+  switch (request.type) {
+    case RequestType::Open:
+      w.U32(request.snapLength);
+      w.U32(request.timeOutMs);
+      w.U8(request.promiscuous ? 1 : 0);
+      w.Text16(request.name);
+      break;
+    case RequestType::SetFilter:
+      w.Text32(request.filter);
+      break;
+    case RequestType::Send:
+      w.U32(static_cast<uint32_t>(request.frame.size()));
+      w.Bytes(request.frame.data(), request.frame.size());
+      break;
+    case RequestType::List:
+    case RequestType::Stats:
+      break;
+  }
+  std::vector<uint8_t> out;
+  out.reserve(kHeaderSize + payload.size());
+  AppendHeader(out, static_cast<uint16_t>(request.type), static_cast<uint32_t>(payload.size()));
+  out.insert(out.end(), payload.begin(), payload.end());
+  return out;
+}
+
+bool ParseRequest(uint16_t type, std::span<const uint8_t> payload, Request& out, std::string& error) {
+  out = Request{};
+  if (payload.size() > kMaxRequestPayload) {
+    error = "request of " + std::to_string(payload.size()) + " bytes is too long";
+    return false;
+  }
+  Reader r(payload);
+  switch (static_cast<RequestType>(type)) {
+    case RequestType::List:
+    case RequestType::Stats:
+      break;
+    case RequestType::Open: {
+      out.snapLength = r.U32();
+      out.timeOutMs = r.U32();
+      const uint8_t promiscuous = r.U8();
+      const uint16_t nameLength = r.U16();
+      if (!r.ok()) break;
+      if (promiscuous > 1) {
+        error = "promiscuous mode must be 0 or 1";
+        return false;
+      }
+      out.promiscuous = promiscuous == 1;
+      if (out.snapLength == 0 || out.snapLength > kMaxSnapLength) {
+        error = "snapshot length must be 1 to " + std::to_string(kMaxSnapLength);
+        return false;
+      }
+      if (out.timeOutMs > kMaxTimeOutMs) {
+        error = "read time-out must be at most " + std::to_string(kMaxTimeOutMs) + " ms";
+        return false;
+      }
+      if (nameLength > kMaxAdapterName) {
+        error = "adapter name longer than " + std::to_string(kMaxAdapterName) + " characters";
+        return false;
+      }
+      out.name = r.Text(nameLength);
+      if (r.ok() && !PlausibleAdapterName(out.name, error)) return false;
+      break;
+    }
+    case RequestType::SetFilter: {
+      const uint32_t length = r.U32();
+      if (!r.ok()) break;
+      if (length > kMaxFilter) {
+        error = "filter expression longer than " + std::to_string(kMaxFilter) + " characters";
+        return false;
+      }
+      out.filter = r.Text(length);
+      if (r.ok() && out.filter.find('\0') != std::string::npos) {
+        error = "filter expression with a NUL character";
+        return false;
+      }
+      break;
+    }
+    case RequestType::Send: {
+      const uint32_t length = r.U32();
+      if (!r.ok()) break;
+      if (length == 0 || length > kMaxSendFrame) {
+        error = "frame to send must be 1 to " + std::to_string(kMaxSendFrame) + " bytes";
+        return false;
+      }
+      auto bytes = r.Take(length);
+      out.frame.assign(bytes.begin(), bytes.end());
+      break;
+    }
+    default:
+      error = "unknown request type " + std::to_string(type);
+      return false;
+  }
+  if (!r.ok()) {
+    error = "request cut short";
+    return false;
+  }
+  if (!r.AtEnd()) {
+    error = "request with " + std::to_string(r.Left()) + " bytes too many";
+    return false;
+  }
+  out.type = static_cast<RequestType>(type);
+  return true;
+}
+
+void AppendReply(std::vector<uint8_t>& out, const Reply& reply) {
+  std::vector<uint8_t> payload;
+  Writer w(payload);
+  w.U16(static_cast<uint16_t>(reply.request));
+  w.U16(static_cast<uint16_t>(reply.status));
+  w.Text32(reply.text);
+  if (reply.status == ReplyStatus::Ok && reply.request == RequestType::List) {
+    w.U32(static_cast<uint32_t>(reply.adapters.size()));
+    for (const AdapterEntry& a : reply.adapters) {
+      w.Text16(a.name);
+      w.Text16(a.description);
+      w.U8(static_cast<uint8_t>(a.kind));
+    }
+  } else if (reply.status == ReplyStatus::Ok && reply.request == RequestType::Stats) {
+    w.U32(reply.received);
+    w.U32(reply.dropped);
+  }
+  AppendHeader(out, static_cast<uint16_t>(MessageType::Reply), static_cast<uint32_t>(payload.size()));
+  out.insert(out.end(), payload.begin(), payload.end());
+}
+
+bool ParseReply(std::span<const uint8_t> payload, Reply& out) {
+  out = Reply{};
+  Reader r(payload);
+  out.request = static_cast<RequestType>(r.U16());
+  out.status = static_cast<ReplyStatus>(r.U16());
+  out.text = r.Text(r.U32());
+  if (r.ok() && out.status == ReplyStatus::Ok && out.request == RequestType::List) {
+    const uint32_t count = r.U32();
+    // Each entry takes at least five bytes; a count beyond that is corrupt.
+    if (count > r.Left() / 5) return false;
+    for (uint32_t i = 0; i < count && r.ok(); ++i) {
+      AdapterEntry a;
+      a.name = r.Text(r.U16());
+      a.description = r.Text(r.U16());
+      const uint8_t kind = r.U8();
+      a.kind = kind <= 2 ? static_cast<LinkKind>(kind) : LinkKind::Unknown;
+      out.adapters.push_back(std::move(a));
+    }
+  } else if (r.ok() && out.status == ReplyStatus::Ok && out.request == RequestType::Stats) {
+    out.received = r.U32();
+    out.dropped = r.U32();
+  }
+  return r.ok() && r.AtEnd();
+}
+
+void AppendFrame(std::vector<uint8_t>& out, const FrameHeader& header, const uint8_t* bytes) {
+  // Written into a fixed block: this runs once per captured frame.
+  uint8_t head[kHeaderSize + kFrameHeaderSize];
+  auto put = [&head](size_t at, uint64_t v, int size) {
+    for (int i = 0; i < size; ++i) head[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
+  };
+  put(0, kFrameHeaderSize + header.capturedLength, 4);
+  put(4, static_cast<uint16_t>(MessageType::Frame), 2);
+  put(6, 0, 2);
+  put(8, static_cast<uint64_t>(header.seconds), 8);
+  put(16, header.microseconds, 4);
+  put(20, header.capturedLength, 4);
+  put(24, header.wireLength, 4);
+  out.insert(out.end(), head, head + sizeof head);
+  out.insert(out.end(), bytes, bytes + header.capturedLength);
+}
+
+bool ParseFrame(std::span<const uint8_t> payload, FrameHeader& header, std::span<const uint8_t>& bytes) {
+  Reader r(payload);
+  header.seconds = r.I64();
+  header.microseconds = r.U32();
+  header.capturedLength = r.U32();
+  header.wireLength = r.U32();
+  if (!r.ok() || header.capturedLength != r.Left()) return false;
+  bytes = r.Take(header.capturedLength);
+  return r.ok();
+}
+
+void AppendFailure(std::vector<uint8_t>& out, const std::string& text) {
+  AppendHeader(out, static_cast<uint16_t>(MessageType::Failure), static_cast<uint32_t>(text.size()));
+  out.insert(out.end(), text.begin(), text.end());
+}
+
+uint8_t* Inbox::Space(size_t size) {
+  if (head_ == tail_) head_ = tail_ = 0;
+  if (buf_.size() - tail_ < size) {
+    // Move what is left to the front before growing.
+    if (head_ > 0) {
+      std::memmove(buf_.data(), buf_.data() + head_, tail_ - head_);
+      tail_ -= head_;
+      head_ = 0;
+    }
+    if (buf_.size() - tail_ < size) buf_.resize(tail_ + size);
+  }
+  return buf_.data() + tail_;
+}
+
+Inbox::Next Inbox::Pop(uint16_t& type, std::span<const uint8_t>& payload) {
+  if (tail_ - head_ < kHeaderSize) return Next::NeedMore;
+  uint32_t length = 0;
+  ReadHeader(buf_.data() + head_, length, type);
+  if (length > max_) return Next::Oversized;
+  if (tail_ - head_ - kHeaderSize < length) return Next::NeedMore;
+  payload = std::span<const uint8_t>(buf_.data() + head_ + kHeaderSize, length);
+  head_ += kHeaderSize + length;
+  return Next::Message;
+}
+
+}  // namespace netvane::helper

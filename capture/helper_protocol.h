@@ -1,0 +1,146 @@
+#pragma once
+// The conversation between the capture driver and its privileged helper
+// program (netvane-capture), over one stream socket.
+//
+// Every message, in both directions, is an 8-byte header (payload length and
+// message type, little-endian) followed by the payload. The driver sends
+// requests; the helper answers each with exactly one Reply, in order, and in
+// between sends Frame messages (while an adapter is open and a filter is
+// installed) and Failure messages (an adapter that stops delivering, once per
+// episode). The adapter closes when the helper ends, which it does as soon as
+// the driver's end of the socket closes.
+//
+// Standard C++ only: the helper links nothing but this, the adapter scan and
+// libpcap, and every request it reads goes through ParseRequest.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace netvane::helper {
+
+inline constexpr size_t kHeaderSize = 8;
+
+// Limits the helper enforces on every request.
+inline constexpr size_t kMaxAdapterName = 255;
+inline constexpr size_t kMaxFilter = 65536;
+inline constexpr size_t kMaxSendFrame = 65535;
+inline constexpr uint32_t kMaxSnapLength = 262144;
+inline constexpr uint32_t kMaxTimeOutMs = 60000;
+// Largest request payload: a frame to send with its length field.
+inline constexpr uint32_t kMaxRequestPayload = kMaxFilter + 64;
+// Largest message from the helper: a whole adapter list, or one frame.
+inline constexpr uint32_t kMaxMessagePayload = 4 * 1024 * 1024;
+
+enum class RequestType : uint16_t {
+  List = 1,       // the adapters
+  Open = 2,       // open one adapter (closing any open one first)
+  SetFilter = 3,  // compile and install a filter; frames flow from then on
+  Send = 5,       // send one frame on the open adapter
+  Stats = 6,      // the kernel's counters of the open adapter
+};
+
+enum class MessageType : uint16_t {
+  Reply = 0x100,
+  Frame = 0x101,
+  Failure = 0x102,
+};
+
+enum class ReplyStatus : uint16_t {
+  Ok = 0,
+  Failed = 1,            // text: the library's reason
+  NotEthernet = 2,       // Open: text names the link type
+  PermissionDenied = 3,  // Open: text is the library's reason
+  CompileFailed = 4,     // SetFilter: text is the compiler's reason
+  InstallFailed = 5,     // SetFilter: text is the library's reason
+  BadRequest = 6,        // the request was malformed; text says how
+  NotOpen = 7,           // needs an open adapter
+};
+
+enum class LinkKind : uint8_t { Ethernet = 0, Other = 1, Unknown = 2 };
+
+struct AdapterEntry {
+  std::string name;
+  std::string description;
+  LinkKind kind = LinkKind::Unknown;
+};
+
+struct Request {
+  RequestType type = RequestType::List;
+  std::string name;            // Open
+  uint32_t snapLength = 0;     // Open
+  uint32_t timeOutMs = 0;      // Open
+  bool promiscuous = false;    // Open
+  std::string filter;          // SetFilter
+  std::vector<uint8_t> frame;  // Send
+};
+
+struct Reply {
+  RequestType request = RequestType::List;
+  ReplyStatus status = ReplyStatus::Ok;
+  std::string text;
+  std::vector<AdapterEntry> adapters;  // List
+  uint32_t received = 0;               // Stats
+  uint32_t dropped = 0;                // Stats
+};
+
+struct FrameHeader {
+  int64_t seconds = 0;
+  uint32_t microseconds = 0;
+  uint32_t capturedLength = 0;
+  uint32_t wireLength = 0;
+};
+inline constexpr size_t kFrameHeaderSize = 20;
+
+// --- framing -------------------------------------------------------------------
+
+// Appends a header for `type` and `payloadLength` bytes.
+void AppendHeader(std::vector<uint8_t>& out, uint16_t type, uint32_t payloadLength);
+// Reads a header from the first kHeaderSize bytes.
+void ReadHeader(const uint8_t* bytes, uint32_t& payloadLength, uint16_t& type);
+
+// --- requests (driver -> helper) ---------------------------------------------------
+
+// The whole message (header and payload) for a request.
+std::vector<uint8_t> EncodeRequest(const Request& request);
+// Checks and decodes one request payload. On failure `error` says what is wrong
+// and nothing in `out` may be used.
+bool ParseRequest(uint16_t type, std::span<const uint8_t> payload, Request& out, std::string& error);
+
+// --- messages (helper -> driver) ------------------------------------------------------
+
+void AppendReply(std::vector<uint8_t>& out, const Reply& reply);
+bool ParseReply(std::span<const uint8_t> payload, Reply& out);
+// Frame header and bytes as one message; `bytes` holds header.capturedLength bytes.
+void AppendFrame(std::vector<uint8_t>& out, const FrameHeader& header, const uint8_t* bytes);
+// The header and the span of the frame's bytes inside `payload`.
+bool ParseFrame(std::span<const uint8_t> payload, FrameHeader& header, std::span<const uint8_t>& bytes);
+void AppendFailure(std::vector<uint8_t>& out, const std::string& text);
+
+// --- the receiving side of either end ----------------------------------------------
+
+// Bytes read from the socket, cut into whole messages. A message longer than
+// the limit means the stream cannot be trusted any more.
+class Inbox {
+ public:
+  explicit Inbox(uint32_t maxPayload) : max_(maxPayload) {}
+  enum class Next { Message, NeedMore, Oversized };
+
+  // Room for `size` more bytes after what is buffered; Commit says how many came.
+  uint8_t* Space(size_t size);
+  void Commit(size_t size) { tail_ += size; }
+  // The next whole message; `payload` stays valid until the next Space or Clear.
+  Next Pop(uint16_t& type, std::span<const uint8_t>& payload);
+  size_t Buffered() const { return tail_ - head_; }
+  void Clear() { head_ = tail_ = 0; }
+
+ private:
+  std::vector<uint8_t> buf_;
+  size_t head_ = 0;
+  size_t tail_ = 0;
+  uint32_t max_;
+};
+
+}  // namespace netvane::helper
