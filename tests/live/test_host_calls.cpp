@@ -8,9 +8,9 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <mutex>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <thread>
 
 #include "tests/live/live_capture.h"
@@ -35,8 +35,9 @@ class Sender {
       : thread_([this, &lab] {
           const auto end = std::chrono::steady_clock::now() + 10s;
           for (uint32_t i = 0; !stop_.load() && std::chrono::steady_clock::now() < end; ++i) {
-            lab.InjectFromPeer({netvane::lab::MarkerFrame(i),
-                                netvane::lab::Ipv4UdpFrame(lab.peerIp(), "192.0.2.9", uint16_t(1000 + i % 60000))});
+            lab.InjectFromPeer(
+                {netvane::lab::MarkerFrame(i),
+                 netvane::lab::Ipv4UdpFrame(lab.peerIp(), "192.0.2.9", uint16_t(1000 + i % 60000))});
             std::this_thread::sleep_for(2ms);
           }
         }) {}
@@ -93,11 +94,12 @@ TEST(HostCalls, OperationsFromTheNewPacketHandler) {
   const std::string peer = lab.peerIp();
   const std::string adapter = lab.localIf();
   const Case cases[] = {
-      {"Close", [](TKelNetMonitor& m) { m.Close(); }, "Network Monitoring System has been closed.", 1, false, false},
-      {"PauseCapture", [](TKelNetMonitor& m) { m.PauseCapture(); }, "Monitoring of adapter has been paused.", 1,
-       true, false},
-      {"StopCapture", [](TKelNetMonitor& m) { m.StopCapture(); }, "Monitoring of adapter has been stopped.", 1,
-       true, false},
+      {"Close", [](TKelNetMonitor& m) { m.Close(); }, "Network Monitoring System has been closed.", 1, false,
+       false},
+      {"PauseCapture", [](TKelNetMonitor& m) { m.PauseCapture(); }, "Monitoring of adapter has been paused.",
+       1, true, false},
+      {"StopCapture", [](TKelNetMonitor& m) { m.StopCapture(); }, "Monitoring of adapter has been stopped.",
+       1, true, false},
       {"SelectAdapter", [adapter](TKelNetMonitor& m) { m.SelectAdapter(adapter); },
        "Monitoring of adapter started.", 2, true, true},
       {"set_FilterIP", [peer](TKelNetMonitor& m) { m.set_FilterIP(peer); }, nullptr, 0, true, true},
@@ -141,7 +143,8 @@ TEST(HostCalls, OperationsFromTheNewPacketHandler) {
       const auto lines = cap.lines();
       EXPECT_EQ(std::count(lines.begin(), lines.end(), c.statusLine), c.statusCount);
     }
-    EXPECT_TRUE(cap.LinesStartingWith("TKelNetMonitor Error").empty()) << cap.LinesStartingWith("TKelNetMonitor Error")[0];
+    EXPECT_TRUE(cap.LinesStartingWith("TKelNetMonitor Error").empty())
+        << cap.LinesStartingWith("TKelNetMonitor Error")[0];
     if (c.boundAfter) {
       EXPECT_GT(udpAfter.load(), 0) << "the capture stopped";
       if (std::string(c.name) == "set_FilterIP") {
@@ -174,7 +177,8 @@ TEST(HostCalls, HandlerWaitingOnTheUiThread) {
     cap.monitor.setOnNewPacket([&](TKelNetMonitor* sender) {
       TKelNetPacket record;
       while (sender->get_packetcount() > 0 && sender->GetNextPacket(&record))
-        QMetaObject::invokeMethod(&window, [&] { ++shown; }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            &window, [&] { ++shown; }, Qt::BlockingQueuedConnection);
     });
     ASSERT_TRUE(cap.Start(lab.localIf()));
     Sender sender(lab);
