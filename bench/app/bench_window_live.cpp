@@ -16,7 +16,7 @@
 // at most 64 bytes per frame.
 //
 // Then a memory room: a child copy of this program runs the window inside a
-// memory cgroup of 300 MB while 1442-byte frames (1.15 GB) arrive at top speed;
+// memory cgroup of 300 MB while 1442-byte frames arrive at top speed for 12 s;
 // it must survive with the list full at its budget and the user told once.
 // A control run without the budget shows what the room does to the window.
 //
@@ -41,6 +41,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -75,7 +76,7 @@ constexpr size_t kIndexAt = 42;          // the frame's index, 32-bit big-endian
 constexpr long kRoomBytes = 300L << 20;
 constexpr uint32_t kRoomFrameBytes = 1442;
 constexpr int kRoomFileFrames = 10000;
-constexpr int kRoomLoops = 80;  // 800,000 frames, 1.15 GB
+constexpr int kRoomSeconds = 12;  // of replay, the file over and over: over 1 GB
 
 // IPv4/UDP from 192.0.2.1 to 192.0.2.2, to a hardware address that is nobody's
 // here, so the capturing side only sees the frames and never answers.
@@ -151,10 +152,10 @@ uint64_t NumberBefore(const std::string& text, const std::string& after) {
 // tcpreplay at top speed out of the far end, on a thread of its own.
 class Replay {
  public:
-  Replay(const netvane::lab::VethLab& lab, const std::string& pcap, int loops = 1) {
+  // `options`: more tcpreplay options, such as --loop and --duration.
+  Replay(const netvane::lab::VethLab& lab, const std::string& pcap, const std::string& options = "") {
     const std::string out = pcap + ".replay";
-    const std::string cmd = "ip netns exec " + lab.peerNs() +
-                            " tcpreplay -q --topspeed --loop=" + std::to_string(loops) + " -i " +
+    const std::string cmd = "ip netns exec " + lab.peerNs() + " tcpreplay -q --topspeed " + options + " -i " +
                             lab.peerIf() + " " + pcap + " >" + out + " 2>&1";
     thread_ = std::thread([this, cmd, out] {
       const auto start = Clock::now();
@@ -232,6 +233,7 @@ struct WindowRun {
   long peakGrowth = 0, bindGrowth = 0, stallWaits = 0, stallPreemptions = 0;
   uint64_t frameBytes = 0;
   std::optional<uint64_t> tcpdumpCaptured, tcpdumpReceived, tcpdumpDropped;
+  std::vector<std::string> errors;
   benchprobe::Descendants helper;  // a capture helper process, when the driver uses one
   bool ok = false;
 };
@@ -279,11 +281,15 @@ struct LiveWindow {
   std::unique_ptr<netvane::FrameList> list = std::make_unique<netvane::FrameList>();
   TKelWinPcapNetMonitor* monitor = nullptr;
   std::unique_ptr<TForm1> form;
+  std::vector<std::string> errors;  // the component's error lines, instead of its message boxes
 
   explicit LiveWindow(const std::string& ifname) {
     form = std::make_unique<TForm1>(*list, nullptr, [this](QObject* owner) {
       monitor = new TKelWinPcapNetMonitor(owner);
       monitor->setShowErrMsgBox(false);
+      monitor->setOnStatusMessage([this](TKelNetMonitor*, const std::string& line) {
+        if (line.rfind("TKelNetMonitor Error", 0) == 0) errors.push_back(line);
+      });
       return monitor;
     });
     form->show();
@@ -362,6 +368,7 @@ WindowRun RunWindow(const netvane::lab::VethLab& lab, const std::string& pcap,
     r.tcpdumpDropped = tcpdump->dropped;
   }
 
+  r.errors = w.errors;
   r.listed = w.list->Count();
   std::optional<uint32_t> last;
   for (uint32_t n = 1; n <= r.listed; ++n) {
@@ -385,6 +392,7 @@ void PrintWindowRun(const char* name, const WindowRun& r) {
       "  frames listed:            %llu of %llu sent (%llu others listed; %llu out of order, %llu changed)\n",
       (unsigned long long)r.ofReplay, (unsigned long long)r.sent, (unsigned long long)(r.listed - r.ofReplay),
       (unsigned long long)r.outOfOrder, (unsigned long long)r.corrupt);
+  for (const std::string& e : r.errors) std::printf("  error reported:           %s\n", e.c_str());
   if (r.statsRead)
     std::printf("  kernel drops (window):    %u\n", r.kernelDrops);
   else
@@ -455,6 +463,8 @@ std::string MakeMemoryCgroup(long bytes, std::string& why) {
 }
 
 struct RoomRun {
+  uint64_t sent = 0;
+  std::string usage;  // what the cgroup says of its memory
   bool started = false, killed = false;
   int signal = 0;
   double seconds = 0;
@@ -494,16 +504,41 @@ RoomRun RunRoom(const netvane::lab::VethLab& lab, const std::string& cgroup, con
   char line[512] = {};
   r.started = std::fgets(line, sizeof line, in) != nullptr && std::strncmp(line, "ready", 5) == 0;
   const auto start = Clock::now();
+  int status = 0;
+  bool ended = false;
+  auto reap = [&] {
+    if (!ended && waitpid(child, &status, WNOHANG) == child) {
+      ended = true;
+      r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    }
+  };
   if (r.started) {
-    Replay replay(lab, pcap, kRoomLoops);
-    while (!replay.done()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    Replay replay(lab, pcap, "--loop=100000 --duration=" + std::to_string(kRoomSeconds));
+    while (!replay.done()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      reap();  // notes when the kernel ends the window, if it does
+    }
+    r.sent = replay.sent();
     std::ofstream(doneFile) << replay.sent() << "\n";
   }
   if (std::fgets(line, sizeof line, in) != nullptr) r.report = line;
-  int status = 0;
-  waitpid(child, &status, 0);
-  r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  if (!ended) {
+    waitpid(child, &status, 0);
+    r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  }
   r.killed = WIFSIGNALED(status);
+  // The peak of the cgroup's charge (window, helper, kernel buffers) and how
+  // often it hit the limit.
+  for (const char* file : {"memory.max_usage_in_bytes", "memory.peak", "memory.failcnt"}) {
+    std::ifstream in(cgroup + "/" + file);
+    long long value = 0;
+    if (in >> value)
+      r.usage += std::string(r.usage.empty() ? "" : ", ") + file + " " +
+                 (std::string(file) == "memory.failcnt" ? std::to_string(value)
+                                                        : std::to_string(value >> 20) + " MB");
+  }
+  // A cgroup's peak counts from its making: start the next run from zero.
+  std::ofstream(cgroup + "/memory.max_usage_in_bytes") << "0\n";
   r.signal = r.killed ? WTERMSIG(status) : 0;
   std::fclose(in);
   std::fclose(out);
@@ -542,6 +577,8 @@ int RoomChild(int argc, char** argv) {
       },
       std::chrono::seconds(120));
   heart.Stop();
+  unsigned received = 0, dropped = 0;
+  if (!w.monitor->GetKernelStats(received, dropped)) dropped = UINT_MAX;
   int boxes = 0;
   for (QWidget* top : QApplication::topLevelWidgets())
     if (auto* box = qobject_cast<QMessageBox*>(top); box && box->isVisible()) ++boxes;
@@ -556,12 +593,17 @@ int RoomChild(int argc, char** argv) {
     if (std::equal(frame.begin(), frame.end(), sent.begin(), sent.end())) ++intact;
   }
   std::printf(
-      "budget %zu MB, listed %u (%llu intact), full %d, boxes %d (first at %.2f s), longest stall %.1f ms "
+      "errors reported %zu%s%s, taken %d (kernel drops %u), budget %zu MB, listed %u (%llu intact), full %d, "
+      "boxes %d (first at %.2f "
+      "s), "
+      "longest stall %.1f ms "
       "(on the CPU %.1f ms, in user mode %.0f ms; slept %ld, preempted %ld times; ending at %.2f s), peak "
       "resident %ld MB\n",
-      w.list->Budget() >> 20, count, (unsigned long long)intact, int(w.list->Full()), boxes, boxAt,
-      heart.LongestGapMs(), heart.LongestGapCpuMs(), heart.LongestGapUserMs(), heart.LongestGapWaits(),
-      heart.LongestGapPreemptions(), heart.LongestGapEndS(), benchprobe::PeakResidentBytes() >> 20);
+      w.errors.size(), w.errors.empty() ? "" : ": ", w.errors.empty() ? "" : w.errors.front().c_str(),
+      w.monitor->receivedCount(), dropped, w.list->Budget() >> 20, count, (unsigned long long)intact,
+      int(w.list->Full()), boxes, boxAt, heart.LongestGapMs(), heart.LongestGapCpuMs(),
+      heart.LongestGapUserMs(), heart.LongestGapWaits(), heart.LongestGapPreemptions(),
+      heart.LongestGapEndS(), benchprobe::PeakResidentBytes() >> 20);
   std::fflush(stdout);
   return 0;
 }
@@ -629,9 +671,10 @@ int main(int argc, char** argv) {
     const std::string doneFile = dir.filePath("room.done").toStdString();
     for (bool budget : {true, false}) {
       const RoomRun r = RunRoom(lab, cgroup, room, doneFile, budget);
-      std::printf("memory room of %ld MB, %d x %d frames of %u bytes at top speed, %s:\n  ", kRoomBytes >> 20,
-                  kRoomLoops, kRoomFileFrames, kRoomFrameBytes,
+      std::printf("memory room of %ld MB, %llu frames of %u bytes in %d s at top speed, %s:\n  ",
+                  kRoomBytes >> 20, (unsigned long long)r.sent, kRoomFrameBytes, kRoomSeconds,
                   budget ? "default budget" : "control, no budget");
+      if (!r.usage.empty()) std::printf("cgroup: %s\n  ", r.usage.c_str());
       if (!r.started)
         std::printf("the window did not start\n");
       else if (r.killed)
