@@ -209,7 +209,7 @@ class TKelNetMonitor : public QObject {
   // The UI thread's wait for the worker (its end, or the adapter lock): until
   // `done` holds, it delivers the calls other threads queue to this thread, so
   // a new-packet handler that waits on the UI thread can finish its turn. Our
-  // own queued work waits until the end. `done` may block up to a millisecond.
+  // own queued work waits until the end. `done` may block for a moment.
   void ServeUiUntil(const std::function<bool()>& done);
   bool ServesUi() const;  // on the UI thread, with an application to serve
   void SetPacketCountText(int32_t received, int32_t buffered);
@@ -236,7 +236,7 @@ class TKelNetMonitor : public QObject {
   int FErrorCount = 0;
   std::string FErrorText;
 
-  std::timed_mutex FAdapterLock;
+  std::mutex FAdapterLock;
   std::atomic<int> FWakeRequests{0};
   // The adapter lock is re-entrant for its holder (BindAdapter unbinds and
   // installs the filter under the lock it already holds).

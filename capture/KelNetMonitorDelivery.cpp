@@ -4,7 +4,7 @@
 #include "capture/KelNetMonitor.h"
 
 #include <QCoreApplication>
-#include <QEvent>
+#include <QEventLoop>
 
 #include <chrono>
 
@@ -22,10 +22,15 @@ TKelNetMonitor::AdapterGuard::AdapterGuard(TKelNetMonitor& monitor) : m(monitor)
   // reads batch after batch stops at WakeRequested().
   ++m.FWakeRequests;
   m.Driver_WakeUp();
-  if (!m.ServesUi())
+  if (!m.ServesUi()) {
     m.FAdapterLock.lock();
-  else if (!m.FAdapterLock.try_lock())
-    m.ServeUiUntil([this] { return m.FAdapterLock.try_lock_for(std::chrono::milliseconds(1)); });
+  } else if (!m.FAdapterLock.try_lock()) {
+    m.ServeUiUntil([this] {
+      if (m.FAdapterLock.try_lock()) return true;
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
+      return false;
+    });
+  }
   --m.FWakeRequests;
   m.FAdapterOwner.store(std::this_thread::get_id());
   m.FAdapterDepth = 1;
@@ -65,7 +70,11 @@ bool TKelNetMonitor::ServesUi() const {
 
 void TKelNetMonitor::ServeUiUntil(const std::function<bool()>& done) {
   ++FServing;
-  while (!done()) QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+  // Posted events only: no input, no timers, no socket notifiers, which would
+  // run the host's own code in the middle of a component operation.
+  constexpr auto kPostedOnly =
+      QEventLoop::ExcludeUserInputEvents | QEventLoop::ExcludeSocketNotifiers | QEventLoop::X11ExcludeTimers;
+  while (!done()) QCoreApplication::processEvents(kPostedOnly);
   if (--FServing == 0 && FFlushDeferred) {
     FFlushDeferred = false;
     QMetaObject::invokeMethod(this, "FlushUiWork", Qt::QueuedConnection);
@@ -81,16 +90,18 @@ void TKelNetMonitor::NotifyThreadStart(int interval) {
 }
 
 void TKelNetMonitor::NotifyThreadEnd() {
-  if (FThread == nullptr) return;
-  if (FThread->IsCurrentThread()) {
-    // Reached from the worker's own turn (a handler that closes the
-    // component): it cannot wait for itself. It ends after this turn; the
-    // next NotifyThreadEnd on the UI thread (at the latest at destruction)
-    // joins and destroys it.
+  // Reached from the worker's own turn (a handler that closes the component):
+  // it cannot wait for itself. It ends after this turn; the next
+  // NotifyThreadEnd on the UI thread (at the latest at destruction) joins and
+  // destroys it. FThread is the UI thread's: the worker may start running
+  // before the UI thread has stored it, so the worker knows itself instead.
+  if (TKelNetMonitorThread* self = TKelNetMonitorThread::Current();
+      self != nullptr && self->Monitor() == this) {
     FEnding.store(true);
-    FThread->Terminate();
+    self->Terminate();
     return;
   }
+  if (FThread == nullptr) return;
   // The join below cannot deadlock: nothing of ours on the worker waits for
   // the UI thread. Status lines and boxes are posted to a mailbox, never
   // waited on, and the worker's turn gives up waiting for the adapter lock once

@@ -32,7 +32,16 @@ bool TKelNetMonitorThread::FinishedWithin(std::chrono::milliseconds timeout) {
   return FFinishedWake.wait_for(lock, timeout, [this] { return FFinished; });
 }
 
+namespace {
+thread_local TKelNetMonitorThread* tCurrent = nullptr;
+}
+
+TKelNetMonitorThread* TKelNetMonitorThread::Current() {
+  return tCurrent;
+}
+
 void TKelNetMonitorThread::Execute() {
+  tCurrent = this;
   Loop();
   {
     std::lock_guard<std::mutex> lock(FSleepLock);

@@ -30,7 +30,9 @@ class TKelNetMonitorThread final {
   // True once the body has returned, waiting at most `timeout` for it.
   bool FinishedWithin(std::chrono::milliseconds timeout);
   int32_t Interval() const { return FInterval; }
-  bool IsCurrentThread() const { return FThread.get_id() == std::this_thread::get_id(); }
+  // The worker running on the calling thread, or null on any other thread.
+  static TKelNetMonitorThread* Current();
+  TKelNetMonitor* Monitor() const { return FMonitor; }
 
  private:
   void Execute();

@@ -174,13 +174,9 @@ bool TKelWinPcapNetMonitor::SetLocalIPFilter(const std::string& expression) {
   request.filter = expression;
   helper::Reply reply;
   std::string error;
-  if (!FHelper->Call(request, reply, error,
-                     [this](helper::MessageType type, std::span<const uint8_t> payload) {
-                       KeepForWorker(static_cast<int>(type), payload);
-                     })) {
+  if (!AskHelper(request, reply, error)) {
     DNetError("Failed to install bpf filter on interface: " + FBoundAdapterName);
     std::fprintf(stderr, "SetLocalIPFilter: %s\n", error.c_str());
-    StopHelper();
     return false;
   }
   switch (reply.status) {
@@ -215,6 +211,17 @@ void TKelWinPcapNetMonitor::KeepForWorker(int type, std::span<const uint8_t> pay
   } else if (type == static_cast<int>(helper::MessageType::Failure)) {
     DNetError("WinPcap driver complained: " + std::string(payload.begin(), payload.end()));
   }
+}
+
+bool TKelWinPcapNetMonitor::AskHelper(const helper::Request& request, helper::Reply& reply,
+                                      std::string& error) {
+  if (FHelper->Call(request, reply, error,
+                    [this](helper::MessageType type, std::span<const uint8_t> payload) {
+                      KeepForWorker(static_cast<int>(type), payload);
+                    }))
+    return true;
+  StopHelper();
+  return false;
 }
 
 void TKelWinPcapNetMonitor::HelperGone() {
@@ -316,13 +323,7 @@ bool TKelWinPcapNetMonitor::SendPacket(TKelNetPacket* packet) {
   request.frame.assign(packet->Data, packet->Data + packet->Length);
   helper::Reply reply;
   std::string error;
-  if (!FHelper->Call(request, reply, error,
-                     [this](helper::MessageType type, std::span<const uint8_t> payload) {
-                       KeepForWorker(static_cast<int>(type), payload);
-                     })) {
-    StopHelper();
-    return false;
-  }
+  if (!AskHelper(request, reply, error)) return false;
   return reply.status == helper::ReplyStatus::Ok;
 }
 
@@ -333,13 +334,7 @@ bool TKelWinPcapNetMonitor::GetKernelStats(unsigned& received, unsigned& dropped
   request.type = helper::RequestType::Stats;
   helper::Reply reply;
   std::string error;
-  if (!FHelper->Call(request, reply, error,
-                     [this](helper::MessageType type, std::span<const uint8_t> payload) {
-                       KeepForWorker(static_cast<int>(type), payload);
-                     })) {
-    StopHelper();
-    return false;
-  }
+  if (!AskHelper(request, reply, error)) return false;
   if (reply.status != helper::ReplyStatus::Ok) return false;
   received = reply.received;
   dropped = reply.dropped;

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "capture/KelNetMonitor.h"
+#include "capture/helper_protocol.h"
 
 namespace netvane {
 class CaptureHelperClient;
@@ -81,6 +82,10 @@ class TKelWinPcapNetMonitor : public TKelNetMonitor {
   // Frames and failures that arrive while the UI thread waits for an answer:
   // frames wait in FPending for the worker, failures are reported.
   void KeepForWorker(int type, std::span<const uint8_t> payload);
+  // Asks the helper about the open adapter; frames and failures that arrive
+  // first are kept for the worker. False, with the helper stopped, when it
+  // no longer answers.
+  bool AskHelper(const netvane::helper::Request& request, netvane::helper::Reply& reply, std::string& error);
   // The helper ended while the adapter was open: reported once.
   void HelperGone();
   void DrainWakeUps();

@@ -38,14 +38,5 @@ echo "screenshot $out/netvane-main-window.png: ${w} x ${h}"
 [ "$w" -ge 873 ] && [ "$w" -le 883 ] || fail "width $w"
 [ "$h" -ge 649 ] && [ "$h" -le 681 ] || fail "height $h"
 
-/usr/bin/python3 "$XWIN" close "$win" || fail "close request"
-for _ in $(seq 100); do
-  kill -0 "$npid" 2>/dev/null || break
-  sleep 0.1
-done
-kill -0 "$npid" 2>/dev/null && fail "netvane still running 10 s after the close"
-wait "$npid"
-rc=$?
-npid=""
-[ "$rc" -eq 0 ] || fail "netvane exited with $rc"
+close_and_wait "$win"
 echo "PASS"

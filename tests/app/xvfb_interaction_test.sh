@@ -291,20 +291,9 @@ run() {
   gone "$dlg" || fail "the save dialog stayed"
 
   # Close as a window manager would on the title bar's close button.
-  "$py" "$XWIN" close "$win" || fail "close request"
-  t0=$(date +%s%N)
-  for _ in $(seq 100); do
-    kill -0 "$npid" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -0 "$npid" 2>/dev/null && fail "netvane still running 10 s after the close"
-  wait "$npid"
-  rc=$?
-  npid=""
+  close_and_wait "$win"
   wait "$ppid" 2>/dev/null
   ppid=""
-  echo "netvane ended with $rc after $((($(date +%s%N) - t0) / 1000000)) ms"
-  [ "$rc" -eq 0 ] || fail "netvane exited with $rc: $(cat "$tmp/netvane.log")"
 }
 
 run light

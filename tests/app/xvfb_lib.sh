@@ -57,3 +57,22 @@ shoot() {
   xwd -silent -id "$1" >"$tmp/$2.xwd" || fail "xwd $2"
   /usr/bin/python3 "$XWIN" png "$tmp/$2.xwd" "$out/$2.png" || fail "png $2"
 }
+
+# window: closes the program's main window as a window manager's close button
+# would, waits up to 10 s for the program (pid in npid) to end, and fails
+# unless it ends with exit code 0. Prints how long it took.
+close_and_wait() {
+  local t0 rc
+  /usr/bin/python3 "$XWIN" close "$1" || fail "close request"
+  t0=$(date +%s%N)
+  for _ in $(seq 100); do
+    kill -0 "$npid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -0 "$npid" 2>/dev/null && fail "netvane still running 10 s after the close"
+  wait "$npid"
+  rc=$?
+  npid=""
+  echo "netvane ended with $rc after $((($(date +%s%N) - t0) / 1000000)) ms"
+  [ "$rc" -eq 0 ] || fail "netvane exited with $rc: $(cat "$tmp/netvane.log" 2>/dev/null)"
+}

@@ -79,6 +79,16 @@ class Watchdog {
   std::thread thread_;
 };
 
+// What a host's window would be: an object on the UI thread whose slot the
+// handler calls and waits for (a named slot, so no functor crosses threads).
+class Window : public QObject {
+  Q_OBJECT
+ public:
+  std::atomic<int> shown{0};
+ public slots:
+  void Show() { ++shown; }
+};
+
 // Each operation called from the handler after its third frame, on the worker
 // thread, ends as the same call from the UI thread would.
 TEST(HostCalls, OperationsFromTheNewPacketHandler) {
@@ -172,17 +182,15 @@ TEST(HostCalls, HandlerWaitingOnTheUiThread) {
     SCOPED_TRACE(c.name);
     Watchdog watchdog(c.name);
     LiveCapture cap;
-    std::atomic<int> shown{0};
-    QObject window;  // lives on the UI thread
+    Window window;
     cap.monitor.setOnNewPacket([&](TKelNetMonitor* sender) {
       TKelNetPacket record;
       while (sender->get_packetcount() > 0 && sender->GetNextPacket(&record))
-        QMetaObject::invokeMethod(
-            &window, [&] { ++shown; }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(&window, "Show", Qt::BlockingQueuedConnection);
     });
     ASSERT_TRUE(cap.Start(lab.localIf()));
     Sender sender(lab);
-    ASSERT_TRUE(LiveCapture::WaitUntil([&] { return shown.load() >= 20; }, 3000ms));
+    ASSERT_TRUE(LiveCapture::WaitUntil([&] { return window.shown.load() >= 20; }, 3000ms));
     EXPECT_LT(LiveCapture::Timed([&] { c.call(cap.monitor); }), 500ms);
     EXPECT_FALSE(cap.monitor.isBound());
     EXPECT_LT(LiveCapture::Timed([&] { cap.monitor.Close(); }), 500ms);
@@ -191,3 +199,5 @@ TEST(HostCalls, HandlerWaitingOnTheUiThread) {
 }
 
 }  // namespace
+
+#include "test_host_calls.moc"

@@ -55,7 +55,9 @@ TEST(About, ShowsComesToTheFrontAndHidesOnOkAndClose) {
   QWidget other;
   other.show();
   other.activateWindow();
-  QApplication::processEvents();
+  // Activation waits for the window to be mapped: let it happen first, or it
+  // would take the focus back after About.
+  (void)QTest::qWaitFor([&] { return QApplication::activeWindow() == &other; }, 3000);
   form->ShowAbout();
   // Activation is a round trip through the X server, which a loaded machine delays.
   (void)QTest::qWaitFor([&] { return QApplication::activeWindow() == form.data(); }, 3000);
