@@ -6,14 +6,17 @@
 #include <QComboBox>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QMessageBox>
 #include <QSignalBlocker>
 #include <QToolButton>
 #include <QTreeWidget>
 
 #include "app/About.h"
 #include "app/Form2.h"
+#include "app/exception_report.h"
 #include "app/frame_views.h"
 #include "app/packet_list_model.h"
+#include "app/storage_budget.h"
 #include "capture/KelNetMonitor.h"
 #include "capture/KelWinPcapNetMonitor.h"
 #include "decode/packet_row.h"
@@ -28,6 +31,7 @@ TKelNetMonitor* DefaultMonitor(QObject* owner) {
 
 TForm1::TForm1(netvane::FrameList& frames, QWidget* parent, MonitorFactory factory)
     : QWidget(parent), FFrames(frames) {
+  FFrames.SetBudget(netvane::DefaultFrameBudget());
   FModel = new TPacketListModel(FFrames, this);
   BuildLayout();
   // The views hook the tree's clicks (TVClick) themselves.
@@ -123,6 +127,8 @@ void TForm1::SetStatus(const char* text) {
 
 void TForm1::NetMonitorNewPacket(TKelNetMonitor* Sender) {
   bool stored = false;
+  bool refused = false;
+  bool tell = false;
   {
     const std::lock_guard<std::mutex> lock(FAppendLock);
     // One call drains every waiting frame; the bound only guards against a
@@ -132,12 +138,17 @@ void TForm1::NetMonitorNewPacket(TKelNetMonitor* Sender) {
       const std::span<const uint8_t> frame(FReceive.Data, FReceive.Data ? FReceive.Length : 0);
       // The check box is read once per frame: a change affects later frames only.
       if (FSkipBroadcast.load() && netvane::IsBroadcast(frame)) continue;
-      FFrames.Append(frame.data(), static_cast<uint32_t>(frame.size()));
-      stored = true;
+      if (FFrames.Append(frame.data(), static_cast<uint32_t>(frame.size())) != 0)
+        stored = true;
+      else
+        refused = true;  // the list is full: taken off the queue, not kept
     }
+    // A full list wakes the UI once, to tell the user; later refusals do not.
+    // Under the lock, so that a Clear cannot come between the two.
+    tell = refused && !FFullNoticed.exchange(true);
   }
   // One queued call, without data, until the UI has listed what is there.
-  if (stored && !FRowsPending.exchange(true))
+  if ((stored || tell) && !FRowsPending.exchange(true))
     QMetaObject::invokeMethod(this, &TForm1::ListNewFrames, Qt::QueuedConnection);
 }
 
@@ -149,6 +160,21 @@ void TForm1::ListNewFrames() {
     Captured->setText(QString::number(count));
     Captured->adjustSize();
   }
+  if (!FFullReported && FFrames.Full()) {
+    FFullReported = true;
+    // Not modal: the capture, the list, selection and saving go on behind it.
+    auto* box = new QMessageBox(QMessageBox::Warning, QString::fromLatin1(netvane::kApplicationTitle),
+                                QString::fromStdString(netvane::StorageFullText(FFrames.Budget())),
+                                QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
+    FFullBox = box;
+  }
+}
+
+QWidget* TForm1::storageFullBox() const {
+  return FFullBox.data();
 }
 
 void TForm1::ClearPackets() {
@@ -157,6 +183,9 @@ void TForm1::ClearPackets() {
   ListNewFrames();
   const std::lock_guard<std::mutex> lock(FAppendLock);
   FModel->ClearFrames();
+  // An empty list has room again; when it fills up the user is told again.
+  FFullNoticed.store(false);
+  FFullReported = false;
 }
 
 void TForm1::PacketsSelectCell(int ACol, int ARow) {

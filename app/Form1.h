@@ -9,7 +9,13 @@
 // has caught up, queues a call without data that lists the new rows in one
 // batch. No widget is touched from the worker and the worker never waits on
 // the UI thread.
+//
+// Memory. The frame list has a budget (storage_budget.h). Once it is full the
+// handler still takes every frame from the component, so the capture runs on
+// and the queue stays short, but stores none, and the user is told once, in a
+// message box, until Stop and Start clear the list.
 
+#include <QPointer>
 #include <QWidget>
 
 #include <atomic>
@@ -77,6 +83,8 @@ class TForm1 : public QWidget {
   netvane::FrameList& frames() { return FFrames; }
   TPacketListModel* packetModel() const { return FModel; }
   TFrameViews* frameViews() const { return FViews; }
+  // The box that says the frame storage is full, while it is open.
+  QWidget* storageFullBox() const;
 
   // --- handlers ----------------------------------------------------------------------
   void FormCreate();
@@ -120,5 +128,8 @@ class TForm1 : public QWidget {
   TKelNetPacket FReceive;                   // the receive record
   std::atomic<bool> FSkipBroadcast{false};  // mirror of the Broadcast check box
   std::atomic<bool> FRowsPending{false};    // a listing call is queued
-  std::mutex FAppendLock;                   // appends vs. Clear; never held across a wait on the UI
+  std::atomic<bool> FFullNoticed{false};    // the worker found the list full since the last Clear
+  bool FFullReported = false;               // UI: the box was shown since the last Clear
+  QPointer<QWidget> FFullBox;
+  std::mutex FAppendLock;  // appends vs. Clear; never held across a wait on the UI
 };

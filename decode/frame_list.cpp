@@ -1,5 +1,8 @@
 #include "decode/frame_list.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -13,9 +16,16 @@ namespace netvane {
 // - frames too big to share a chunk get a block of their own;
 // - the index is a list of fixed-size segments of 16-byte entries, so it never
 //   copies itself while growing.
-// One mutex guards the index and the chunk cursor. A reader copies the entry
-// under the lock and then reads bytes that were written before the entry was
-// published under the same lock, and that are never written again.
+// - the budget counts all three: chunks, own blocks and index segments.
+// Readers take no lock. The appender writes a frame's bytes and its entry (and
+// a new segment's place in the directory, which has room for every segment
+// 32-bit numbers can need and so never moves), then publishes the new count
+// with a release store; a reader that loads the count with acquire sees all of
+// that for every number up to it, and none of it is written again until Clear.
+// A lock here would let a busy appender, taking it for every frame, starve the
+// UI thread of it for tens of milliseconds at a time.
+// The appender's own state has a mutex, so that Clear and the overhead figure
+// never meet an Append half-way; readers never take it.
 struct FrameList::Impl {
   static constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
   static constexpr std::size_t kOwnBlockBytes = kChunkBytes / 8;
@@ -25,24 +35,54 @@ struct FrameList::Impl {
     const uint8_t* data;
     uint32_t length;
   };
+  static constexpr std::size_t kSegmentBytes = kSegmentEntries * sizeof(Entry);
+  static constexpr std::size_t kMaxSegments =
+      (std::size_t{UINT32_MAX} + kSegmentEntries - 1) / kSegmentEntries;
 
-  mutable std::mutex mutex;
+  mutable std::mutex mutex;                        // the appender's state below; readers never take it
   std::vector<std::unique_ptr<uint8_t[]>> blocks;  // chunks and own blocks
   uint8_t* chunkCursor = nullptr;
   std::size_t chunkLeft = 0;
-  std::size_t chunkBytes = 0;  // bytes of all chunks allocated (own blocks excluded)
-  std::size_t ownBytes = 0;    // bytes of all own blocks
-  std::size_t frameBytes = 0;  // bytes of all stored frames
-  std::vector<std::unique_ptr<Entry[]>> segments;
-  uint32_t count = 0;
-  uint32_t current = 0;
+  std::size_t chunkBytes = 0;                      // bytes of all chunks allocated (own blocks excluded)
+  std::size_t ownBytes = 0;                        // bytes of all own blocks
+  std::size_t frameBytes = 0;                      // bytes of all stored frames
+  std::vector<std::unique_ptr<Entry[]>> segments;  // owns what the directory points to
+  // Left uninitialised: only the pages that segments are written to become resident.
+  std::unique_ptr<Entry*[]> directory = std::make_unique_for_overwrite<Entry*[]>(kMaxSegments);
+  std::atomic<uint32_t> count{0};
+  uint32_t current = 0;  // the reading thread's
+  std::atomic<std::size_t> budget{SIZE_MAX};
+  std::atomic<bool> full{false};
 
-  Entry At(uint32_t number) const {  // 1 <= number <= count, lock held
+  // 1 <= number <= a count loaded with acquire.
+  Entry At(uint32_t number) const {
     const std::size_t i = number - 1;
-    return segments[i / kSegmentEntries][i % kSegmentEntries];
+    return directory[i / kSegmentEntries][i % kSegmentEntries];
   }
 
-  const uint8_t* Store(const uint8_t* data, uint32_t length) {
+  std::size_t Held() const { return chunkBytes + ownBytes + segments.size() * kSegmentBytes; }
+
+  // What the next frame of `length` bytes needs allocated: an index segment
+  // when the last one is used up, and a block of its own or a new chunk when
+  // the current chunk has no room. A new chunk is cut down to what is left of
+  // the budget, so the list fills its budget rather than stopping up to a
+  // chunk short. False when that passes the budget.
+  bool Plan(uint32_t length, std::size_t& newChunk) const {
+    const std::size_t held = Held();
+    const std::size_t limit = budget.load();
+    std::size_t room = limit > held ? limit - held : 0;
+    if (count.load(std::memory_order_relaxed) % kSegmentEntries == 0) {
+      if (room < kSegmentBytes) return false;
+      room -= kSegmentBytes;
+    }
+    newChunk = 0;
+    if (length >= kOwnBlockBytes) return length <= room;
+    if (length == 0 || chunkLeft >= length) return true;
+    newChunk = std::min(kChunkBytes, room);
+    return newChunk >= length;
+  }
+
+  const uint8_t* Store(const uint8_t* data, uint32_t length, std::size_t newChunk) {
     if (length == 0) return nullptr;
     uint8_t* target;
     if (length >= kOwnBlockBytes) {
@@ -50,11 +90,11 @@ struct FrameList::Impl {
       target = blocks.back().get();
       ownBytes += length;
     } else {
-      if (chunkLeft < length) {
-        blocks.push_back(std::make_unique_for_overwrite<uint8_t[]>(kChunkBytes));
+      if (newChunk > 0) {
+        blocks.push_back(std::make_unique_for_overwrite<uint8_t[]>(newChunk));
         chunkCursor = blocks.back().get();
-        chunkLeft = kChunkBytes;
-        chunkBytes += kChunkBytes;
+        chunkLeft = newChunk;
+        chunkBytes += newChunk;
       }
       target = chunkCursor;
       chunkCursor += length;
@@ -66,11 +106,13 @@ struct FrameList::Impl {
   }
 
   void Reset() {
+    count.store(0, std::memory_order_release);
+    current = 0;
     blocks.clear();
     segments.clear();
     chunkCursor = nullptr;
     chunkLeft = chunkBytes = ownBytes = frameBytes = 0;
-    count = current = 0;
+    full.store(false);
   }
 };
 
@@ -80,44 +122,58 @@ FrameList::~FrameList() {
 }
 
 uint32_t FrameList::Append(const uint8_t* data, uint32_t length) {
-  // The copy is made under the lock: the chunk cursor is shared state, and
-  // a single appender makes the wait of a reader at most one memcpy long.
   std::lock_guard lock(d->mutex);
-  if (d->count == UINT32_MAX) return 0;  // numbers are 32-bit; nothing more fits
-  const std::size_t i = d->count;
-  if (i % Impl::kSegmentEntries == 0)
+  const uint32_t count = d->count.load(std::memory_order_relaxed);
+  std::size_t newChunk = 0;
+  // Numbers are 32-bit: after the last one nothing more fits either.
+  if (d->full.load() || count == UINT32_MAX || !d->Plan(length, newChunk)) {
+    d->full.store(true);
+    return 0;
+  }
+  const std::size_t i = count;
+  if (i % Impl::kSegmentEntries == 0) {
     d->segments.push_back(std::make_unique_for_overwrite<Impl::Entry[]>(Impl::kSegmentEntries));
-  const uint8_t* stored = d->Store(data, length);
-  d->segments[i / Impl::kSegmentEntries][i % Impl::kSegmentEntries] = Impl::Entry{stored, length};
-  return ++d->count;
+    d->directory[i / Impl::kSegmentEntries] = d->segments.back().get();
+  }
+  const uint8_t* stored = d->Store(data, length, newChunk);
+  d->directory[i / Impl::kSegmentEntries][i % Impl::kSegmentEntries] = Impl::Entry{stored, length};
+  d->count.store(count + 1, std::memory_order_release);
+  return count + 1;
+}
+
+void FrameList::SetBudget(std::size_t bytes) {
+  d->budget.store(bytes);
+}
+
+std::size_t FrameList::Budget() const {
+  return d->budget.load();
+}
+
+bool FrameList::Full() const {
+  return d->full.load();
 }
 
 uint32_t FrameList::Count() const {
-  std::lock_guard lock(d->mutex);
-  return d->count;
+  return d->count.load(std::memory_order_acquire);
 }
 
 std::span<const uint8_t> FrameList::Frame(uint32_t number) const {
-  std::lock_guard lock(d->mutex);
-  if (number == 0 || number > d->count) return {};
+  if (number == 0 || number > d->count.load(std::memory_order_acquire)) return {};
   const Impl::Entry e = d->At(number);
   return {e.data, e.length};
 }
 
 bool FrameList::Lookup(uint32_t number) {
-  std::lock_guard lock(d->mutex);
-  if (number == 0 || number > d->count) return false;
+  if (number == 0 || number > d->count.load(std::memory_order_acquire)) return false;
   d->current = number;
   return true;
 }
 
 uint32_t FrameList::Current() const {
-  std::lock_guard lock(d->mutex);
   return d->current;
 }
 
 std::span<const uint8_t> FrameList::CurrentFrame() const {
-  std::lock_guard lock(d->mutex);
   if (d->current == 0) return {};
   const Impl::Entry e = d->At(d->current);
   return {e.data, e.length};
@@ -131,7 +187,10 @@ void FrameList::Clear() {
 std::size_t FrameList::OverheadBytes() const {
   std::lock_guard lock(d->mutex);
   const std::size_t chunkSlack = d->chunkBytes + d->ownBytes - d->frameBytes;
-  return sizeof(Impl) + d->segments.capacity() * sizeof(void*) +
+  // The directory's pages count once a segment's place in them is written.
+  const std::size_t page = 4096;
+  const std::size_t directoryPages = (d->segments.size() * sizeof(void*) + page - 1) / page;
+  return sizeof(Impl) + directoryPages * page + d->segments.capacity() * sizeof(void*) +
          d->segments.size() * Impl::kSegmentEntries * sizeof(Impl::Entry) +
          d->blocks.capacity() * sizeof(void*) + chunkSlack;
 }

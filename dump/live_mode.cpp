@@ -16,6 +16,8 @@
 #include <thread>
 
 #include "capture/KelWinPcapNetMonitor.h"
+#include "decode/packet_row.h"
+#include "dump/pcap_writer.h"
 #include "dump/row_printer.h"
 
 namespace netvane {
@@ -97,8 +99,10 @@ int RunLiveCapture(const LiveOptions& options) {
   auto app = EnsureApplication();
   std::atomic<bool> adapterFailed{false};
   std::atomic<bool> countReached{false};
+  std::atomic<bool> writeFailed{false};
   std::mutex printLock;
   RowPrinter printer(stdout, PrintOptions{options.noBroadcast, options.verbose, options.hex});
+  std::unique_ptr<PcapWriter> writer;  // with -w
   uint64_t printed = 0;
 
   TKelWinPcapNetMonitor monitor;
@@ -108,8 +112,17 @@ int RunLiveCapture(const LiveOptions& options) {
     TKelNetPacket record;
     while (sender->get_packetcount() > 0 && sender->GetNextPacket(&record)) {
       std::lock_guard<std::mutex> lock(printLock);
-      if (countReached.load()) continue;  // taken off the queue, not shown
-      if (!printer.Print(std::span<const uint8_t>(record.Data, record.Length))) continue;
+      if (countReached.load() || writeFailed.load()) continue;  // taken off the queue, not shown
+      const std::span<const uint8_t> frame(record.Data, record.Data ? record.Length : 0);
+      if (writer) {
+        if (options.noBroadcast && IsBroadcast(frame)) continue;
+        if (!writer->Write(frame, record.CaptureSeconds, record.CaptureMicroseconds, record.WireLength)) {
+          writeFailed.store(true);
+          continue;
+        }
+      } else if (!printer.Print(frame)) {
+        continue;
+      }
       if (options.count != 0 && ++printed >= options.count) countReached.store(true);
     }
   });
@@ -125,6 +138,15 @@ int RunLiveCapture(const LiveOptions& options) {
                  options.adapter.c_str());
     return 1;
   }
+  if (!options.writeFile.empty()) {
+    // Opened once the adapter is known, before the first frame: a target that
+    // cannot be written ends the run here.
+    writer = std::make_unique<PcapWriter>();
+    if (!writer->Open(options.writeFile, kMaxPacketSize)) {
+      std::fprintf(stderr, "netvane-dump: %s\n", writer->error().c_str());
+      return 1;
+    }
+  }
   monitor.set_FilterIP(JoinFilters(options.filters));  // installed by the bind below
   if (!monitor.StartCapture()) return 1;
 
@@ -134,12 +156,13 @@ int RunLiveCapture(const LiveOptions& options) {
   monitor.NotifyThreadStart(kPollPauseMs);
 
   auto lastFlush = std::chrono::steady_clock::now();
-  while (!gInterrupted && !countReached.load() && !adapterFailed.load()) {
+  while (!gInterrupted && !countReached.load() && !adapterFailed.load() && !writeFailed.load()) {
     QCoreApplication::processEvents();
     std::this_thread::sleep_for(kLoopTick);
     if (std::chrono::steady_clock::now() - lastFlush >= kFlushEvery) {
       std::lock_guard<std::mutex> lock(printLock);
       printer.Flush();
+      if (writer && !writer->Flush()) writeFailed.store(true);
       lastFlush = std::chrono::steady_clock::now();
     }
   }
@@ -155,6 +178,12 @@ int RunLiveCapture(const LiveOptions& options) {
   {
     std::lock_guard<std::mutex> lock(printLock);
     written = printer.Flush();
+  }
+  // The worker has ended: the writer is this thread's alone.
+  if (writer && !writer->Close()) {
+    written = false;
+    std::fprintf(stderr, "netvane-dump: %s; %s keeps the first %llu frames\n", writer->error().c_str(),
+                 options.writeFile.c_str(), static_cast<unsigned long long>(writer->framesInFile()));
   }
   std::fprintf(stderr, "%d frames received, %u dropped by the kernel\n", monitor.receivedCount(),
                kernelDropped);

@@ -18,6 +18,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: netvane-dump [--no-broadcast] [-V] [-x] FILE...\n"
     "       netvane-dump [--no-broadcast] [-V] [-x] -i ADAPTER [-c COUNT] [-f LIST]\n"
+    "       netvane-dump [--no-broadcast] -i ADAPTER [-c COUNT] [-f LIST] -w FILE\n"
     "       netvane-dump -D | --help | --version\n";
 
 constexpr const char* kHelp =
@@ -33,14 +34,19 @@ constexpr const char* kHelp =
     "  -x              after each row (and tree), the hex dump on one line\n"
     "  -D              list the capture adapters\n"
     "  -i ADAPTER      capture from ADAPTER instead of reading files\n"
-    "  -c COUNT        with -i: stop after COUNT printed frames\n"
+    "  -c COUNT        with -i: stop after COUNT printed (or written) frames\n"
     "  -f LIST         with -i: capture only traffic of these hosts (comma-separated,\n"
     "                  may be repeated)\n"
+    "  -w FILE         with -i: write the frames to FILE in pcap format, with the\n"
+    "                  capture's time stamps and lengths, instead of printing rows\n"
+    "                  (- is standard output); a write error ends the capture, and\n"
+    "                  FILE keeps every frame written completely\n"
     "  --help          this text\n"
     "  --version       the program's version\n"
     "\n"
-    "Exit status: 0 success; 1 a file could not be read to its end; 2 usage error or\n"
-    "a capture whose link type is not Ethernet.\n";
+    "Exit status: 0 success; 1 a file could not be read to its end, or a capture\n"
+    "failed or could not be written; 2 usage error or a capture whose link type is\n"
+    "not Ethernet.\n";
 
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "netvane-dump: %s\n%s", message.c_str(), kUsage);
@@ -72,7 +78,7 @@ void SplitList(std::string_view text, std::vector<std::string>& into) {
 int main(int argc, char** argv) {
   netvane::LiveOptions live;
   bool listAdapters = false;
-  bool haveAdapter = false, haveCount = false, haveFilter = false;
+  bool haveAdapter = false, haveCount = false, haveFilter = false, haveWrite = false;
   std::vector<std::string> files;
 
   bool optionsEnded = false;
@@ -111,7 +117,7 @@ int main(int argc, char** argv) {
           listAdapters = true;
           continue;
         }
-        if (letter != 'i' && letter != 'c' && letter != 'f')
+        if (letter != 'i' && letter != 'c' && letter != 'f' && letter != 'w')
           return UsageError(std::string("unknown option -") + letter);
         std::string_view value;
         if (k + 1 < arg.size())
@@ -128,6 +134,10 @@ int main(int argc, char** argv) {
           if (!ParseCount(value, live.count) || live.count == 0)
             return UsageError("option -c needs a positive count, not \"" + std::string(value) + "\"");
           haveCount = true;
+        } else if (letter == 'w') {
+          if (value.empty()) return UsageError("option -w needs a file name");
+          live.writeFile = value;
+          haveWrite = true;
         } else {
           SplitList(value, live.filters);
           haveFilter = true;
@@ -143,9 +153,11 @@ int main(int argc, char** argv) {
   }
   if (haveAdapter) {
     if (!files.empty()) return UsageError("give either -i ADAPTER or files, not both");
+    if (haveWrite && (live.verbose || live.hex)) return UsageError("-V and -x print rows; -w prints none");
     return netvane::RunLiveCapture(live);
   }
-  if (haveCount || haveFilter) return UsageError("-c and -f belong to live capture (-i ADAPTER)");
+  if (haveCount || haveFilter || haveWrite)
+    return UsageError("-c, -f and -w belong to live capture (-i ADAPTER)");
   if (files.empty()) return UsageError("no file given");
 
   // Full buffering even on a terminal; RowPrinter writes in large pieces anyway.

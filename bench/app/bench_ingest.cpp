@@ -35,6 +35,7 @@
 #include "app/Form1.h"
 #include "app/exception_report.h"
 #include "app/packet_list_model.h"
+#include "bench/app/window_probe.h"
 #include "capture/KelNetMonitor.h"
 #include "decode/frame_list.h"
 
@@ -145,15 +146,6 @@ class ReplayMonitor : public TKelNetMonitor {
   QElapsedTimer FClock;
 };
 
-long ResidentBytes() {
-  long pages = 0, resident = 0;
-  if (FILE* f = std::fopen("/proc/self/statm", "r")) {
-    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
-    std::fclose(f);
-  }
-  return resident * sysconf(_SC_PAGESIZE);
-}
-
 struct RunResult {
   double seconds = 0;
   double maxGapMs = 0;
@@ -174,34 +166,23 @@ RunResult Run(const std::vector<Bytes>& frames, double rate, bool measureViews) 
   });
   form->show();
   QCoreApplication::processEvents();
-  const long before = ResidentBytes();
+  const long before = benchprobe::ResidentBytes();
 
-  // Heartbeat: the longest time the UI thread did not get round to its timer.
-  QElapsedTimer beat;
-  qint64 last = 0, maxGap = 0;
-  QTimer heart;
-  heart.setTimerType(Qt::PreciseTimer);
-  QObject::connect(&heart, &QTimer::timeout, [&] {
-    const qint64 now = beat.nsecsElapsed();
-    maxGap = std::max(maxGap, now - last);
-    last = now;
-  });
-
+  benchprobe::Heartbeat heart;
   QElapsedTimer clock;
   clock.start();
-  beat.start();
-  heart.start(5);
+  heart.Start();
   form->Start->click();
   while (form->packetModel()->listed() < kFrames && clock.elapsed() < 120000)
     QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
   r.seconds = double(clock.nsecsElapsed()) / 1e9;
-  heart.stop();
-  r.maxGapMs = double(maxGap) / 1e6;
+  heart.Stop();
+  r.maxGapMs = heart.LongestGapMs();
   r.complete = form->packetModel()->listed() == kFrames;
 
   for (uint32_t n = 1; n <= list->Count(); ++n) r.frameBytes += list->Frame(n).size();
   r.listOverhead = list->OverheadBytes();
-  r.residentGrowth = ResidentBytes() - before;
+  r.residentGrowth = benchprobe::ResidentBytes() - before;
 
   if (measureViews) {
     QTableView* grid = form->Packets;

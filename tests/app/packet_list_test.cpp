@@ -6,9 +6,9 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include <QCheckBox>
 #include <QFile>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTextEdit>
 #include <QTreeWidget>
@@ -256,6 +256,71 @@ TEST_F(PacketListTest, ModelStaysConsistentThroughInsertsAndClears) {
   EXPECT_FALSE(m->data(m->index(5, 0)).isValid());  // out of range
   EXPECT_EQ(m->headerData(5, Qt::Horizontal).toString(), "Protocol");
   EXPECT_FALSE(m->headerData(6, Qt::Horizontal).isValid());
+}
+
+// The message boxes that are open, by their text.
+QStringList OpenBoxes() {
+  QStringList texts;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) texts << box->text();
+  return texts;
+}
+
+TEST_F(PacketListTest, AFullFrameStoreKeepsWhatItHasRefusesTheRestAndSaysSoOnce) {
+  frames->SetBudget(std::size_t{2} << 20);
+  const QString fullText =
+      "Frame storage is full (2 MB): new frames are not listed. Stop and Start to clear it.";
+  StartCapture();
+  // 1400-byte frames named by their source IP, until the list refuses one.
+  std::vector<Bytes> sent;
+  auto FillUp = [&] {
+    sent.clear();
+    for (int round = 0; round < 5 && !frames->Full(); ++round) {
+      std::vector<Bytes> batch;
+      for (int k = 0; k < 1000; ++k) {
+        batch.push_back(Numbered(int(sent.size()) + 1));
+        batch.back().resize(1400, uint8_t(sent.size()));
+        sent.push_back(batch.back());
+      }
+      if (!Feed(batch)) return false;
+    }
+    return frames->Full();
+  };
+  ASSERT_TRUE(FillUp());
+  const uint32_t kept = frames->Count();
+  ASSERT_GT(kept, 0u);
+  ASSERT_LT(kept, sent.size());
+  // Later frames, however small, are refused too: the list is an unbroken run.
+  ASSERT_TRUE(Feed({Numbered(1), Numbered(2)}));
+  EXPECT_EQ(frames->Count(), kept);
+  for (uint32_t n = 1; n <= kept; ++n) {
+    const auto stored = frames->Frame(n);
+    ASSERT_EQ(Bytes(stored.begin(), stored.end()), sent[n - 1]) << n;
+  }
+  EXPECT_EQ(form->packetModel()->listed(), kept);
+  EXPECT_EQ(form->Captured->text(), QString::number(kept));
+  EXPECT_EQ(GridRows(), int(kept) + 2);
+  EXPECT_EQ(OpenBoxes(), QStringList{fullText});
+  ASSERT_TRUE(Feed({Numbered(3)}));
+  EXPECT_EQ(OpenBoxes(), QStringList{fullText}) << "told once";
+  EXPECT_TRUE(form->capturing());
+
+  // What is stored stays viewable.
+  form->Packets->setCurrentIndex(form->packetModel()->index(int(kept) - 1, 0));
+  EXPECT_EQ(frames->Current(), kept);
+  EXPECT_EQ(form->Packet->toPlainText(), QString::fromLatin1(netvane::HexDump(sent[kept - 1]).c_str()));
+
+  // Stop and Start clear it; frames are stored again, and a new fill is told again.
+  form->storageFullBox()->close();
+  EXPECT_TRUE(OpenBoxes().isEmpty());
+  form->Stop->click();
+  form->Start->click();
+  EXPECT_FALSE(frames->Full());
+  ASSERT_TRUE(Feed({Numbered(1)}));
+  EXPECT_EQ(frames->Count(), 1u);
+  EXPECT_TRUE(OpenBoxes().isEmpty());
+  ASSERT_TRUE(FillUp());
+  EXPECT_EQ(OpenBoxes(), QStringList{fullText});
 }
 
 QStringList TopNodes(QTreeWidget* tv) {

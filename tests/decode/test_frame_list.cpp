@@ -103,6 +103,38 @@ TEST(FrameList, OverheadStaysWithinAFewDozenBytesPerFrame) {
   EXPECT_GE(list.OverheadBytes() / kFrames, 16u);  // the index alone costs this much
 }
 
+// Whatever the mix of sizes, the list holds no more than its budget, keeps
+// every frame it took, and after the first refusal takes none until Clear.
+TEST(FrameList, ABudgetCapsWhatTheListHolds) {
+  constexpr std::size_t kBudget = std::size_t{3} << 20;
+  const std::size_t lengths[] = {1514, 60, 300000, 0, 20000, 90000};
+  FrameList list;
+  list.SetBudget(kBudget);
+  uint32_t taken = 0;
+  std::size_t bytes = 0;
+  for (; taken < 100000; ++taken) {
+    const std::size_t length = lengths[taken % std::size(lengths)];
+    if (list.Append(Numbered(taken + 1, length).data(), static_cast<uint32_t>(length)) == 0) break;
+    bytes += length;
+  }
+  ASSERT_TRUE(list.Full());
+  ASSERT_GT(taken, 0u);
+  EXPECT_EQ(list.Count(), taken);
+  // Frames, chunk slack and index against the budget; the list's few
+  // bookkeeping pointers are not counted.
+  EXPECT_LE(bytes + list.OverheadBytes(), kBudget + 4096);
+  EXPECT_GT(bytes, kBudget / 2);
+  for (uint32_t n = 1; n <= taken; ++n)
+    ASSERT_TRUE(Holds(list.Frame(n), n, lengths[(n - 1) % std::size(lengths)]));
+  EXPECT_EQ(list.Append(Numbered(1, 1).data(), 1), 0u);
+  EXPECT_EQ(list.Count(), taken);
+
+  list.Clear();
+  EXPECT_FALSE(list.Full());
+  EXPECT_EQ(list.Budget(), kBudget);
+  EXPECT_EQ(list.Append(Numbered(7, 1514).data(), 1514), 1u);
+}
+
 // One thread appends while another reads: every number a reader can see
 // has its complete bytes. Run under ThreadSanitizer too.
 TEST(FrameList, AppendWhileAnotherThreadReads) {

@@ -1,0 +1,27 @@
+#pragma once
+// How much memory the main window's frame list may take: the smaller of half
+// the machine's physical memory and half the memory limit of the cgroups the
+// program runs in. Half leaves room for the rest of the program and for the
+// desktop, so a long capture fills the list and stops storing instead of
+// being killed by the kernel.
+
+#include <cstddef>
+#include <string>
+
+namespace netvane {
+
+// The lowest memory limit of the program's cgroups (v1 memory.limit_in_bytes,
+// v2 memory.max) along the path from its own cgroup up to the hierarchy's
+// root; SIZE_MAX when there is none or it cannot be read.
+std::size_t CgroupMemoryLimit();
+
+// Physical memory in bytes; SIZE_MAX when unknown.
+std::size_t PhysicalMemory();
+
+// The frame list's default budget.
+std::size_t DefaultFrameBudget();
+
+// The message shown once when the list is full.
+std::string StorageFullText(std::size_t budget);
+
+}  // namespace netvane
