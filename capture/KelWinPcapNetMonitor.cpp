@@ -205,19 +205,19 @@ TKelNetPacket* TKelWinPcapNetMonitor::RecordFor(std::span<const uint8_t> payload
   return record;
 }
 
-void TKelWinPcapNetMonitor::KeepForWorker(int type, std::span<const uint8_t> payload) {
-  if (type == static_cast<int>(helper::MessageType::Frame)) {
-    if (TKelNetPacket* record = RecordFor(payload)) FPending.push_back(record);
-  } else if (type == static_cast<int>(helper::MessageType::Failure)) {
+TKelNetPacket* TKelWinPcapNetMonitor::RecordOrReport(helper::MessageType type,
+                                                     std::span<const uint8_t> payload) {
+  if (type == helper::MessageType::Frame) return RecordFor(payload);
+  if (type == helper::MessageType::Failure)
     DNetError("WinPcap driver complained: " + std::string(payload.begin(), payload.end()));
-  }
+  return nullptr;
 }
 
 bool TKelWinPcapNetMonitor::AskHelper(const helper::Request& request, helper::Reply& reply,
                                       std::string& error) {
   if (FHelper->Call(request, reply, error,
                     [this](helper::MessageType type, std::span<const uint8_t> payload) {
-                      KeepForWorker(static_cast<int>(type), payload);
+                      if (TKelNetPacket* record = RecordOrReport(type, payload)) FPending.push_back(record);
                     }))
     return true;
   StopHelper();
@@ -297,12 +297,7 @@ void TKelWinPcapNetMonitor::TakeTimeToProcess() {
         }
         continue;
       }
-      if (type == static_cast<uint16_t>(helper::MessageType::Failure)) {
-        DNetError("WinPcap driver complained: " + std::string(payload.begin(), payload.end()));
-        continue;
-      }
-      if (type != static_cast<uint16_t>(helper::MessageType::Frame)) continue;
-      record = RecordFor(payload);
+      record = RecordOrReport(static_cast<helper::MessageType>(type), payload);
       if (record == nullptr) continue;
     }
     record->SequenceNumber = FReceived.load();

@@ -79,9 +79,9 @@ class TKelWinPcapNetMonitor : public TKelNetMonitor {
   void StopHelper();
   // A frame message as a queued record for HandlePacket; null when malformed.
   TKelNetPacket* RecordFor(std::span<const uint8_t> payload) const;
-  // Frames and failures that arrive while the UI thread waits for an answer:
-  // frames wait in FPending for the worker, failures are reported.
-  void KeepForWorker(int type, std::span<const uint8_t> payload);
+  // A message from the helper other than a reply: a frame becomes a record
+  // (returned), a failure is reported (null), anything else is ignored.
+  TKelNetPacket* RecordOrReport(netvane::helper::MessageType type, std::span<const uint8_t> payload);
   // Asks the helper about the open adapter; frames and failures that arrive
   // first are kept for the worker. False, with the helper stopped, when it
   // no longer answers.

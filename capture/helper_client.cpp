@@ -82,8 +82,8 @@ bool CaptureHelperClient::Start(std::string& error) {
   posix_spawnattr_setsigmask(&attr, &none);
   posix_spawnattr_setsigdefault(&attr, &all);
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-  char name[] = "netvane-capture";
-  char* argv[] = {name, nullptr};
+  std::string name = kHelperName;
+  char* argv[] = {name.data(), nullptr};
   char* envp[] = {nullptr};
   pid_t pid = -1;
   const int rc = posix_spawn(&pid, path_.c_str(), &actions, &attr, argv, envp);
