@@ -8,13 +8,13 @@ packages=(
   qt6-base-dev libgl-dev libpcap-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libclang-rt-14-dev
-  xvfb xauth iproute2 iputils-ping netcat-openbsd
+  xvfb xauth iproute2 iputils-ping netcat-openbsd procps passwd
   xdotool x11-apps python3
   fonts-dejavu-core fonts-dejavu-extra
   qt6ct
 )
 if [ "${NETVANE_BENCH_TOOLS:-0}" = 1 ]; then
-  packages+=(tcpdump tcpreplay tshark)
+  packages+=(tcpdump tcpreplay tshark time)
 fi
 
 missing=()
