@@ -19,6 +19,7 @@
 #include "app/storage_budget.h"
 #include "capture/KelNetMonitor.h"
 #include "capture/KelWinPcapNetMonitor.h"
+#include "capture/capture_settings.h"
 #include "decode/packet_row.h"
 
 namespace {
@@ -43,9 +44,9 @@ TForm1::TForm1(netvane::FrameList& frames, QWidget* parent, MonitorFactory facto
   NetMonitor->setObjectName(QStringLiteral("NetMonitor"));
   NetMonitor->setAdapterComboBox(CardBox);
   NetMonitor->setOnNewPacket([this](TKelNetMonitor* Sender) { NetMonitorNewPacket(Sender); });
-  NetMonitor->setProperty("MaxPacketsPerCall", 50);
-  NetMonitor->setProperty("TimeOut", 50);
-  NetMonitor->setProperty("MaxPacketSize", 20000);
+  NetMonitor->setProperty("MaxPacketsPerCall", netvane::capture_settings::kMaxPacketsPerCall);
+  NetMonitor->setProperty("TimeOut", netvane::capture_settings::kReadTimeOutMs);
+  NetMonitor->setProperty("MaxPacketSize", netvane::capture_settings::kSnapshotLength);
 
   ConnectHandlers();
   FormCreate();

@@ -11,12 +11,12 @@
 
 #include "app/Form1.h"
 #include "capture/KelNetMonitor.h"
+#include "capture/capture_settings.h"
 
 namespace {
 constexpr const char* kCapturingText = "Captured packets : ";
 constexpr const char* kPausedText = "Paused ";
 constexpr const char* kStoppedText = "Stopped : ";
-constexpr int kPollIntervalMs = 100;
 }  // namespace
 
 void TForm1::StartClick() {
@@ -30,7 +30,7 @@ void TForm1::StartClick() {
     NetMonitor->Open();
     NetMonitor->SelectAdapter(p);
     NetMonitor->StartCapture();
-    NetMonitor->NotifyThreadStart(kPollIntervalMs);
+    NetMonitor->NotifyThreadStart(netvane::capture_settings::kPollPauseMs);
     {
       // Shows the adapter again without the component's change handler.
       const QSignalBlocker block(CardBox);

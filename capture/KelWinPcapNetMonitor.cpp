@@ -11,6 +11,7 @@
 
 #include "capture/adapter_list.h"
 #include "capture/adapter_scan.h"
+#include "capture/capture_settings.h"
 #include "capture/helper_client.h"
 
 namespace helper = netvane::helper;
@@ -26,9 +27,9 @@ constexpr int kFallbackWaitMs = 1000;
 TKelWinPcapNetMonitor::TKelWinPcapNetMonitor(QObject* AOwner, bool designMode)
     : TKelNetMonitor(AOwner, designMode), FHelper(std::make_unique<netvane::CaptureHelperClient>()) {
   if (designMode) {
-    MaxPacketsPerCall = 50;
-    TimeOut = 50;
-    MaxPacketSize = 20000;
+    MaxPacketsPerCall = netvane::capture_settings::kMaxPacketsPerCall;
+    TimeOut = netvane::capture_settings::kReadTimeOutMs;
+    MaxPacketSize = netvane::capture_settings::kSnapshotLength;
   } else {
     FBoundAdapterName.clear();
   }

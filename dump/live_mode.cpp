@@ -1,6 +1,5 @@
-// Live capture for netvane-dump through the capture component, set up as the
-// main window sets it up: 50 frames per read, 50 ms read time-out, 20000-byte
-// snapshots, 100 ms pause between polls. Rows are printed by the worker as
+// Live capture for netvane-dump through the capture component, set up with
+// the main window's capture settings. Rows are printed by the worker as
 // frames arrive (as the window's handler does); the main thread serves the
 // component's status lines and watches for the end.
 #include "dump/live_mode.h"
@@ -16,17 +15,15 @@
 #include <thread>
 
 #include "capture/KelWinPcapNetMonitor.h"
+#include "capture/capture_settings.h"
 #include "decode/packet_row.h"
-#include "dump/pcap_writer.h"
 #include "dump/row_printer.h"
+#include "pcapfile/pcap_writer.h"
 
 namespace netvane {
 namespace {
 
-constexpr int kMaxPacketsPerCall = 50;
-constexpr int kTimeOutMs = 50;
-constexpr int kMaxPacketSize = 20000;
-constexpr int kPollPauseMs = 100;
+using namespace capture_settings;
 constexpr auto kLoopTick = std::chrono::milliseconds(20);
 constexpr auto kFlushEvery = std::chrono::milliseconds(200);
 
@@ -61,8 +58,8 @@ void RouteErrors(TKelWinPcapNetMonitor& monitor, std::atomic<bool>* adapterFaile
 
 void ApplyWindowSettings(TKelWinPcapNetMonitor& monitor) {
   monitor.MaxPacketsPerCall = kMaxPacketsPerCall;
-  monitor.TimeOut = kTimeOutMs;
-  monitor.MaxPacketSize = kMaxPacketSize;
+  monitor.TimeOut = kReadTimeOutMs;
+  monitor.MaxPacketSize = kSnapshotLength;
 }
 
 bool AllDigits(const std::string& text) {
@@ -142,7 +139,7 @@ int RunLiveCapture(const LiveOptions& options) {
     // Opened once the adapter is known, before the first frame: a target that
     // cannot be written ends the run here.
     writer = std::make_unique<PcapWriter>();
-    if (!writer->Open(options.writeFile, kMaxPacketSize)) {
+    if (!writer->Open(options.writeFile, kSnapshotLength)) {
       std::fprintf(stderr, "netvane-dump: %s\n", writer->error().c_str());
       return 1;
     }

@@ -1,4 +1,4 @@
-#include "dump/pcap_writer.h"
+#include "pcapfile/pcap_writer.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

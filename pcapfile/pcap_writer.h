@@ -1,6 +1,6 @@
 #pragma once
 // Writes captured frames to a pcap file with libpcap's own writer
-// (pcap_dump), for netvane-dump -w.
+// (pcap_dump): netvane-dump -w and the window's saved captures.
 //
 // libpcap formats every record into a stream of ours; the bytes are written to
 // the file here, always whole records at a time, so the end of every record in
