@@ -91,32 +91,27 @@ bool CaptureHelperClient::Start(std::string& error) {
 }
 
 void CaptureHelperClient::Stop() {
+  End(kExitTime);
+}
+
+void CaptureHelperClient::Kill() {
+  End(std::chrono::milliseconds(0));
+}
+
+void CaptureHelperClient::End(std::chrono::milliseconds grace) {
   if (fd_ >= 0) ::close(fd_);  // the helper sees its end close and ends
   fd_ = -1;
   inbox_.Clear();
   if (pid_ <= 0) return;
-  const auto deadline = std::chrono::steady_clock::now() + kExitTime;
-  int status = 0;
-  while (::waitpid(pid_, &status, WNOHANG) == 0) {
+  const auto deadline = std::chrono::steady_clock::now() + grace;
+  while (::waitpid(pid_, nullptr, WNOHANG) == 0) {
     if (std::chrono::steady_clock::now() >= deadline) {
       ::kill(pid_, SIGKILL);
-      while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+      while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
       }
       break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  pid_ = -1;
-}
-
-void CaptureHelperClient::Kill() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-  inbox_.Clear();
-  if (pid_ > 0) {
-    ::kill(pid_, SIGKILL);
-    while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
-    }
   }
   pid_ = -1;
 }

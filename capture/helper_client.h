@@ -6,6 +6,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <functional>
 #include <span>
 #include <string>
@@ -66,6 +67,9 @@ class CaptureHelperClient {
   helper::Inbox inbox_{helper::kMaxMessagePayload};
   // Kills and reaps the helper after it broke the conversation.
   void Kill();
+  // Closes the socket and reaps the helper, killing it when it has not ended
+  // within `grace`.
+  void End(std::chrono::milliseconds grace);
 };
 
 }  // namespace netvane
