@@ -22,6 +22,14 @@
 
 namespace {
 
+// Sanitizer builds (the helper is built alike) keep shadow memory and freed
+// blocks of their own, so resident size there says nothing about the helper.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kResidentSizeMeansSomething = false;
+#else
+constexpr bool kResidentSizeMeansSomething = true;
+#endif
+
 using namespace netvane::helper;
 using namespace std::chrono_literals;
 using Bytes = std::vector<uint8_t>;
@@ -322,7 +330,8 @@ TEST(CaptureHelper, CallerThatFloodsAndNeverReadsLeavesItsMemoryBounded) {
   // Each request costs a reply: had the helper kept reading, it would hold
   // replies for all it was sent.
   EXPECT_LT(written, size_t(64) << 20) << "the helper kept reading requests it could not answer";
-  EXPECT_LT(after - before, 8 * 1024) << "the helper grew by " << after - before << " KiB";
+  if (kResidentSizeMeansSomething)
+    EXPECT_LT(after - before, 8 * 1024) << "the helper grew by " << after - before << " KiB";
   helper.CloseOurEnd();
   EXPECT_TRUE(helper.Ends(1s));
 }
