@@ -104,6 +104,12 @@ bool TKelNetMonitor::Open() {
     return false;
   }
   FOpened.store(true);
+  {
+    // The driver lists from index 0, also when the Close above served a
+    // queued call that opened the component again meanwhile.
+    std::lock_guard<std::mutex> lock(FStateLock);
+    FAdapterCount = 0;
+  }
   Driver_RetrieveAdapterList();
   if (adapterCount() > 0) {
     User_StatusMessage("Opened the Network Monitoring System.");

@@ -338,20 +338,28 @@ TEST(HandOver, ComponentDestroyedWhileItsErrorBoxIsOpen) {
 
 // A host that closes the component from inside its new-packet handler runs
 // Close on the worker, which cannot wait for itself: the worker ends after
-// that turn and is joined later on the UI thread, instead of aborting.
+// that turn and is joined later on the UI thread, instead of aborting. The
+// next start joins it and starts a new worker.
 TEST(Worker, CloseFromTheWorkersOwnHandler) {
   Rig rig;
   std::atomic<bool> closed{false};
+  std::atomic<int> taken{0};
   rig.m.setOnNewPacket([&](TKelNetMonitor* s) {
+    TKelNetPacket r;
+    while (s->GetNextPacket(&r)) ++taken;
     if (!closed.exchange(true)) s->Close();
   });
   rig.Capture(1);
   rig.m.ScriptFrames(3, 60);
   ASSERT_TRUE(PumpUntil([&] { return closed.load(); }));
-  EXPECT_LT(MillisecondsOf([&] { rig.m.NotifyThreadEnd(); }), 1000);
-  EXPECT_FALSE(rig.m.threadRunning());
   EXPECT_FALSE(rig.m.isOpened());
   EXPECT_FALSE(rig.m.isBound());
+  const int before = taken.load();
+  EXPECT_LT(MillisecondsOf([&] { rig.Capture(1); }), 1000);
+  rig.m.ScriptFrames(2, 60);
+  EXPECT_TRUE(PumpUntil([&] { return taken.load() >= before + 2; }));
+  EXPECT_LT(MillisecondsOf([&] { rig.m.NotifyThreadEnd(); }), 1000);
+  EXPECT_FALSE(rig.m.threadRunning());
 }
 
 // A handler that throws must not end the process: each exception is reported
