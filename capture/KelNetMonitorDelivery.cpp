@@ -7,7 +7,6 @@
 #include <QEventLoop>
 
 #include <chrono>
-#include <climits>
 #include <exception>
 
 #include "capture/KelNetMonitorThread.h"

@@ -342,12 +342,15 @@ TEST(HandOver, ComponentDestroyedWhileItsErrorBoxIsOpen) {
 // next start joins it and starts a new worker.
 TEST(Worker, CloseFromTheWorkersOwnHandler) {
   Rig rig;
+  std::atomic<bool> closing{false};
   std::atomic<bool> closed{false};
   std::atomic<int> taken{0};
   rig.m.setOnNewPacket([&](TKelNetMonitor* s) {
     TKelNetPacket r;
     while (s->GetNextPacket(&r)) ++taken;
-    if (!closed.exchange(true)) s->Close();
+    if (closing.exchange(true)) return;
+    s->Close();
+    closed = true;
   });
   rig.Capture(1);
   rig.m.ScriptFrames(3, 60);
