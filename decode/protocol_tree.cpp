@@ -16,6 +16,9 @@ using tree::Format;
 using tree::Layout;
 using tree::Mark;
 
+// Room reserved for a value: a hardware address, or a protocol number and its name.
+constexpr std::size_t kLongestValue = 24;
+
 // The numeric value of a field: its bytes big-endian, masked, moved down.
 uint32_t ValueOf(const Field& f, std::span<const uint8_t> bytes) {
   uint32_t raw = 0;
@@ -24,29 +27,36 @@ uint32_t ValueOf(const Field& f, std::span<const uint8_t> bytes) {
   return (raw & f.mask) >> std::countr_zero(f.mask);
 }
 
-std::string ValueText(const Field& f, std::span<const uint8_t> bytes) {
+// Writes the field's value behind its label; most lines need no allocation
+// but the line's own.
+void AppendValue(std::string& out, const Field& f, std::span<const uint8_t> bytes) {
   switch (f.format) {
     case Format::ColonHex:
-      return ColonHex(bytes, ':');
+      AppendColonHex(out, bytes, ':');
+      return;
     case Format::DottedDecimal:
-      return DottedDecimal(bytes, '.');
+      AppendDottedDecimal(out, bytes, '.');
+      return;
     case Format::Decimal:
-      return Decimal(ValueOf(f, bytes));
+      AppendDecimal(out, ValueOf(f, bytes));
+      return;
     case Format::Flag:
-      return std::string(FlagText(ValueOf(f, bytes), ~0u));
-    case Format::Hex: {
-      const int bits = f.mask == 0 ? 8 * f.size : std::popcount(f.mask);
-      return HexDigits(ValueOf(f, bytes), (bits + 3) / 4);
-    }
+      out += FlagText(ValueOf(f, bytes), ~0u);
+      return;
+    case Format::Hex:
+      if (f.mask == 0)
+        AppendHexRun(out, bytes);
+      else
+        out += HexDigits(ValueOf(f, bytes), (std::popcount(f.mask) + 3) / 4);
+      return;
     case Format::IpProtocol: {
       const auto protocol = static_cast<uint8_t>(ValueOf(f, bytes));
-      std::string text = Decimal(protocol);
-      text += " : ";
-      text += IpProtocolName(protocol);
-      return text;
+      AppendDecimal(out, protocol);
+      out += " : ";
+      out += IpProtocolName(protocol);
+      return;
     }
   }
-  return {};
 }
 
 // The hex-dump characters of a field whose header starts at frame byte `at`.
@@ -73,8 +83,10 @@ Section BuildSection(const Layout& layout, const ByteReader& r, std::size_t at) 
   Section s{layout.kind, std::string(layout.title), {}};
   s.lines.reserve(layout.fields.size());
   for (const Field& f : layout.fields) {
-    std::string text(f.label);
-    text += ValueText(f, r.Slice(at + f.offset, f.size));
+    std::string text;
+    text.reserve(f.label.size() + kLongestValue);
+    text += f.label;
+    AppendValue(text, f, r.Slice(at + f.offset, f.size));
     s.lines.push_back(FieldLine{std::move(text), RangeOf(f, at)});
   }
   return s;
