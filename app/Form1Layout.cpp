@@ -179,9 +179,9 @@ void TForm1::BuildLayout() {
   header->setFont(headerFont);
   for (int c = 0; c < 6; ++c) header->resizeSection(c, kColumnWidths[c]);
   {
-    const QColor cells = netvane::TooltipBackgroundColour(system);
-    SetColours(Packets, {QPalette::Base, QPalette::AlternateBase}, cells, {QPalette::Text},
-               netvane::Readable(system.color(QPalette::Text), cells));
+    const QColor ground = netvane::TooltipBackgroundColour(system);
+    SetColours(Packets, {QPalette::Base, QPalette::AlternateBase}, ground, {QPalette::Text},
+               netvane::Readable(system.color(QPalette::Text), ground));
     const QColor caption = netvane::GradientActiveCaptionColour(system);
     SetColours(header, {QPalette::Button, QPalette::Window}, caption,
                {QPalette::ButtonText, QPalette::WindowText},
