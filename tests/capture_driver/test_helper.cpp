@@ -330,8 +330,9 @@ TEST(CaptureHelper, CallerThatFloodsAndNeverReadsLeavesItsMemoryBounded) {
   // Each request costs a reply: had the helper kept reading, it would hold
   // replies for all it was sent.
   EXPECT_LT(written, size_t(64) << 20) << "the helper kept reading requests it could not answer";
-  if (kResidentSizeMeansSomething)
+  if (kResidentSizeMeansSomething) {
     EXPECT_LT(after - before, 8 * 1024) << "the helper grew by " << after - before << " KiB";
+  }
   helper.CloseOurEnd();
   EXPECT_TRUE(helper.Ends(1s));
 }
