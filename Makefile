@@ -55,19 +55,25 @@ fuzz: setup
 	@cmake --build build-fuzz -j $(JOBS) --target fuzz_decode fuzz_helper_request
 	bash scripts/run-fuzz.sh build-fuzz
 
-# Installs into PREFIX (default /usr/local): both programs, the desktop entry,
-# the icon theme files and the man page.
+# Installs into PREFIX (default /usr/local; DESTDIR is honoured): both programs,
+# the capture helper (set up for the group netvane when run as root), the
+# desktop entry, the icon theme files and the man pages.
 PREFIX ?= /usr/local
 install: setup
-	@cmake -S . -B build-release -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
+	@cmake -S . -B build-release -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+	  -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
 	@cmake --build build-release -j $(JOBS)
-	cmake --install build-release
+	DESTDIR=$(DESTDIR) cmake --install build-release --prefix $(PREFIX)
 
-# Debian package with CPack: build-release/netvane_<version>_amd64.deb
+# Debian package with CPack: build-release/netvane_<version>_amd64.deb, then
+# lintian on it (errors fail) and hardening-check on its programs.
 package: setup
-	@cmake -S . -B build-release -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
+	@NETVANE_PACKAGE_TOOLS=1 bash scripts/setup.sh
+	@cmake -S . -B build-release -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+	  -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
 	@cmake --build build-release -j $(JOBS)
 	cd build-release && cpack -G DEB
+	bash scripts/check-package.sh build-release/netvane_*_amd64.deb
 
 FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h')
 format:

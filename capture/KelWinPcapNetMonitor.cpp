@@ -1,5 +1,6 @@
 #include "capture/KelWinPcapNetMonitor.h"
 
+#include <pcap/pcap.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -9,10 +10,10 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "capture/adapter_list.h"
 #include "capture/adapter_scan.h"
 #include "capture/capture_settings.h"
 #include "capture/helper_client.h"
+#include "capture/host_filter.h"
 
 namespace helper = netvane::helper;
 
@@ -60,46 +61,22 @@ bool TKelWinPcapNetMonitor::EnsureHelper(std::string& error) {
 void TKelWinPcapNetMonitor::StopHelper() {
   FHelper->Stop();
   FAdapterOpen.store(false);
-  for (TKelNetPacket* record : FPending) delete record;
   FPending.clear();
 }
 
 // Listing needs no capture right, so it is done here, as tcpdump -D does:
-// every adapter the library knows, its link type learnt from the interface's
-// hardware type. Only where that says nothing (a capture device that is not a
-// network interface) is the helper asked, since learning it means opening the
-// adapter. Each Ethernet adapter, or one whose link type stays unknown, is
-// added with its name as name and description.
+// every adapter the library knows whose hardware type says Ethernet (or
+// loopback), which is what the helper will open; nothing is opened to list.
+// Each is added with its name as name and description.
 void TKelWinPcapNetMonitor::Driver_RetrieveAdapterList() {
   if (!FOpened) return;
-  AdapterGuard guard(*this);
-  std::vector<helper::AdapterEntry> adapters;
+  std::vector<std::string> names;
   std::string error;
-  if (!netvane::ScanAdapters(false, adapters, error)) {
+  if (!netvane::ScanEthernetAdapters(names, error)) {
     DNetError("WinPcap driver could not list adapters: " + error);
     return;
   }
-  const bool unknown = std::any_of(adapters.begin(), adapters.end(), [](const helper::AdapterEntry& a) {
-    return a.kind == helper::LinkKind::Unknown;
-  });
-  if (unknown && !FAdapterOpen.load()) {
-    std::string notStarted;
-    helper::Request request;
-    request.type = helper::RequestType::List;
-    helper::Reply reply;
-    // Not allowed to run it: the unknown ones stay listed, and binding says why.
-    if (FHelper->Start(notStarted) && FHelper->Call(request, reply, error, nullptr) &&
-        reply.status == helper::ReplyStatus::Ok) {
-      for (helper::AdapterEntry& a : adapters) {
-        if (a.kind != helper::LinkKind::Unknown) continue;
-        for (const helper::AdapterEntry& probed : reply.adapters)
-          if (probed.name == a.name) a.kind = probed.kind;
-      }
-    }
-    StopHelper();  // a helper is only kept while an adapter is open
-  }
-  for (const helper::AdapterEntry& adapter : adapters)
-    if (adapter.kind != helper::LinkKind::Other) AddAdapter(adapter.name, adapter.name);
+  for (const std::string& name : names) AddAdapter(name, name);
 }
 
 bool TKelWinPcapNetMonitor::Driver_BindAdapter(const char* deviceName) {
@@ -134,13 +111,13 @@ bool TKelWinPcapNetMonitor::Driver_BindAdapter(const char* deviceName) {
   }
   switch (reply.status) {
     case helper::ReplyStatus::Ok:
+      FSnapLength = request.snapLength;
       FAdapterOpen.store(true);
       return true;
     case helper::ReplyStatus::NotEthernet:
       // Everything downstream decodes Ethernet at fixed offsets; a frame of
       // any other link type would be misread, so such an adapter is never bound.
-      DNetError("WinPcap driver refused adapter " + name + ": its link type is " + reply.text +
-                ", not Ethernet");
+      DNetError("WinPcap driver refused adapter " + name + ": " + reply.text);
       break;
     case helper::ReplyStatus::PermissionDenied:
       DNetError("WinPcap driver failed to open adapter " + name + ": " + reply.text +
@@ -170,44 +147,49 @@ bool TKelWinPcapNetMonitor::Driver_SetFilter(const std::string& filterList) {
 bool TKelWinPcapNetMonitor::SetLocalIPFilter(const std::string& expression) {
   AdapterGuard guard(*this);
   if (!FAdapterOpen.load()) return false;
+  char errbuf[PCAP_ERRBUF_SIZE] = {};
+  bpf_u_int32 net = 0;
+  bpf_u_int32 mask = 0;
+  // An adapter without an IPv4 network (a monitoring port, a veth) is still
+  // worth capturing on; the mask only matters for broadcast-address filters.
+  if (pcap_lookupnet(FBoundAdapterName.c_str(), &net, &mask, errbuf) < 0) mask = PCAP_NETMASK_UNKNOWN;
   helper::Request request;
   request.type = helper::RequestType::SetFilter;
-  request.filter = expression;
-  helper::Reply reply;
   std::string error;
+  if (!netvane::CompileFilter(expression, static_cast<int>(FSnapLength), mask, request.filter, error)) {
+    DNetError("Failed to compile bpf filter on " + FBoundAdapterName + ": " + error);
+    return false;
+  }
+  helper::Reply reply;
   if (!AskHelper(request, reply, error)) {
     DNetError("Failed to install bpf filter on interface: " + FBoundAdapterName);
     std::fprintf(stderr, "SetLocalIPFilter: %s\n", error.c_str());
     return false;
   }
-  switch (reply.status) {
-    case helper::ReplyStatus::Ok:
-      return true;
-    case helper::ReplyStatus::InstallFailed:
-      DNetError("Failed to install bpf filter on interface: " + FBoundAdapterName);
-      // The library's reason goes to standard error under this prefix.
-      std::fprintf(stderr, "SetLocalIPFilter: %s\n", reply.text.c_str());
-      return false;
-    default:  // the compiler's reason, or an expression the helper refused
-      DNetError("Failed to compile bpf filter on " + FBoundAdapterName + ": " + reply.text);
-      return false;
-  }
+  if (reply.status == helper::ReplyStatus::Ok) return true;
+  // A program the kernel refused closed the adapter in the helper: nothing
+  // is captured unfiltered.
+  if (reply.status == helper::ReplyStatus::InstallFailed) StopHelper();
+  DNetError("Failed to install bpf filter on interface: " + FBoundAdapterName);
+  // The reason goes to standard error under this prefix.
+  std::fprintf(stderr, "SetLocalIPFilter: %s\n", reply.text.c_str());
+  return false;
 }
 
-TKelNetPacket* TKelWinPcapNetMonitor::RecordFor(std::span<const uint8_t> payload) const {
+std::unique_ptr<TKelNetPacket> TKelWinPcapNetMonitor::RecordFor(std::span<const uint8_t> payload) const {
   helper::FrameHeader header;
   std::span<const uint8_t> bytes;
   if (!helper::ParseFrame(payload, header, bytes)) return nullptr;
   // The sequence number is given when the record is handed over.
-  auto* record = new TKelNetPacket(bytes.data(), header.capturedLength, 0, true);
+  auto record = std::make_unique<TKelNetPacket>(bytes.data(), header.capturedLength, 0, true);
   record->CaptureSeconds = header.seconds;
   record->CaptureMicroseconds = header.microseconds;
   record->WireLength = header.wireLength;
   return record;
 }
 
-TKelNetPacket* TKelWinPcapNetMonitor::RecordOrReport(helper::MessageType type,
-                                                     std::span<const uint8_t> payload) {
+std::unique_ptr<TKelNetPacket> TKelWinPcapNetMonitor::RecordOrReport(helper::MessageType type,
+                                                                     std::span<const uint8_t> payload) {
   if (type == helper::MessageType::Frame) return RecordFor(payload);
   if (type == helper::MessageType::Failure)
     DNetError("WinPcap driver complained: " + std::string(payload.begin(), payload.end()));
@@ -218,7 +200,7 @@ bool TKelWinPcapNetMonitor::AskHelper(const helper::Request& request, helper::Re
                                       std::string& error) {
   if (FHelper->Call(request, reply, error,
                     [this](helper::MessageType type, std::span<const uint8_t> payload) {
-                      if (TKelNetPacket* record = RecordOrReport(type, payload)) FPending.push_back(record);
+                      if (auto record = RecordOrReport(type, payload)) FPending.push_back(std::move(record));
                     }))
     return true;
   StopHelper();
@@ -272,9 +254,9 @@ void TKelWinPcapNetMonitor::TakeTimeToProcess() {
   int sinceWait = 0;
   for (;;) {
     if (WakeRequested()) return;
-    TKelNetPacket* record = nullptr;
+    std::unique_ptr<TKelNetPacket> record;
     if (!FPending.empty()) {
-      record = FPending.front();
+      record = std::move(FPending.front());
       FPending.pop_front();
     } else {
       uint16_t type = 0;
@@ -302,7 +284,7 @@ void TKelWinPcapNetMonitor::TakeTimeToProcess() {
       if (record == nullptr) continue;
     }
     record->SequenceNumber = FReceived.load();
-    HandlePacket(record);
+    HandlePacket(record.release());
     ++sinceWait;
     if (!FBound || !FAdapterOpen.load()) return;
   }
@@ -330,7 +312,10 @@ bool TKelWinPcapNetMonitor::GetKernelStats(unsigned& received, unsigned& dropped
   request.type = helper::RequestType::Stats;
   helper::Reply reply;
   std::string error;
-  if (!AskHelper(request, reply, error)) return false;
+  if (!AskHelper(request, reply, error)) {
+    DNetError("WinPcap driver could not read the kernel's counters: " + error);
+    return false;
+  }
   if (reply.status != helper::ReplyStatus::Ok) return false;
   received = reply.received;
   dropped = reply.dropped;

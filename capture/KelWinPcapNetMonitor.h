@@ -1,9 +1,11 @@
 #pragma once
 // The capture component over libpcap. The right to capture belongs to one
-// small program, the capture helper (netvane-capture), which this driver
-// starts and talks to over a socket: the helper lists the Ethernet adapters,
-// opens one in promiscuous mode, installs the address filter and sends the
-// frames it reads; this process holds no capture right of its own.
+// small program, the capture helper (netvane-capture, helper/), which this
+// driver starts and talks to over a socket: the helper opens one Ethernet
+// adapter in promiscuous mode, attaches the filter this driver has compiled
+// and sends the frames it reads. This process holds no capture right of its
+// own; it lists the adapters and compiles filters itself, and waits at most
+// a second for any answer of the helper.
 //
 // Reads never block for long: the worker waits in poll() on the helper's
 // socket and a wake-up descriptor, at most TimeOut milliseconds, so
@@ -16,7 +18,7 @@
 #include <string>
 
 #include "capture/KelNetMonitor.h"
-#include "capture/helper_protocol.h"
+#include "helper/protocol.h"
 
 namespace netvane {
 class CaptureHelperClient;
@@ -52,15 +54,14 @@ class TKelWinPcapNetMonitor : public TKelNetMonitor {
   void* get_driverp() override;
   void Driver_WakeUp() override;
 
-  // Compiles `expression` for the bound adapter and installs it. An adapter
-  // without an IPv4 network compiles with an unknown netmask, which only
-  // matters for broadcast-address expressions.
+  // Compiles `expression` for the bound adapter and has the helper attach it.
+  // An adapter without an IPv4 network compiles with an unknown netmask,
+  // which only matters for broadcast-address expressions.
   bool SetLocalIPFilter(const std::string& expression);
 
-  // Kernel counters of the bound adapter; false when unbound.
+  // Kernel counters of the bound adapter; false when unbound, and when the
+  // helper does not answer (reported once, and the helper is stopped).
   bool GetKernelStats(unsigned& received, unsigned& dropped);
-
-  const std::string& boundAdapterName() const { return FBoundAdapterName; }
 
   // Designer registration under the palette page "TKelComponents"; there is no
   // designer on this platform, so nothing is registered.
@@ -77,11 +78,12 @@ class TKelWinPcapNetMonitor : public TKelNetMonitor {
   bool EnsureHelper(std::string& error);
   // Ends the helper; an open adapter is closed with it.
   void StopHelper();
-  // A frame message as a queued record for HandlePacket; null when malformed.
-  TKelNetPacket* RecordFor(std::span<const uint8_t> payload) const;
+  // A frame message as a record for HandlePacket; null when malformed.
+  std::unique_ptr<TKelNetPacket> RecordFor(std::span<const uint8_t> payload) const;
   // A message from the helper other than a reply: a frame becomes a record
   // (returned), a failure is reported (null), anything else is ignored.
-  TKelNetPacket* RecordOrReport(netvane::helper::MessageType type, std::span<const uint8_t> payload);
+  std::unique_ptr<TKelNetPacket> RecordOrReport(netvane::helper::MessageType type,
+                                                std::span<const uint8_t> payload);
   // Asks the helper about the open adapter; frames and failures that arrive
   // first are kept for the worker. False, with the helper stopped, when it
   // no longer answers.
@@ -91,7 +93,8 @@ class TKelWinPcapNetMonitor : public TKelNetMonitor {
   void DrainWakeUps();
 
   std::unique_ptr<netvane::CaptureHelperClient> FHelper;
-  std::atomic<bool> FAdapterOpen{false};  // the helper has the adapter open
-  std::deque<TKelNetPacket*> FPending;    // frames taken in while answering a request
-  int FWakeFd = -1;                       // eventfd written by Driver_WakeUp
+  std::atomic<bool> FAdapterOpen{false};                // the helper has the adapter open
+  std::deque<std::unique_ptr<TKelNetPacket>> FPending;  // frames taken in while answering a request
+  uint32_t FSnapLength = 0;  // of the open adapter; compiled filters cut frames to it
+  int FWakeFd = -1;          // eventfd written by Driver_WakeUp
 };

@@ -12,19 +12,16 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <mutex>
 #include <thread>
 
 namespace netvane {
 namespace {
 
-constexpr auto kAnswerTime = std::chrono::seconds(10);
-constexpr auto kExitTime = std::chrono::milliseconds(500);
+constexpr auto kAnswerTime = std::chrono::milliseconds(kHelperAnswerMs);
+// A helper whose socket closed ends at once; one that does not is killed.
+constexpr auto kExitTime = std::chrono::milliseconds(200);
 constexpr size_t kReadChunk = 256 * 1024;
 constexpr const char* kHelperName = "netvane-capture";
-
-std::mutex gPathLock;
-std::string gPathOverride;
 
 std::filesystem::path OwnDirectory() {
   std::error_code ec;
@@ -41,22 +38,8 @@ int RemainingMs(std::chrono::steady_clock::time_point deadline) {
 }  // namespace
 
 std::string CaptureHelperPath() {
-  {
-    std::lock_guard<std::mutex> lock(gPathLock);
-    if (!gPathOverride.empty()) return gPathOverride;
-  }
-  const std::filesystem::path dir = OwnDirectory();
   const std::filesystem::path relative = std::filesystem::path("libexec") / "netvane" / kHelperName;
-  const std::filesystem::path installed = (dir / ".." / relative).lexically_normal();
-  for (const auto& candidate : {installed, (dir / ".." / ".." / relative).lexically_normal()}) {
-    if (::access(candidate.c_str(), F_OK) == 0) return candidate.string();
-  }
-  return installed.string();
-}
-
-void SetCaptureHelperPath(const std::string& path) {
-  std::lock_guard<std::mutex> lock(gPathLock);
-  gPathOverride = path;
+  return (OwnDirectory() / ".." / relative).lexically_normal().string();
 }
 
 bool CaptureHelperClient::Start(std::string& error) {
@@ -108,16 +91,23 @@ bool CaptureHelperClient::Start(std::string& error) {
 }
 
 void CaptureHelperClient::Stop() {
+  End(kExitTime);
+}
+
+void CaptureHelperClient::Kill() {
+  End(std::chrono::milliseconds(0));
+}
+
+void CaptureHelperClient::End(std::chrono::milliseconds grace) {
   if (fd_ >= 0) ::close(fd_);  // the helper sees its end close and ends
   fd_ = -1;
   inbox_.Clear();
   if (pid_ <= 0) return;
-  const auto deadline = std::chrono::steady_clock::now() + kExitTime;
-  int status = 0;
-  while (::waitpid(pid_, &status, WNOHANG) == 0) {
+  const auto deadline = std::chrono::steady_clock::now() + grace;
+  while (::waitpid(pid_, nullptr, WNOHANG) == 0) {
     if (std::chrono::steady_clock::now() >= deadline) {
       ::kill(pid_, SIGKILL);
-      while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+      while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
       }
       break;
     }
@@ -149,11 +139,13 @@ bool CaptureHelperClient::Call(const helper::Request& request, helper::Reply& re
   const std::vector<uint8_t> bytes = helper::EncodeRequest(request);
   size_t sent = 0;
   const auto deadline = std::chrono::steady_clock::now() + kAnswerTime;
+  std::string reason;  // what the helper said when it failed, if it did
   auto broken = [&](const std::string& why) {
-    error = why;
-    Stop();
+    error = reason.empty() ? why : why + ": " + reason;
+    Kill();
     return false;
   };
+  bool gone = false;  // the helper has ended; what it sent first is still taken
   for (;;) {
     // Whatever has arrived comes first: frames before the reply, then the reply.
     uint16_t type = 0;
@@ -165,6 +157,7 @@ bool CaptureHelperClient::Call(const helper::Request& request, helper::Reply& re
         return broken("the capture helper sent a malformed message");
       const auto kind = static_cast<helper::MessageType>(type);
       if (kind != helper::MessageType::Reply) {
+        if (kind == helper::MessageType::Failure) reason.assign(payload.begin(), payload.end());
         if (sink) sink(kind, payload);
         continue;
       }
@@ -173,19 +166,25 @@ bool CaptureHelperClient::Call(const helper::Request& request, helper::Reply& re
         return broken("the capture helper sent a malformed reply");
       return true;
     }
+    if (gone) return broken("the capture helper ended");
     pollfd pfd{fd_, static_cast<short>(POLLIN | (sent < bytes.size() ? POLLOUT : 0)), 0};
     const int ready = ::poll(&pfd, 1, RemainingMs(deadline));
     if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) return broken("the capture helper did not answer");
+    if (ready <= 0)
+      return broken("the capture helper did not answer within " + std::to_string(kHelperAnswerMs / 1000) +
+                    " s");
     if (sent < bytes.size() && (pfd.revents & POLLOUT)) {
       const ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
       if (n > 0)
         sent += static_cast<size_t>(n);
       else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-        return broken("the capture helper ended");
+        gone = true;
     }
-    if (pfd.revents & (POLLIN | POLLHUP | POLLERR)) {
-      if (Receive() == ReadResult::Gone) return broken("the capture helper ended");
+    if (gone || (pfd.revents & (POLLIN | POLLHUP | POLLERR))) {
+      ReadResult got;
+      while ((got = Receive()) == ReadResult::Data && gone) {
+      }
+      if (got == ReadResult::Gone) gone = true;
     }
   }
 }

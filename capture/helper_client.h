@@ -6,11 +6,12 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <functional>
 #include <span>
 #include <string>
 
-#include "capture/helper_protocol.h"
+#include "helper/protocol.h"
 
 namespace netvane {
 
@@ -18,12 +19,11 @@ namespace netvane {
 inline constexpr const char* kCaptureGroup = "netvane";
 
 // The helper program: libexec/netvane/netvane-capture beside the running
-// program's bin directory (also from the build tree's test folders, one level
-// further down), unless SetCaptureHelperPath named another. When none exists
-// the installed place is returned, for the error text.
+// program's bin directory, where it is installed.
 std::string CaptureHelperPath();
-// For hosts that keep the helper elsewhere; empty restores the search.
-void SetCaptureHelperPath(const std::string& path);
+
+// How long a caller waits for the helper to answer one request, at most.
+inline constexpr int kHelperAnswerMs = 1000;
 
 class CaptureHelperClient {
  public:
@@ -34,7 +34,8 @@ class CaptureHelperClient {
 
   // Starts the helper. On failure `error` says, for the user, why and what to do.
   bool Start(std::string& error);
-  // Closes the socket, which ends the helper, and reaps it.
+  // Closes the socket, which ends the helper, and reaps it (killing it when
+  // it has not ended within a moment).
   void Stop();
   bool running() const { return fd_ >= 0; }
   int fd() const { return fd_; }
@@ -43,9 +44,10 @@ class CaptureHelperClient {
   // Messages other than the awaited reply: frames and failures, in order.
   using MessageSink = std::function<void(helper::MessageType type, std::span<const uint8_t> payload)>;
 
-  // Sends a request and waits for its reply; what comes before the reply goes
-  // to `sink`. False, with `error` set, when the helper is gone, does not
-  // answer in time or breaks the protocol; it is then stopped.
+  // Sends a request and waits for its reply, kHelperAnswerMs at most; what
+  // comes before the reply goes to `sink`. False, with `error` set, when the
+  // helper is gone (with the reason it gave, if any), does not answer in
+  // time or breaks the protocol; it is then killed and reaped at once.
   bool Call(const helper::Request& request, helper::Reply& reply, std::string& error,
             const MessageSink& sink);
 
@@ -57,13 +59,17 @@ class CaptureHelperClient {
   helper::Inbox::Next Next(uint16_t& type, std::span<const uint8_t>& payload) {
     return inbox_.Pop(type, payload);
   }
-  void DiscardReceived() { inbox_.Clear(); }
 
  private:
   int fd_ = -1;
   pid_t pid_ = -1;
   std::string path_;
   helper::Inbox inbox_{helper::kMaxMessagePayload};
+  // Kills and reaps the helper after it broke the conversation.
+  void Kill();
+  // Closes the socket and reaps the helper, killing it when it has not ended
+  // within `grace`.
+  void End(std::chrono::milliseconds grace);
 };
 
 }  // namespace netvane

@@ -8,7 +8,7 @@
 #include <span>
 #include <utility>
 
-#include "capture/helper_protocol.h"
+#include "helper/protocol.h"
 
 using namespace netvane::helper;
 

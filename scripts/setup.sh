@@ -16,6 +16,10 @@ packages=(
 if [ "${NETVANE_BENCH_TOOLS:-0}" = 1 ]; then
   packages+=(tcpdump tcpreplay tshark time)
 fi
+# What `make package` checks the package with (lintian, hardening-check).
+if [ "${NETVANE_PACKAGE_TOOLS:-0}" = 1 ]; then
+  packages+=(lintian devscripts)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

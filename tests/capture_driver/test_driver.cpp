@@ -6,8 +6,12 @@
 #include <QVariant>
 
 #include <arpa/inet.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 
 #include "capture/KelWinPcapNetMonitor.h"
@@ -101,6 +105,48 @@ TEST(WinPcapDriver, BindRefusals) {
       EXPECT_GT(errors[0].size(), c.errorStart.size() + 1);
     }
   }
+}
+
+// This process's child of that name, -1 when there is none.
+pid_t ChildNamed(const std::string& name) {
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::ifstream children(task.path() / "children");
+    for (pid_t pid; children >> pid;) {
+      std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+      std::string command;
+      if (std::getline(comm, command) && command == name) return pid;
+    }
+  }
+  return -1;
+}
+
+// A helper that stops answering (here: stopped by a signal) costs its caller
+// a second at most and one clear error, after which the driver no longer
+// asks it anything.
+TEST(WinPcapDriver, AHelperThatStopsAnsweringGivesOneClearError) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to open lo";
+  RecordingMonitor m;
+  m.MaxPacketSize = 20000;
+  m.TimeOut = 50;
+  ASSERT_TRUE(m.Driver_BindAdapter("lo")) << (m.Errors().empty() ? "" : m.Errors()[0]);
+  const pid_t helper = ChildNamed("netvane-capture");
+  ASSERT_GT(helper, 0);
+  unsigned received = 0, dropped = 0;
+  ASSERT_TRUE(m.GetKernelStats(received, dropped));
+  ASSERT_EQ(kill(helper, SIGSTOP), 0);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(m.GetKernelStats(received, dropped));
+  const auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(waited, std::chrono::seconds(2)) << "the caller hung on the helper";
+  EXPECT_FALSE(m.GetKernelStats(received, dropped));
+  EXPECT_EQ(m.get_driverp(), nullptr);
+  const auto errors = m.Errors();
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(
+      errors[0],
+      "TKelNetMonitor Error: WinPcap driver could not read the kernel's counters: the capture helper did "
+      "not answer within 1 s.");
+  EXPECT_EQ(ChildNamed("netvane-capture"), -1) << "the stopped helper was left behind";
 }
 
 TEST(LocalAddress, IPStringToAddr) {

@@ -1,8 +1,11 @@
 // The capture helper as a caller that breaks the rules meets it: every
 // malformed request gets a clear refusal and leaves the helper usable; a
-// message too long to frame ends it, and so does its caller going away.
+// message too long to frame ends it, and so does its caller going away, at
+// once, whatever it left queued; a caller that floods it and never reads
+// leaves it no bigger; started by root, it keeps CAP_NET_RAW and nothing else.
 #include <gtest/gtest.h>
 
+#include <linux/filter.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -10,30 +13,67 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <optional>
 #include <thread>
 
 #include "capture/helper_client.h"
-#include "capture/helper_protocol.h"
+#include "helper/protocol.h"
 
 namespace {
 
+// Sanitizer builds (the helper is built alike) keep shadow memory and freed
+// blocks of their own, so resident size there says nothing about the helper.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kResidentSizeMeansSomething = false;
+#else
+constexpr bool kResidentSizeMeansSomething = true;
+#endif
+
 using namespace netvane::helper;
+using namespace std::chrono_literals;
 using Bytes = std::vector<uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+// A line of /proc/PID/status without its label, empty when there is none.
+std::string Status(pid_t pid, const std::string& label) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind(label + ":", 0) != 0) continue;
+    const size_t value = line.find_first_not_of(" \t", label.size() + 1);
+    return value == std::string::npos ? std::string() : line.substr(value);
+  }
+  return {};
+}
+
+// Peak resident memory in KiB, as the kernel counts it.
+long PeakKiB(pid_t pid) {
+  const std::string hwm = Status(pid, "VmHWM");
+  return hwm.empty() ? -1 : std::stol(hwm);
+}
 
 class RawHelper {
  public:
-  RawHelper() {
+  // `ownNetwork`: the helper runs in a network namespace of its own, with its
+  // loopback up, so the frames it sends there reach nothing else (needs root).
+  explicit RawHelper(bool ownNetwork = false) {
     int sv[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) return;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, sv[1], 0);
-    char name[] = "netvane-capture";
-    char* argv[] = {name, nullptr};
+    std::string path = netvane::CaptureHelperPath();
+    std::vector<std::string> args = {"netvane-capture"};
+    std::string program = path;
+    if (ownNetwork) {
+      program = "/usr/bin/unshare";
+      args = {"unshare", "--net", "/bin/sh", "-c", "ip link set lo up && exec \"$0\"", path};
+    }
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
     char* envp[] = {nullptr};
-    const std::string path = netvane::CaptureHelperPath();
-    if (posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv, envp) != 0) pid_ = -1;
+    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
     close(sv[1]);
     fd_ = sv[0];
@@ -46,14 +86,30 @@ class RawHelper {
     }
   }
   bool ok() const { return pid_ > 0 && fd_ >= 0; }
+  pid_t pid() const { return pid_; }
   void Send(const Bytes& bytes) { ASSERT_EQ(write(fd_, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
+  // Writes what the socket takes within `time`, without reading; the bytes written.
+  size_t SendWithoutReading(const Bytes& message, std::chrono::milliseconds time) {
+    size_t written = 0;
+    size_t at = 0;  // into the message being written
+    const auto deadline = Clock::now() + time;
+    while (Clock::now() < deadline) {
+      pollfd pfd{fd_, POLLOUT, 0};
+      if (poll(&pfd, 1, 20) <= 0 || !(pfd.revents & POLLOUT)) continue;
+      const ssize_t n = send(fd_, message.data() + at, message.size() - at, MSG_DONTWAIT | MSG_NOSIGNAL);
+      if (n <= 0) continue;
+      written += size_t(n);
+      at = (at + size_t(n)) % message.size();
+    }
+    return written;
+  }
   void CloseOurEnd() {
     if (fd_ >= 0) close(fd_);
     fd_ = -1;
   }
   // The next reply within two seconds.
   std::optional<Reply> NextReply() {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    const auto deadline = Clock::now() + 2s;
     for (;;) {
       uint16_t type = 0;
       std::span<const uint8_t> payload;
@@ -61,8 +117,7 @@ class RawHelper {
         Reply reply;
         if (type == uint16_t(MessageType::Reply) && ParseReply(payload, reply)) return reply;
       }
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
       pollfd pfd{fd_, POLLIN, 0};
       if (left.count() <= 0 || poll(&pfd, 1, int(left.count())) <= 0) return std::nullopt;
       const ssize_t n = read(fd_, inbox_.Space(4096), 4096);
@@ -70,15 +125,20 @@ class RawHelper {
       inbox_.Commit(size_t(n));
     }
   }
-  // True when the helper has ended within two seconds.
-  bool Ends() {
-    for (int i = 0; i < 200; ++i) {
+  std::optional<Reply> Ask(const Request& request) {
+    Send(EncodeRequest(request));
+    return NextReply();
+  }
+  // True when the helper has ended within `time`.
+  bool Ends(std::chrono::milliseconds time = 2s) {
+    const auto deadline = Clock::now() + time;
+    do {
       if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
         pid_ = -1;
         return true;
       }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+      std::this_thread::sleep_for(2ms);
+    } while (Clock::now() < deadline);
     return false;
   }
 
@@ -112,6 +172,31 @@ Bytes OpenPayload(uint32_t snap, uint32_t timeout, uint8_t promiscuous, uint16_t
   return p;
 }
 
+Request OpenRequest(const std::string& name) {
+  Request r;
+  r.type = RequestType::Open;
+  r.name = name;
+  r.snapLength = 20000;
+  r.timeOutMs = 50;
+  r.promiscuous = true;
+  return r;
+}
+
+const FilterInstruction kAcceptAll{BPF_RET | BPF_K, 0, 0, 20000};
+
+Request FilterRequest(std::vector<FilterInstruction> program) {
+  Request r;
+  r.type = RequestType::SetFilter;
+  r.filter = std::move(program);
+  return r;
+}
+
+Request StatsRequest() {
+  Request r;
+  r.type = RequestType::Stats;
+  return r;
+}
+
 TEST(CaptureHelper, RefusesMalformedRequestsAndStaysUsable) {
   RawHelper helper;
   ASSERT_TRUE(helper.ok()) << "no helper at " << netvane::CaptureHelperPath();
@@ -124,6 +209,9 @@ TEST(CaptureHelper, RefusesMalformedRequestsAndStaysUsable) {
     const char* reason;
   };
   const std::string longName(256, 'e');
+  // The largest program the kernel takes, plus one instruction.
+  const std::vector<FilterInstruction> overLimit(kMaxFilterInstructions + 1, kAcceptAll);
+  const Bytes overLimitMessage = EncodeRequest(FilterRequest(overLimit));
   const Case cases[] = {
       {"unknown request", Message(99, {}), "unknown request type 99"},
       {"open cut short", Message(open, {1, 2, 3}), "cut short"},
@@ -133,11 +221,14 @@ TEST(CaptureHelper, RefusesMalformedRequestsAndStaysUsable) {
       {"zero snapshot length", Message(open, OpenPayload(0, 50, 1, 4, "eth0")), "snapshot length"},
       {"huge snapshot length", Message(open, OpenPayload(0xFFFFFFFF, 50, 1, 4, "eth0")), "snapshot length"},
       {"promiscuous flag 2", Message(open, OpenPayload(20000, 50, 2, 4, "eth0")), "promiscuous"},
-      {"filter longer than allowed", Message(filter, Le32(uint32_t(kMaxFilter + 1))), "longer than"},
+      {"filter over the kernel's limit", overLimitMessage,
+       "filter program of 4097 instructions; the kernel takes at most 4096"},
       {"filter longer than its bytes", Message(filter, Le32(100)), "cut short"},
+      {"filter jumping past its end", EncodeRequest(FilterRequest({{BPF_JMP | BPF_JA, 0, 0, 5}, kAcceptAll})),
+       "past the end"},
       {"empty frame to send", Message(send, Le32(0)), "frame to send"},
       {"frame to send too long", Message(send, Le32(70000)), "frame to send"},
-      {"list with a byte too many", Message(uint16_t(RequestType::List), {0}), "too many"},
+      {"stats with a byte too many", Message(uint16_t(RequestType::Stats), {0}), "too many"},
       {"send with nothing open", EncodeRequest(Request{RequestType::Send, {}, 0, 0, false, {}, Bytes(60, 0)}),
        ""},
   };
@@ -153,11 +244,10 @@ TEST(CaptureHelper, RefusesMalformedRequestsAndStaysUsable) {
     EXPECT_EQ(reply->status, ReplyStatus::BadRequest);
     EXPECT_NE(reply->text.find(c.reason), std::string::npos) << reply->text;
   }
-  // Still answering: the adapter list arrives.
-  helper.Send(EncodeRequest(Request{RequestType::List, {}, 0, 0, false, {}, {}}));
-  const auto list = helper.NextReply();
-  ASSERT_TRUE(list.has_value());
-  EXPECT_EQ(list->status, ReplyStatus::Ok) << list->text;
+  // Still answering.
+  const auto stats = helper.Ask(StatsRequest());
+  ASSERT_TRUE(stats.has_value());
+  EXPECT_EQ(stats->status, ReplyStatus::NotOpen) << stats->text;
 }
 
 TEST(CaptureHelper, EndsOnAnUnframeableMessageAndWhenItsCallerGoes) {
@@ -178,6 +268,94 @@ TEST(CaptureHelper, EndsOnAnUnframeableMessageAndWhenItsCallerGoes) {
     helper.CloseOurEnd();
     EXPECT_TRUE(helper.Ends());
   }
+}
+
+// A caller queues as much work as the socket holds (opening an adapter is the
+// slowest thing the helper does, most of all with a right to do it), a
+// filter of the kernel's largest size among it, and closes: the helper
+// notices between two requests and ends within a second.
+TEST(CaptureHelper, EndsWithinASecondOfItsCallerClosingWithWorkQueued) {
+  RawHelper helper(geteuid() == 0);
+  ASSERT_TRUE(helper.ok());
+  const auto opened = helper.Ask(OpenRequest("lo"));
+  ASSERT_TRUE(opened.has_value());
+  std::vector<FilterInstruction> largest(kMaxFilterInstructions - 1, {BPF_LD | BPF_IMM, 0, 0, 1});
+  largest.push_back(kAcceptAll);
+  Bytes queue = EncodeRequest(FilterRequest(largest));
+  const Bytes open = EncodeRequest(OpenRequest("lo"));
+  for (int i = 0; i < 20000; ++i) queue.insert(queue.end(), open.begin(), open.end());
+  const size_t written = helper.SendWithoutReading(queue, 300ms);
+  EXPECT_GT(written, open.size() * 1000) << "the socket took less than a thousand requests";
+  const long peak = PeakKiB(helper.pid());
+  const auto closed = Clock::now();
+  helper.CloseOurEnd();
+  EXPECT_TRUE(helper.Ends(1s)) << "still running 1 s after its caller closed";
+  std::printf("helper ended %lld ms after its caller closed (it had opened lo: %s); peak resident %ld KiB\n",
+              static_cast<long long>(
+                  std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - closed).count()),
+              opened->status == ReplyStatus::Ok ? "yes" : "no", peak);
+}
+
+// A caller that sends requests as fast as the helper takes them and never
+// reads a reply: the helper stops reading once its unsent replies pass its
+// mark, so its memory stays where it was. With a right (as root), it also
+// has loopback open in a network of its own and sends frames there that it
+// captures itself, so frames pile up as well.
+TEST(CaptureHelper, CallerThatFloodsAndNeverReadsLeavesItsMemoryBounded) {
+  const bool root = geteuid() == 0;
+  RawHelper helper(root);
+  ASSERT_TRUE(helper.ok());
+  Bytes flood = EncodeRequest(StatsRequest());
+  if (root) {
+    const auto opened = helper.Ask(OpenRequest("lo"));
+    ASSERT_TRUE(opened.has_value());
+    ASSERT_EQ(opened->status, ReplyStatus::Ok) << opened->text;
+    const auto filtered = helper.Ask(FilterRequest({kAcceptAll}));
+    ASSERT_TRUE(filtered.has_value());
+    ASSERT_EQ(filtered->status, ReplyStatus::Ok) << filtered->text;
+    Request send;
+    send.type = RequestType::Send;
+    send.frame.assign(1400, 0);
+    send.frame[12] = 0x88;  // an EtherType for local experiments: no host takes it in
+    send.frame[13] = 0xB5;
+    flood = EncodeRequest(send);
+  }
+  ASSERT_TRUE(helper.Ask(StatsRequest()).has_value());  // settled: set up, adapter open
+  const long before = PeakKiB(helper.pid());
+  ASSERT_GT(before, 0);
+  const size_t written = helper.SendWithoutReading(flood, 2s);
+  const long after = PeakKiB(helper.pid());
+  std::printf("flooded with %zu bytes of %s requests: peak resident %ld KiB before, %ld KiB after\n", written,
+              root ? "send" : "stats", before, after);
+  // Each request costs a reply: had the helper kept reading, it would hold
+  // replies for all it was sent.
+  EXPECT_LT(written, size_t(64) << 20) << "the helper kept reading requests it could not answer";
+  if (kResidentSizeMeansSomething) {
+    EXPECT_LT(after - before, 8 * 1024) << "the helper grew by " << after - before << " KiB";
+  }
+  helper.CloseOurEnd();
+  EXPECT_TRUE(helper.Ends(1s));
+}
+
+// Started by root, the helper becomes nobody:nogroup with CAP_NET_RAW alone,
+// in every set that holds anything, and can gain nothing on exec.
+TEST(CaptureHelper, StartedByRootKeepsOnlyTheCaptureRight) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root";
+  RawHelper helper;
+  ASSERT_TRUE(helper.ok());
+  ASSERT_TRUE(helper.Ask(StatsRequest()).has_value());  // its set-up is done
+  const pid_t pid = helper.pid();
+  EXPECT_EQ(Status(pid, "Uid"), "65534\t65534\t65534\t65534");
+  EXPECT_EQ(Status(pid, "Gid"), "65534\t65534\t65534\t65534");
+  EXPECT_EQ(Status(pid, "Groups"), "");
+  for (const char* set : {"CapEff", "CapPrm", "CapBnd"})
+    EXPECT_EQ(Status(pid, set), "0000000000002000") << set;
+  for (const char* set : {"CapInh", "CapAmb"}) EXPECT_EQ(Status(pid, set), "0000000000000000") << set;
+  EXPECT_EQ(Status(pid, "NoNewPrivs"), "1");
+  // And it still captures.
+  const auto opened = helper.Ask(OpenRequest("lo"));
+  ASSERT_TRUE(opened.has_value());
+  EXPECT_EQ(opened->status, ReplyStatus::Ok) << opened->text;
 }
 
 }  // namespace

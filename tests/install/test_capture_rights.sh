@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Who may capture, on an installed layout of the real programs: bin/netvane,
-# bin/netvane-dump and libexec/netvane/netvane-capture, the helper installed
-# root:netvane 0750 with cap_net_raw=ep as the package installs it.
+# Who may capture, on the layout `cmake --install` makes of the real programs:
+# bin/netvane, bin/netvane-dump and libexec/netvane/netvane-capture, which the
+# install, run as root, sets up root:netvane 0750 with cap_net_raw=ep where it
+# put it (at the prefix given when installing, under DESTDIR too).
+#   - the grant script refuses a symbolic link and a path a user controls;
+#   - the installed programs pass hardening-check (when it is installed);
 #   - a member of the group captures a veth with netvane-dump and with the
 #     window, whose own capabilities stay empty while its helper holds
 #     CAP_NET_RAW alone;
@@ -9,15 +12,15 @@
 #   - killing netvane-dump ends its helper at once.
 # Needs root (users, a group, namespaces, file capabilities); exits 77
 # (skipped) where that is not possible.
-# Usage: test_capture_rights.sh NETVANE NETVANE_DUMP NETVANE_CAPTURE
+# Usage: test_capture_rights.sh BUILD_DIR SOURCE_DIR CONFIG
 set -u
-window=${1:?usage: test_capture_rights.sh NETVANE NETVANE_DUMP NETVANE_CAPTURE}
-dump=${2:?}
-helper=${3:?}
+build=${1:?usage: test_capture_rights.sh BUILD_DIR SOURCE_DIR CONFIG}
+source_dir=${2:?}
+config=${3:-}
 
 skip() { echo "SKIP: $*"; exit 77; }
 [ "$(id -u)" = 0 ] || skip "needs root to create users, a group, namespaces and file capabilities"
-for tool in ip setcap getcap useradd userdel groupadd groupdel runuser ping pgrep; do
+for tool in ip setcap getcap useradd userdel groupadd groupdel runuser ping pgrep cmake; do
   command -v "$tool" >/dev/null 2>&1 || skip "$tool is not installed"
 done
 
@@ -37,6 +40,7 @@ cleanup() {
   userdel "$outsider" 2>/dev/null
   [ -n "$made_group" ] && groupdel netvane 2>/dev/null
   rm -rf "$work"
+  [ -d /opt/netvane-nowhere ] && rm -rf /opt/netvane-nowhere
 }
 trap cleanup EXIT
 
@@ -50,24 +54,15 @@ ip -n "$nsb" addr add 10.231.0.2/24 dev vcapb$tag
 ip -n "$nsa" link set vcapa$tag up
 ip -n "$nsb" link set vcapb$tag up
 
-if ! getent group netvane >/dev/null; then
-  groupadd --system netvane || exit 1
-  made_group=1
-fi
+# The install creates the group when it is missing; it goes again at the end.
+getent group netvane >/dev/null || made_group=1
+chmod 755 "$work"
+cmake --install "$build" --prefix "$work/prefix" >"$work/install.log" 2>&1 || { cat "$work/install.log"; exit 1; }
+getent group netvane >/dev/null || { echo "FAIL: the install made no group netvane"; exit 1; }
 useradd -M -s /usr/sbin/nologin -G netvane "$member" || exit 1
 useradd -M -s /usr/sbin/nologin "$outsider" || exit 1
-
-chmod 755 "$work"
-mkdir -p "$work/bin" "$work/libexec/netvane"
-chmod -R 755 "$work/bin" "$work/libexec"
-cp "$window" "$dump" "$work/bin/"
-cp "$helper" "$work/libexec/netvane/netvane-capture"
-chmod 755 "$work/bin/"*
-h=$work/libexec/netvane/netvane-capture
-chown root:netvane "$h" && chmod 0750 "$h"
-setcap cap_net_raw=ep "$h" || skip "file system does not keep file capabilities"
-getcap "$h" | grep -q cap_net_raw || skip "file capabilities not kept on $work"
-
+h=$work/prefix/libexec/netvane/netvane-capture
+getcap "$h" | grep -q cap_net_raw || skip "file capabilities not kept on $work ($(tail -n 2 "$work/install.log"))"
 fail=0
 check() { if eval "$2"; then echo "ok: $1"; else echo "FAIL: $1"; fail=1; fi; }
 as() { # user command...: runs in the capture namespace as that user
@@ -82,11 +77,40 @@ pinging() { # count: pings from the other namespace, in the background
 caps() { sed -n "s/^$2:\t*//p" "/proc/$1/status" 2>/dev/null; }
 helper_of() { pgrep -P "$1" -x netvane-capture | head -1; }
 
+# The install set up the helper where it put it, also under DESTDIR.
+check "the installed helper is root:netvane 0750 ($(stat -c '%U:%G %a' "$h"))" \
+  '[ "$(stat -c "%U:%G %a" "$h")" = "root:netvane 750" ]'
+check "the installed helper has cap_net_raw=ep and nothing else ($(getcap "$h"))" \
+  '[ "$(getcap "$h")" = "$h cap_net_raw=ep" ]'
+DESTDIR=$work/stage cmake --install "$build" --prefix /opt/netvane-nowhere >"$work/stage.log" 2>&1
+staged=$work/stage/opt/netvane-nowhere/libexec/netvane/netvane-capture
+check "with DESTDIR the staged helper is set up ($(getcap "$staged"))" '[ "$(getcap "$staged")" = "$staged cap_net_raw=ep" ]'
+check "with DESTDIR nothing outside it is touched" '[ ! -e /opt/netvane-nowhere ]'
+
+# The grant script refuses what a user could turn against root.
+grant=$source_dir/packaging/grant-capture-right.sh
+mkdir "$work/user" && chown "$member" "$work/user"
+ln -s "$h" "$work/user/link"
+cp /bin/true "$work/user/copy"
+refused() { ! sh "$grant" "$1" >/dev/null 2>&1; }
+check "the grant script refuses a symbolic link" 'refused "$work/user/link" && [ "$(stat -c %a "$h")" = 750 ]'
+check "the grant script refuses a file in a directory a user owns" \
+  'refused "$work/user/copy" && [ -z "$(getcap "$work/user/copy")" ]'
+mkdir -m 0775 "$work/shared" && cp /bin/true "$work/shared/copy"
+check "the grant script refuses a file in a directory others may write" 'refused "$work/shared/copy"'
+
+if command -v hardening-check >/dev/null && [ "$config" != Debug ]; then
+  check "the installed programs pass hardening-check" \
+    'bash "$source_dir/scripts/check-hardening.sh" "$work/prefix" >"$work/hardening.log" 2>&1 || { cat "$work/hardening.log"; false; }'
+else
+  echo "note: hardening-check missing (NETVANE_PACKAGE_TOOLS=1 bash scripts/setup.sh) or a Debug build, not checked"
+fi
+
 # A member lists and captures through the helper.
-list=$(as "$member" "$work/bin/netvane-dump" -D 2>&1)
+list=$(as "$member" "$work/prefix/bin/netvane-dump" -D 2>&1)
 check "a member's adapter list shows the veth" 'grep -q "vcapa$tag" <<<"$list"'
 pinging 20
-out=$(timeout 20 ip netns exec "$nsa" runuser -u "$member" -- "$work/bin/netvane-dump" -i vcapa$tag -c 3 2>"$work/err")
+out=$(timeout 20 ip netns exec "$nsa" runuser -u "$member" -- "$work/prefix/bin/netvane-dump" -i vcapa$tag -c 3 2>"$work/err")
 status=$?
 check "a member's capture exits 0 (status $status: $(head -c 300 "$work/err"))" '[ $status = 0 ]'
 rows=$(grep -c . <<<"$out")
@@ -94,7 +118,7 @@ check "a member's capture prints 3 rows (got $rows)" '[ "$rows" = 3 ]'
 check "the rows are the veth's frames" 'grep -q "10.231.0" <<<"$out"'
 
 # An outsider is told what to do.
-out=$(timeout 20 ip netns exec "$nsa" runuser -u "$outsider" -- "$work/bin/netvane-dump" -i vcapa$tag -c 1 2>&1)
+out=$(timeout 20 ip netns exec "$nsa" runuser -u "$outsider" -- "$work/prefix/bin/netvane-dump" -i vcapa$tag -c 1 2>&1)
 status=$?
 echo "$out" | head -n 3
 check "an outsider's capture fails (status $status)" '[ $status != 0 ]'
@@ -102,7 +126,7 @@ check "an outsider is told to ask for the group" \
   'grep -q "not allowed to capture: ask an administrator to add you to the group netvane" <<<"$out"'
 
 # Killing the caller ends its helper.
-ip netns exec "$nsa" runuser -u "$member" -- "$work/bin/netvane-dump" -i vcapa$tag >/dev/null 2>&1 &
+ip netns exec "$nsa" runuser -u "$member" -- "$work/prefix/bin/netvane-dump" -i vcapa$tag >/dev/null 2>&1 &
 runner=$!
 pids+=($runner)
 dpid="" hpid=""
@@ -133,7 +157,7 @@ if command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
   exec 3>&-
   for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
   export DISPLAY=":$(head -1 "$work/display")"
-  as "$member" env QT_QPA_PLATFORM=xcb HOME="$work" "$work/bin/netvane" >"$work/window.log" 2>&1 &
+  as "$member" env QT_QPA_PLATFORM=xcb HOME="$work" "$work/prefix/bin/netvane" >"$work/window.log" 2>&1 &
   pids+=($!)
   wpid="" win=""
   for _ in $(seq 100); do

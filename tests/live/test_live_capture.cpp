@@ -277,8 +277,8 @@ TEST(LiveCapture, SentFrameReachesTheOtherEnd) {
   EXPECT_FALSE(cap.monitor.SendPacket(&packet)) << "unbound: nothing may be sent";
 }
 
-// Adapters whose frames are not Ethernet: never listed, and refused at bind
-// with a reason that names them.
+// Adapters whose frames are not Ethernet: never listed, and refused at bind,
+// before anything opens them, with a reason that says what they are.
 TEST(LiveCapture, NonEthernetAdaptersAreAbsentAndRefused) {
   REQUIRE_LAB(lab);
   const std::string tun = "nvt" + std::to_string(getpid());
@@ -290,8 +290,8 @@ TEST(LiveCapture, NonEthernetAdaptersAreAbsentAndRefused) {
   for (int i = 0; i < cap.monitor.adapterCount(); ++i) listed.push_back(cap.monitor.adapterName(i));
   EXPECT_NE(std::find(listed.begin(), listed.end(), lab.localIf()), listed.end());
 
-  std::vector<std::pair<std::string, std::string>> refused = {{"any", "LINUX_SLL"}};
-  if (haveTun) refused.push_back({tun, "RAW"});
+  std::vector<std::pair<std::string, std::string>> refused = {{"any", "not a network interface"}};
+  if (haveTun) refused.push_back({tun, "hardware type is none (65534), not Ethernet"});
   for (const auto& [name, linkType] : refused) {
     SCOPED_TRACE(name);
     EXPECT_EQ(std::find(listed.begin(), listed.end(), name), listed.end()) << name << " is listed";

@@ -1,4 +1,4 @@
-#include "capture/helper_protocol.h"
+#include "helper/protocol.h"
 
 #include <cstring>
 
@@ -113,7 +113,8 @@ void ReadHeader(const uint8_t* bytes, uint32_t& payloadLength, uint16_t& type) {
 
 std::vector<uint8_t> EncodeRequest(const Request& request) {
   std::vector<uint8_t> payload;
-  payload.reserve(16 + request.name.size() + request.filter.size() + request.frame.size());
+  payload.reserve(16 + request.name.size() + request.filter.size() * kFilterInstructionSize +
+                  request.frame.size());
   Writer w(payload);
   switch (request.type) {
     case RequestType::Open:
@@ -123,13 +124,18 @@ std::vector<uint8_t> EncodeRequest(const Request& request) {
       w.Text16(request.name);
       break;
     case RequestType::SetFilter:
-      w.Text32(request.filter);
+      w.U32(static_cast<uint32_t>(request.filter.size()));
+      for (const FilterInstruction& in : request.filter) {
+        w.U16(in.code);
+        w.U8(in.jt);
+        w.U8(in.jf);
+        w.U32(in.k);
+      }
       break;
     case RequestType::Send:
       w.U32(static_cast<uint32_t>(request.frame.size()));
       w.Bytes(request.frame.data(), request.frame.size());
       break;
-    case RequestType::List:
     case RequestType::Stats:
       break;
   }
@@ -140,73 +146,102 @@ std::vector<uint8_t> EncodeRequest(const Request& request) {
   return out;
 }
 
+namespace {
+
+// One reader per request type. Each refuses what it can tell is wrong, with a
+// reason in `error`; a payload that ends too soon is left to the caller, which
+// sees it in the reader.
+
+bool ParseOpen(Reader& r, Request& out, std::string& error) {
+  out.snapLength = r.U32();
+  out.timeOutMs = r.U32();
+  const uint8_t promiscuous = r.U8();
+  const uint16_t nameLength = r.U16();
+  if (!r.ok()) return true;
+  if (promiscuous > 1) {
+    error = "promiscuous mode must be 0 or 1";
+    return false;
+  }
+  out.promiscuous = promiscuous == 1;
+  if (out.snapLength == 0 || out.snapLength > kMaxSnapLength) {
+    error = "snapshot length must be 1 to " + std::to_string(kMaxSnapLength);
+    return false;
+  }
+  if (out.timeOutMs > kMaxTimeOutMs) {
+    error = "read time-out must be at most " + std::to_string(kMaxTimeOutMs) + " ms";
+    return false;
+  }
+  if (nameLength > kMaxAdapterName) {
+    error = "adapter name longer than " + std::to_string(kMaxAdapterName) + " characters";
+    return false;
+  }
+  out.name = r.Text(nameLength);
+  return !r.ok() || PlausibleAdapterName(out.name, error);
+}
+
+bool ParseSetFilter(Reader& r, Request& out, std::string& error) {
+  const uint32_t count = r.U32();
+  if (!r.ok()) return true;
+  if (count > kMaxFilterInstructions) {
+    error = "filter program of " + std::to_string(count) + " instructions; the kernel takes at most " +
+            std::to_string(kMaxFilterInstructions);
+    return false;
+  }
+  out.filter.resize(count);
+  for (FilterInstruction& in : out.filter) {
+    in.code = r.U16();
+    in.jt = r.U8();
+    in.jf = r.U8();
+    in.k = r.U32();
+  }
+  return !r.ok() || CheckFilterProgram(out.filter, error);
+}
+
+bool ParseSend(Reader& r, Request& out, std::string& error) {
+  const uint32_t length = r.U32();
+  if (!r.ok()) return true;
+  if (length == 0 || length > kMaxSendFrame) {
+    error = "frame to send must be 1 to " + std::to_string(kMaxSendFrame) + " bytes";
+    return false;
+  }
+  auto bytes = r.Take(length);
+  out.frame.assign(bytes.begin(), bytes.end());
+  return true;
+}
+
+bool ParseStats(Reader&, Request&, std::string&) {
+  return true;
+}
+
+}  // namespace
+
 bool ParseRequest(uint16_t type, std::span<const uint8_t> payload, Request& out, std::string& error) {
   out = Request{};
   if (payload.size() > kMaxRequestPayload) {
     error = "request of " + std::to_string(payload.size()) + " bytes is too long";
     return false;
   }
-  Reader r(payload);
+  bool (*parse)(Reader&, Request&, std::string&) = nullptr;
   switch (static_cast<RequestType>(type)) {
-    case RequestType::List:
+    case RequestType::Open:
+      parse = ParseOpen;
+      break;
+    case RequestType::SetFilter:
+      parse = ParseSetFilter;
+      break;
+    case RequestType::Send:
+      parse = ParseSend;
+      break;
     case RequestType::Stats:
+      parse = ParseStats;
       break;
-    case RequestType::Open: {
-      out.snapLength = r.U32();
-      out.timeOutMs = r.U32();
-      const uint8_t promiscuous = r.U8();
-      const uint16_t nameLength = r.U16();
-      if (!r.ok()) break;
-      if (promiscuous > 1) {
-        error = "promiscuous mode must be 0 or 1";
-        return false;
-      }
-      out.promiscuous = promiscuous == 1;
-      if (out.snapLength == 0 || out.snapLength > kMaxSnapLength) {
-        error = "snapshot length must be 1 to " + std::to_string(kMaxSnapLength);
-        return false;
-      }
-      if (out.timeOutMs > kMaxTimeOutMs) {
-        error = "read time-out must be at most " + std::to_string(kMaxTimeOutMs) + " ms";
-        return false;
-      }
-      if (nameLength > kMaxAdapterName) {
-        error = "adapter name longer than " + std::to_string(kMaxAdapterName) + " characters";
-        return false;
-      }
-      out.name = r.Text(nameLength);
-      if (r.ok() && !PlausibleAdapterName(out.name, error)) return false;
-      break;
-    }
-    case RequestType::SetFilter: {
-      const uint32_t length = r.U32();
-      if (!r.ok()) break;
-      if (length > kMaxFilter) {
-        error = "filter expression longer than " + std::to_string(kMaxFilter) + " characters";
-        return false;
-      }
-      out.filter = r.Text(length);
-      if (r.ok() && out.filter.find('\0') != std::string::npos) {
-        error = "filter expression with a NUL character";
-        return false;
-      }
-      break;
-    }
-    case RequestType::Send: {
-      const uint32_t length = r.U32();
-      if (!r.ok()) break;
-      if (length == 0 || length > kMaxSendFrame) {
-        error = "frame to send must be 1 to " + std::to_string(kMaxSendFrame) + " bytes";
-        return false;
-      }
-      auto bytes = r.Take(length);
-      out.frame.assign(bytes.begin(), bytes.end());
-      break;
-    }
-    default:
-      error = "unknown request type " + std::to_string(type);
-      return false;
   }
+  if (parse == nullptr) {
+    error = "unknown request type " + std::to_string(type);
+    return false;
+  }
+  Reader r(payload);
+  if (!parse(r, out, error)) return false;
   if (!r.ok()) {
     error = "request cut short";
     return false;
@@ -225,14 +260,7 @@ void AppendReply(std::vector<uint8_t>& out, const Reply& reply) {
   w.U16(static_cast<uint16_t>(reply.request));
   w.U16(static_cast<uint16_t>(reply.status));
   w.Text32(reply.text);
-  if (reply.status == ReplyStatus::Ok && reply.request == RequestType::List) {
-    w.U32(static_cast<uint32_t>(reply.adapters.size()));
-    for (const AdapterEntry& a : reply.adapters) {
-      w.Text16(a.name);
-      w.Text16(a.description);
-      w.U8(static_cast<uint8_t>(a.kind));
-    }
-  } else if (reply.status == ReplyStatus::Ok && reply.request == RequestType::Stats) {
+  if (reply.status == ReplyStatus::Ok && reply.request == RequestType::Stats) {
     w.U32(reply.received);
     w.U32(reply.dropped);
   }
@@ -246,19 +274,7 @@ bool ParseReply(std::span<const uint8_t> payload, Reply& out) {
   out.request = static_cast<RequestType>(r.U16());
   out.status = static_cast<ReplyStatus>(r.U16());
   out.text = r.Text(r.U32());
-  if (r.ok() && out.status == ReplyStatus::Ok && out.request == RequestType::List) {
-    const uint32_t count = r.U32();
-    // Each entry takes at least five bytes; a count beyond that is corrupt.
-    if (count > r.Left() / 5) return false;
-    for (uint32_t i = 0; i < count && r.ok(); ++i) {
-      AdapterEntry a;
-      a.name = r.Text(r.U16());
-      a.description = r.Text(r.U16());
-      const uint8_t kind = r.U8();
-      a.kind = kind <= 2 ? static_cast<LinkKind>(kind) : LinkKind::Unknown;
-      out.adapters.push_back(std::move(a));
-    }
-  } else if (r.ok() && out.status == ReplyStatus::Ok && out.request == RequestType::Stats) {
+  if (r.ok() && out.status == ReplyStatus::Ok && out.request == RequestType::Stats) {
     out.received = r.U32();
     out.dropped = r.U32();
   }

@@ -9,35 +9,40 @@
 #include <string>
 #include <vector>
 
-#include "capture/helper_protocol.h"
+#include "helper/protocol.h"
 
 namespace netvane::helper {
 
-class Session {
+class CaptureSession {
  public:
-  Session() = default;
-  ~Session() { Close(); }
-  Session(const Session&) = delete;
-  Session& operator=(const Session&) = delete;
+  CaptureSession() = default;
+  ~CaptureSession() { Close(); }
+  CaptureSession(const CaptureSession&) = delete;
+  CaptureSession& operator=(const CaptureSession&) = delete;
 
-  // Closes any open adapter first. `text` carries the reason of a failure.
+  // Closes any open adapter first. Only an Ethernet or loopback interface is
+  // opened; `text` carries the reason of a failure or a refusal.
   ReplyStatus Open(const Request& request, std::string& text);
   void Close();
-  bool isOpen() const { return handle_ != nullptr; }
-  // Frames flow once a filter is installed (the empty one lets every frame through).
+  // Frames flow once a filter is attached (the driver sends one that takes
+  // every frame when it wants them all).
   bool delivering() const { return handle_ != nullptr && filtered_; }
   int fd() const { return fd_; }
   int timeOutMs() const { return timeOutMs_; }
   bool failing() const { return failing_; }
 
-  ReplyStatus SetFilter(const std::string& expression, std::string& text);
+  // Attaches a checked program in the kernel. A program the kernel refuses
+  // is a failure that closes the adapter: the capture library would filter
+  // in this process instead, which is not what was asked.
+  ReplyStatus SetFilter(const std::vector<FilterInstruction>& program, std::string& text);
   ReplyStatus Send(const std::vector<uint8_t>& frame, std::string& text);
   ReplyStatus Stats(uint32_t& received, uint32_t& dropped, std::string& text);
 
   // Appends Frame messages to `out` until no frame waits or `out` holds
-  // `budget` bytes. `signalled`: the descriptor reported an error condition.
-  // A failure that starts an episode is put in `failure` (empty otherwise);
-  // the episode ends with the next read that succeeds.
+  // `budget` bytes (passed by one frame at most). `signalled`: the descriptor
+  // reported an error condition. A failure that starts an episode is put in
+  // `failure` (empty otherwise); the episode ends with the next read that
+  // succeeds.
   void Read(std::vector<uint8_t>& out, size_t budget, bool signalled, std::string& failure);
 
  private:
@@ -47,9 +52,9 @@ class Session {
   pcap_t* handle_ = nullptr;
   int fd_ = -1;
   int timeOutMs_ = 0;
+  size_t snapLength_ = 0;
   bool filtered_ = false;
   bool failing_ = false;
-  std::string name_;
 };
 
 }  // namespace netvane::helper

@@ -1,9 +1,13 @@
-#include "capture/helper/session.h"
+#include "helper/capture_session.h"
 
+#include <linux/filter.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+
+#include "helper/adapter_check.h"
 
 namespace netvane::helper {
 namespace {
@@ -12,9 +16,10 @@ namespace {
 // kernel's ring; the library's default (2 MB) holds about 100 ms of small
 // frames at a few hundred thousand frames a second, this several times that.
 constexpr int kCaptureBufferBytes = 32 * 1024 * 1024;
-// Frames taken per library call; the budget in bytes bounds a whole read.
+// Frames taken per library call at most; fewer when the budget has room for fewer.
 constexpr int kFramesPerDispatch = 256;
-constexpr int kMaxDispatchesPerRead = 64;
+// Frames taken per read at most, so that requests are answered in between.
+constexpr int kMaxFramesPerRead = 16384;
 
 std::string LinkTypeText(int dlt) {
   const char* name = pcap_datalink_val_to_name(dlt);
@@ -35,18 +40,24 @@ std::string PendingSocketError(int fd) {
   return std::strerror(err);
 }
 
+// The number of instructions the kernel holds for the socket, 0 for none.
+size_t AttachedInstructions(int fd) {
+  socklen_t count = 0;
+  if (getsockopt(fd, SOL_SOCKET, SO_GET_FILTER, nullptr, &count) < 0) return 0;
+  return count;
+}
+
 }  // namespace
 
-ReplyStatus Session::Open(const Request& request, std::string& text) {
+ReplyStatus CaptureSession::Open(const Request& request, std::string& text) {
   Close();
   const std::string& device = request.name;
-  // The library's devices that reach other subsystems (the message bus, USB,
-  // Bluetooth) never carry Ethernet and are not opened with this right.
-  for (const char* prefix : {"dbus-", "bluetooth", "usbmon"}) {
-    if (device.rfind(prefix, 0) == 0) {
-      text = device + ": not a network interface";
-      return ReplyStatus::Failed;
-    }
+  // Asked before anything is opened: an adapter that is not Ethernet is
+  // refused without the library ever touching it.
+  const AdapterCheck check = AdapterChecker().Check(device);
+  if (check.kind != AdapterKind::Ethernet) {
+    text = check.reason;
+    return check.kind == AdapterKind::NotEthernet ? ReplyStatus::NotEthernet : ReplyStatus::Failed;
   }
   char errbuf[PCAP_ERRBUF_SIZE] = {};
   pcap_t* handle = pcap_create(device.c_str(), errbuf);
@@ -71,9 +82,10 @@ ReplyStatus Session::Open(const Request& request, std::string& text) {
     pcap_close(handle);
     return denied ? ReplyStatus::PermissionDenied : ReplyStatus::Failed;
   }
+  // The interface may have been replaced since it was asked about.
   const int dlt = pcap_datalink(handle);
   if (dlt != DLT_EN10MB) {
-    text = LinkTypeText(dlt);
+    text = "its link type is " + LinkTypeText(dlt) + ", not Ethernet";
     pcap_close(handle);
     return ReplyStatus::NotEthernet;
   }
@@ -86,13 +98,13 @@ ReplyStatus Session::Open(const Request& request, std::string& text) {
   handle_ = handle;
   fd_ = pcap_get_selectable_fd(handle);
   timeOutMs_ = static_cast<int>(request.timeOutMs);
-  name_ = device;
+  snapLength_ = request.snapLength;
   filtered_ = false;
   failing_ = false;
   return ReplyStatus::Ok;
 }
 
-void Session::Close() {
+void CaptureSession::Close() {
   if (handle_) pcap_close(handle_);
   handle_ = nullptr;
   fd_ = -1;
@@ -100,30 +112,32 @@ void Session::Close() {
   failing_ = false;
 }
 
-ReplyStatus Session::SetFilter(const std::string& expression, std::string& text) {
+ReplyStatus CaptureSession::SetFilter(const std::vector<FilterInstruction>& program, std::string& text) {
   if (!handle_) return ReplyStatus::NotOpen;
-  char errbuf[PCAP_ERRBUF_SIZE] = {};
-  bpf_u_int32 net = 0;
-  bpf_u_int32 mask = 0;
-  // An adapter without an IPv4 network (a monitoring port, a veth) is still
-  // worth capturing on; the mask only matters for broadcast-address filters.
-  if (pcap_lookupnet(name_.c_str(), &net, &mask, errbuf) < 0) mask = PCAP_NETMASK_UNKNOWN;
-  bpf_program program{};
-  if (pcap_compile(handle_, &program, expression.c_str(), 0, mask) < 0) {
+  std::vector<bpf_insn> instructions;
+  instructions.reserve(program.size());
+  for (const FilterInstruction& in : program) instructions.push_back({in.code, in.jt, in.jf, in.k});
+  bpf_program attached{static_cast<u_int>(instructions.size()), instructions.data()};
+  if (pcap_setfilter(handle_, &attached) < 0) {
     text = pcap_geterr(handle_);
-    return ReplyStatus::CompileFailed;
+    return ReplyStatus::InstallFailed;
   }
-  const bool installed = pcap_setfilter(handle_, &program) >= 0;
-  pcap_freecode(&program);  // the kernel keeps its own copy
-  if (!installed) {
-    text = pcap_geterr(handle_);
+  // Where the kernel refuses a program the library quietly filters here
+  // instead; ask the kernel what it holds, and learn its reason by asking again.
+  if (AttachedInstructions(fd_) != program.size()) {
+    const sock_fprog again{static_cast<unsigned short>(instructions.size()),
+                           reinterpret_cast<sock_filter*>(instructions.data())};
+    const bool refused = setsockopt(fd_, SOL_SOCKET, SO_ATTACH_FILTER, &again, sizeof again) < 0;
+    text = "the kernel refused the filter of " + std::to_string(program.size()) + " instructions" +
+           (refused ? std::string(": ") + std::strerror(errno) : std::string());
+    Close();
     return ReplyStatus::InstallFailed;
   }
   filtered_ = true;
   return ReplyStatus::Ok;
 }
 
-ReplyStatus Session::Send(const std::vector<uint8_t>& frame, std::string& text) {
+ReplyStatus CaptureSession::Send(const std::vector<uint8_t>& frame, std::string& text) {
   if (!handle_) return ReplyStatus::NotOpen;
   if (pcap_sendpacket(handle_, frame.data(), static_cast<int>(frame.size())) == PCAP_ERROR) {
     text = pcap_geterr(handle_);
@@ -132,7 +146,7 @@ ReplyStatus Session::Send(const std::vector<uint8_t>& frame, std::string& text) 
   return ReplyStatus::Ok;
 }
 
-ReplyStatus Session::Stats(uint32_t& received, uint32_t& dropped, std::string& text) {
+ReplyStatus CaptureSession::Stats(uint32_t& received, uint32_t& dropped, std::string& text) {
   if (!handle_) return ReplyStatus::NotOpen;
   pcap_stat stats{};
   if (pcap_stats(handle_, &stats) < 0) {
@@ -144,7 +158,7 @@ ReplyStatus Session::Stats(uint32_t& received, uint32_t& dropped, std::string& t
   return ReplyStatus::Ok;
 }
 
-void Session::OnFrame(u_char* user, const pcap_pkthdr* header, const u_char* bytes) {
+void CaptureSession::OnFrame(u_char* user, const pcap_pkthdr* header, const u_char* bytes) {
   auto& out = *reinterpret_cast<std::vector<uint8_t>*>(user);
   FrameHeader frame;
   frame.seconds = header->ts.tv_sec;
@@ -154,19 +168,22 @@ void Session::OnFrame(u_char* user, const pcap_pkthdr* header, const u_char* byt
   AppendFrame(out, frame, bytes);
 }
 
-void Session::Fail(const std::string& reason, std::string& failure) {
+void CaptureSession::Fail(const std::string& reason, std::string& failure) {
   // A failing adapter fails on every read; one report per episode is enough.
   if (!failing_) failure = reason;
   failing_ = true;
 }
 
-void Session::Read(std::vector<uint8_t>& out, size_t budget, bool signalled, std::string& failure) {
+void CaptureSession::Read(std::vector<uint8_t>& out, size_t budget, bool signalled, std::string& failure) {
   failure.clear();
   if (!delivering()) return;
   const std::string socketError = signalled ? PendingSocketError(fd_) : std::string();
-  for (int round = 0; round < kMaxDispatchesPerRead && out.size() < budget; ++round) {
-    const int n =
-        pcap_dispatch(handle_, kFramesPerDispatch, &Session::OnFrame, reinterpret_cast<u_char*>(&out));
+  const size_t largestMessage = kHeaderSize + kFrameHeaderSize + snapLength_;
+  for (int taken = 0; taken < kMaxFramesPerRead && out.size() < budget;) {
+    // As many frames as the budget has room for at the largest, at least one.
+    const size_t room = (budget - out.size()) / largestMessage;
+    const int count = static_cast<int>(std::clamp<size_t>(room, 1, kFramesPerDispatch));
+    const int n = pcap_dispatch(handle_, count, &CaptureSession::OnFrame, reinterpret_cast<u_char*>(&out));
     if (n < 0) {
       Fail(pcap_geterr(handle_), failure);
       return;
@@ -176,7 +193,8 @@ void Session::Read(std::vector<uint8_t>& out, size_t budget, bool signalled, std
       return;
     }
     failing_ = false;
-    if (n < kFramesPerDispatch) return;
+    if (n < count) return;
+    taken += n;
   }
 }
 

@@ -6,12 +6,14 @@
 // message type, little-endian) followed by the payload. The driver sends
 // requests; the helper answers each with exactly one Reply, in order, and in
 // between sends Frame messages (while an adapter is open and a filter is
-// installed) and Failure messages (an adapter that stops delivering, once per
-// episode). The adapter closes when the helper ends, which it does as soon as
-// the driver's end of the socket closes.
+// attached) and Failure messages (an adapter that stops delivering, once per
+// episode; a helper that cannot start safely, just before it ends). The
+// adapter closes when the helper ends, which it does as soon as the driver's
+// end of the socket closes.
 //
-// Standard C++ only: the helper links nothing but this, the adapter scan and
-// libpcap, and every request it reads goes through ParseRequest.
+// Standard C++ only. The helper reads every request through ParseRequest, and
+// stops reading while the replies it has not yet sent pass a fixed mark, so
+// neither a malformed nor an endless stream of requests makes it grow.
 
 #include <cstddef>
 #include <cstdint>
@@ -19,25 +21,27 @@
 #include <string>
 #include <vector>
 
+#include "helper/filter_program.h"
+
 namespace netvane::helper {
 
 inline constexpr size_t kHeaderSize = 8;
 
 // Limits the helper enforces on every request.
 inline constexpr size_t kMaxAdapterName = 255;
-inline constexpr size_t kMaxFilter = 65536;
 inline constexpr size_t kMaxSendFrame = 65535;
 inline constexpr uint32_t kMaxSnapLength = 262144;
 inline constexpr uint32_t kMaxTimeOutMs = 60000;
-// Largest request payload: a frame to send with its length field.
-inline constexpr uint32_t kMaxRequestPayload = kMaxFilter + 64;
-// Largest message from the helper: a whole adapter list, or one frame.
-inline constexpr uint32_t kMaxMessagePayload = 4 * 1024 * 1024;
+inline constexpr size_t kFilterInstructionSize = 8;
+// Largest request payload: a frame to send, or a filter program, with its count.
+inline constexpr uint32_t kMaxRequestPayload =
+    4 + (kMaxSendFrame > kMaxFilterInstructions * kFilterInstructionSize
+             ? kMaxSendFrame
+             : kMaxFilterInstructions * kFilterInstructionSize);
 
 enum class RequestType : uint16_t {
-  List = 1,       // the adapters
   Open = 2,       // open one adapter (closing any open one first)
-  SetFilter = 3,  // compile and install a filter; frames flow from then on
+  SetFilter = 3,  // attach a compiled filter; frames flow from then on
   Send = 5,       // send one frame on the open adapter
   Stats = 6,      // the kernel's counters of the open adapter
 };
@@ -50,40 +54,30 @@ enum class MessageType : uint16_t {
 
 enum class ReplyStatus : uint16_t {
   Ok = 0,
-  Failed = 1,            // text: the library's reason
-  NotEthernet = 2,       // Open: text names the link type
+  Failed = 1,            // text: the reason
+  NotEthernet = 2,       // Open: text says what the adapter is instead
   PermissionDenied = 3,  // Open: text is the library's reason
-  CompileFailed = 4,     // SetFilter: text is the compiler's reason
-  InstallFailed = 5,     // SetFilter: text is the library's reason
+  InstallFailed = 5,     // SetFilter: text is the library's or the kernel's reason
   BadRequest = 6,        // the request was malformed; text says how
   NotOpen = 7,           // needs an open adapter
 };
 
-enum class LinkKind : uint8_t { Ethernet = 0, Other = 1, Unknown = 2 };
-
-struct AdapterEntry {
-  std::string name;
-  std::string description;
-  LinkKind kind = LinkKind::Unknown;
-};
-
 struct Request {
-  RequestType type = RequestType::List;
-  std::string name;            // Open
-  uint32_t snapLength = 0;     // Open
-  uint32_t timeOutMs = 0;      // Open
-  bool promiscuous = false;    // Open
-  std::string filter;          // SetFilter
-  std::vector<uint8_t> frame;  // Send
+  RequestType type = RequestType::Stats;
+  std::string name;                       // Open
+  uint32_t snapLength = 0;                // Open
+  uint32_t timeOutMs = 0;                 // Open
+  bool promiscuous = false;               // Open
+  std::vector<FilterInstruction> filter;  // SetFilter: checked by CheckFilterProgram
+  std::vector<uint8_t> frame;             // Send
 };
 
 struct Reply {
-  RequestType request = RequestType::List;
+  RequestType request = RequestType::Stats;
   ReplyStatus status = ReplyStatus::Ok;
   std::string text;
-  std::vector<AdapterEntry> adapters;  // List
-  uint32_t received = 0;               // Stats
-  uint32_t dropped = 0;                // Stats
+  uint32_t received = 0;  // Stats
+  uint32_t dropped = 0;   // Stats
 };
 
 struct FrameHeader {
@@ -93,6 +87,9 @@ struct FrameHeader {
   uint32_t wireLength = 0;
 };
 inline constexpr size_t kFrameHeaderSize = 20;
+// Largest message from the helper: a frame of the largest snapshot length
+// (its replies and failures are short texts).
+inline constexpr uint32_t kMaxMessagePayload = kFrameHeaderSize + kMaxSnapLength;
 
 // --- framing -------------------------------------------------------------------
 
@@ -122,7 +119,9 @@ void AppendFailure(std::vector<uint8_t>& out, const std::string& text);
 // --- the receiving side of either end ----------------------------------------------
 
 // Bytes read from the socket, cut into whole messages. A message longer than
-// the limit means the stream cannot be trusted any more.
+// the limit means the stream cannot be trusted any more. It holds at most one
+// message and what was read with it, as long as its owner reads only when Pop
+// has said NeedMore.
 class Inbox {
  public:
   explicit Inbox(uint32_t maxPayload) : max_(maxPayload) {}
@@ -133,7 +132,6 @@ class Inbox {
   void Commit(size_t size) { tail_ += size; }
   // The next whole message; `payload` stays valid until the next Space or Clear.
   Next Pop(uint16_t& type, std::span<const uint8_t>& payload);
-  size_t Buffered() const { return tail_ - head_; }
   void Clear() { head_ = tail_ = 0; }
 
  private:

@@ -1,0 +1,51 @@
+#include "capture/host_filter.h"
+
+#include <pcap/pcap.h>
+
+#include <memory>
+
+namespace netvane {
+
+std::string HostFilterExpression(const std::string& list) {
+  if (list.empty()) return {};
+  std::string expr = "host ";
+  for (char c : list) {
+    if (c == ',')
+      expr += " or host ";
+    else
+      expr += c;
+  }
+  return expr;
+}
+
+bool CompileFilter(const std::string& expression, int snapLength, uint32_t netmask,
+                   std::vector<helper::FilterInstruction>& program, std::string& error) {
+  program.clear();
+  const std::unique_ptr<pcap_t, decltype(&pcap_close)> dead(pcap_open_dead(DLT_EN10MB, snapLength),
+                                                            pcap_close);
+  if (!dead) {
+    error = "the capture library cannot compile filters";
+    return false;
+  }
+  bpf_program compiled{};
+  if (pcap_compile(dead.get(), &compiled, expression.c_str(), 0, netmask) < 0) {
+    error = pcap_geterr(dead.get());
+    return false;
+  }
+  const size_t count = compiled.bf_len;
+  if (count > helper::kMaxFilterInstructions) {
+    pcap_freecode(&compiled);
+    error = "the filter needs " + std::to_string(count) + " instructions; the kernel takes at most " +
+            std::to_string(helper::kMaxFilterInstructions);
+    return false;
+  }
+  program.reserve(count);
+  for (size_t i = 0; i < count; ++i) {
+    const bpf_insn& in = compiled.bf_insns[i];
+    program.push_back({in.code, in.jt, in.jf, in.k});
+  }
+  pcap_freecode(&compiled);
+  return true;
+}
+
+}  // namespace netvane

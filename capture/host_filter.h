@@ -1,0 +1,26 @@
+#pragma once
+// The capture filter for the component's address list: its expression, and
+// the instructions the capture helper attaches. Compiled here, in the
+// process that holds no right.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "helper/filter_program.h"
+
+namespace netvane {
+
+// "host a or host b ..." from "a,b,..."; empty for the empty list. Every ","
+// becomes " or host ", blanks stay where they are.
+std::string HostFilterExpression(const std::string& list);
+
+// Compiles `expression` for Ethernet frames cut to `snapLength` bytes, with
+// optimisation off and the adapter's `netmask` (0xFFFFFFFF when unknown,
+// which only broadcast-address expressions need). False, with the
+// compiler's reason in `error`, when it does not compile or needs more
+// instructions than the kernel attaches.
+bool CompileFilter(const std::string& expression, int snapLength, uint32_t netmask,
+                   std::vector<helper::FilterInstruction>& program, std::string& error);
+
+}  // namespace netvane
