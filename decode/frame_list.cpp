@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -121,6 +122,12 @@ struct FrameList::Impl {
     full.store(false);
   }
 };
+
+CaptureStamp StampOfNow() {
+  using namespace std::chrono;
+  const int64_t us = duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+  return {us / 1000000, static_cast<uint32_t>(us % 1000000), 0};
+}
 
 FrameList::FrameList() : d(std::make_unique<Impl>()) {}
 FrameList::~FrameList() = default;

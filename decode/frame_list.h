@@ -27,6 +27,9 @@ struct CaptureStamp {
   uint32_t wireLength = 0;    // 0 when appended: the frame's own length
 };
 
+// The present moment as a stamp, for a frame that comes without one.
+CaptureStamp StampOfNow();
+
 class FrameList {
  public:
   FrameList();
