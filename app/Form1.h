@@ -172,6 +172,8 @@ class TForm1 : public QWidget {
   // load stops where it is, a save is written to its end.
   void EndFileJob();
   void Tell(int icon, const QString& text);
+  // While capturing: says to pause or stop first, and true.
+  bool RefusedWhileCapturing();
 
   netvane::FrameList& FFrames;
   TPacketListModel* FModel = nullptr;

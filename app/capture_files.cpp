@@ -95,13 +95,16 @@ void TForm1::Tell(int icon, const QString& text) {
   box.exec();
 }
 
+bool TForm1::RefusedWhileCapturing() {
+  if (!FCapturing) return false;
+  Tell(QMessageBox::Information, QStringLiteral("Pause or stop the capture before opening a capture file."));
+  return true;
+}
+
 void TForm1::OpenCaptureClick() {
   if (FJob) return;  // one file at a time; its progress dialog is showing
-  if (FCapturing) {
-    // Said before the file dialog, so no file is chosen in vain.
-    OpenCaptureFile(QString());
-    return;
-  }
+  // Said before the file dialog, so no file is chosen in vain.
+  if (RefusedWhileCapturing()) return;
   const QString path =
       QFileDialog::getOpenFileName(this, QStringLiteral("Open capture"), FFileDirectory,
                                    QStringLiteral("All files (*);;Captures (*.pcap *.pcapng *.cap)"));
@@ -111,12 +114,7 @@ void TForm1::OpenCaptureClick() {
 }
 
 bool TForm1::OpenCaptureFile(const QString& path) {
-  if (FJob) return false;
-  if (FCapturing) {
-    Tell(QMessageBox::Information,
-         QStringLiteral("Pause or stop the capture before opening a capture file."));
-    return false;
-  }
+  if (FJob || RefusedWhileCapturing()) return false;
   QString why;
   std::unique_ptr<TCaptureLoad> load = TCaptureLoad::Open(path, this, why);
   if (!load) {

@@ -169,6 +169,29 @@ TEST_F(CaptureFilesTest, BadFilesKeepWhatIsShownOrListWhatComesBeforeTheDamage) 
   }
 }
 
+// A file bigger than the frame storage budget lists the frames that fit,
+// numbered without gaps, and the storage-full box comes once.
+TEST_F(CaptureFilesTest, ABigFileListsWhatFitsTheBudget) {
+  std::vector<Bytes> many;
+  for (int k = 0; k < 3000; ++k) many.push_back(Frame(k, 1000));
+  WriteFile(In("big.pcap"), PcapImage(many));
+  frames->SetBudget(std::size_t{1} << 20);
+  ASSERT_TRUE(Open(In("big.pcap")));
+  const uint32_t listed = frames->Count();
+  EXPECT_GT(listed, 500u);
+  EXPECT_LT(listed, 1100u);
+  EXPECT_TRUE(frames->Full());
+  EXPECT_EQ(GridRows(), int(listed) + 2);
+  EXPECT_EQ(form->Captured->text(), QString::number(listed));
+  for (uint32_t n = 1; n <= listed; n += 97)
+    EXPECT_EQ(Bytes(frames->Frame(n).begin(), frames->Frame(n).end()), many[n - 1]) << n;
+  ASSERT_NE(form->storageFullBox(), nullptr);
+  int boxes = 0;
+  for (QWidget* top : QApplication::topLevelWidgets())
+    if (qobject_cast<QMessageBox*>(top) != nullptr && top->isVisible()) ++boxes;
+  EXPECT_EQ(boxes, 1);
+}
+
 // While capturing nothing opens; paused, a file replaces the list (after
 // the question) and the next Start clears it, as after Stop. Opened before the
 // first Start, the Start that follows is still the first one.
