@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -39,6 +40,15 @@ std::string MakeTemporary(const QString& path, int& error) {
   }
   error = errno;
   return {};
+}
+
+// The capture's snapshot length, unless a listed frame (opened from a file)
+// is longer: readers cut a record down to the file's snapshot length, so the
+// file says enough to keep every frame whole.
+int SnapshotLength(const netvane::FrameList& frames, uint32_t count) {
+  std::size_t longest = 0;
+  for (uint32_t n = 1; n <= count; ++n) longest = std::max(longest, frames.Frame(n).size());
+  return static_cast<int>(std::max<std::size_t>(longest, netvane::capture_settings::kSnapshotLength));
 }
 
 }  // namespace
@@ -74,7 +84,7 @@ std::unique_ptr<TCaptureSave> TCaptureSave::Open(const QString& path, const netv
     } else {
       // A replaced file keeps its permissions; a new one gets the usual ones.
       if (exists) ::chmod(save->temporary_.c_str(), old.st_mode & 07777);
-      if (!save->writer_.Open(save->temporary_, netvane::capture_settings::kSnapshotLength)) {
+      if (!save->writer_.Open(save->temporary_, SnapshotLength(frames, count))) {
         save->reason_ = save->WriterReason();
         save->Discard();
       }

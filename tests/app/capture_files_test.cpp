@@ -234,13 +234,15 @@ TEST_F(CaptureFilesTest, OpensOnlyWhileNoAdapterIsBound) {
   EXPECT_EQ(Bytes(frames->Frame(1).begin(), frames->Frame(1).end()), Frame(9));
 }
 
-// A save keeps every frame's bytes, time stamp and wire length. One that
-// fails part way (here: the file size limit) leaves no file of its own and
-// an older file under the name as it was.
+// A save keeps every frame's bytes, time stamp and wire length, also of a
+// frame longer than a live capture keeps. One that fails part way (here: the file size limit) leaves no file
+// of its own and an older file under the name as it was.
 TEST_F(CaptureFilesTest, SavesWholeCapturesOrNothing) {
   std::vector<PcapRecord> records;
   for (int k = 0; k < 300; ++k)
     records.push_back({Frame(k, 1000), 1700000000u + k, uint32_t(k * 3001), 1500});
+  // Longer than a live capture keeps, as a file opened may hold.
+  records[7] = {Frame(7, 30000), 1700000007u, 7, 0};
   WriteFile(In("in.pcap"), PcapImage(records, false));
   ASSERT_TRUE(Open(In("in.pcap")));
   const std::vector<Listed> original = ListedFrames();
