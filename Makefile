@@ -5,15 +5,17 @@ JOBS      ?= 2
 BUILD     ?= build
 GENERATOR ?= Ninja
 CMAKE_FLAGS ?=
+# ccache where the machine has it; nothing otherwise.
+LAUNCHER  ?= $(shell command -v ccache 2>/dev/null)
 
-.PHONY: setup configure build run test check-sanitize asan tsan bench fuzz clean install package format format-check
+.PHONY: setup configure build run test check-sanitize asan tsan asan-smoke bench fuzz clean install package format format-check
 
 setup:
 	@bash scripts/setup.sh
 
 configure: setup
 	@cmake -S . -B $(BUILD) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DCMAKE_EXPORT_COMPILE_COMMANDS=ON $(CMAKE_FLAGS) >/dev/null
+	  -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DCMAKE_CXX_COMPILER_LAUNCHER=$(LAUNCHER) $(CMAKE_FLAGS) >/dev/null
 	@ln -sf $(BUILD)/compile_commands.json compile_commands.json
 
 build: configure
@@ -27,19 +29,19 @@ test: build format-check
 
 # The whole suite under AddressSanitizer+UBSan, then under ThreadSanitizer
 # (which leaves out what Qt, not built with it, does inside itself: tests/tsan.supp).
+# The builds and the sanitizers' settings are the presets in CMakePresets.json.
 check-sanitize: asan tsan
 
-asan: setup
-	@cmake -S . -B build-asan -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DNETVANE_SANITIZE=address >/dev/null
-	@cmake --build build-asan -j $(JOBS)
-	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-	  ctest --test-dir build-asan --output-on-failure -j $(JOBS) --timeout 600
+asan tsan: setup
+	@cmake --preset $@ -DCMAKE_CXX_COMPILER_LAUNCHER=$(LAUNCHER) >/dev/null
+	@cmake --build --preset $@ -j $(JOBS)
+	ctest --preset $@ -j $(JOBS)
 
-tsan: setup
-	@cmake -S . -B build-tsan -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DNETVANE_SANITIZE=thread >/dev/null
-	@cmake --build build-tsan -j $(JOBS)
-	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ignore_noninstrumented_modules=1 suppressions=$(CURDIR)/tests/tsan.supp" \
-	  ctest --test-dir build-tsan --output-on-failure -j $(JOBS) --timeout 600 -LE notsan
+# The decode and capture suites alone under ASan+UBSan (CI runs it after make test).
+asan-smoke: setup
+	@cmake --preset asan -DCMAKE_CXX_COMPILER_LAUNCHER=$(LAUNCHER) >/dev/null
+	@cmake --build --preset asan -j $(JOBS)
+	ctest --preset asan-smoke -j $(JOBS)
 
 bench: 
 	@NETVANE_BENCH_TOOLS=1 bash scripts/setup.sh
@@ -57,13 +59,13 @@ fuzz: setup
 # the icon theme files and the man page.
 PREFIX ?= /usr/local
 install: setup
-	@cmake -S . -B build-release -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
+	@cmake -S . -B build-release -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
 	@cmake --build build-release -j $(JOBS)
 	cmake --install build-release
 
 # Debian package with CPack: build-release/netvane_<version>_amd64.deb
 package: setup
-	@cmake -S . -B build-release -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
+	@cmake -S . -B build-release -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
 	@cmake --build build-release -j $(JOBS)
 	cd build-release && cpack -G DEB
 

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+#include "app/mount_field.h"
+
 namespace netvane {
 namespace {
 
@@ -16,26 +18,6 @@ const QSet<QString> kPseudoTypes = {"proc",        "sysfs",       "devtmpfs",   
                                     "autofs",      "binfmt_misc", "rpc_pipefs", "nsfs",     "efivarfs",
                                     "selinuxfs",   "nfsd",        "ramfs",      "squashfs", "fuse.gvfsd-fuse",
                                     "fuse.portal", "rootfs"};
-
-// Mount points are written with blanks, tabs, newlines and backslashes as
-// three-digit octal escapes of their bytes; names are UTF-8.
-QString Unescape(const QString& field) {
-  const QByteArray in = field.toUtf8();
-  QByteArray out;
-  out.reserve(in.size());
-  for (qsizetype i = 0; i < in.size(); ++i) {
-    if (in[i] == '\\' && i + 3 < in.size()) {
-      const QByteArray digits = in.mid(i + 1, 3);
-      if (std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '7'; })) {
-        out += static_cast<char>(digits.toInt(nullptr, 8));
-        i += 3;
-        continue;
-      }
-    }
-    out += in[i];
-  }
-  return QString::fromUtf8(out);
-}
 
 bool Below(const QString& path, const QString& dir) {
   return path == dir || path.startsWith(dir + '/');
@@ -49,7 +31,7 @@ QStringList DriveRoots(const QString& mountsText, const std::function<bool(const
   for (const QString& line : lines) {
     const QStringList f = line.split(' ', Qt::SkipEmptyParts);
     if (f.size() < 4) continue;
-    const QString point = Unescape(f[1]);
+    const QString point = QString::fromUtf8(UnescapeMountField(f[1].toStdString()));
     const QString& type = f[2];
     const QStringList options = f[3].split(',');
     if (!point.startsWith('/') || point == "/") continue;

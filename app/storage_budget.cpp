@@ -9,6 +9,8 @@
 #include <sstream>
 #include <vector>
 
+#include "app/mount_field.h"
+
 namespace netvane {
 namespace {
 
@@ -17,21 +19,6 @@ struct Hierarchy {
   std::string mountRoot;   // the part of the hierarchy that is mounted
   std::string mountPoint;  // where it is mounted
 };
-
-// mountinfo escapes blanks and backslashes in paths as \ooo.
-std::string Unescape(const std::string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto octal = [&](std::size_t at) { return at < text.size() && text[at] >= '0' && text[at] <= '7'; };
-    if (text[i] == '\\' && octal(i + 1) && octal(i + 2) && octal(i + 3)) {
-      out += static_cast<char>(std::strtol(text.substr(i + 1, 3).c_str(), nullptr, 8));
-      i += 3;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
 
 bool HasWord(const std::string& list, const std::string& word) {
   std::stringstream words(list);
@@ -55,9 +42,9 @@ std::vector<Hierarchy> MountedHierarchies() {
     std::string type, source, super;
     if (!(fields >> type >> source >> super)) continue;
     if (type == "cgroup2")
-      found.push_back({true, Unescape(root), Unescape(point)});
+      found.push_back({true, UnescapeMountField(root), UnescapeMountField(point)});
     else if (type == "cgroup" && HasWord(super, "memory"))
-      found.push_back({false, Unescape(root), Unescape(point)});
+      found.push_back({false, UnescapeMountField(root), UnescapeMountField(point)});
   }
   return found;
 }

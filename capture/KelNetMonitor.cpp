@@ -75,9 +75,12 @@ void TKelNetMonitor::Initialize() {
   NotifyThreadEnd();
   DrainFifo();
   StopCallbackEvents();
-  FAdapterCount = 0;
+  {
+    std::lock_guard<std::mutex> lock(FStateLock);
+    FAdapterCount = 0;
+  }
   FOpened.store(false);
-  FSelectedAdapter = -1;
+  FSelectedAdapter.store(-1);
   FBound.store(false);
   FReceived.store(0);
   ClearErrors();
@@ -90,7 +93,8 @@ void TKelNetMonitor::DeInitialize() {
   // started it after a failed Open, and a running thread must not outlive us.
   NotifyThreadEnd();
   if (FOpened.load()) Close();
-  ReleaseFifo();
+  // Also empties the indicators, so a second DeInitialize frees nothing twice.
+  DrainFifo();
 }
 
 bool TKelNetMonitor::Open() {
@@ -100,8 +104,14 @@ bool TKelNetMonitor::Open() {
     return false;
   }
   FOpened.store(true);
+  {
+    // The driver lists from index 0, also when the Close above served a
+    // queued call that opened the component again meanwhile.
+    std::lock_guard<std::mutex> lock(FStateLock);
+    FAdapterCount = 0;
+  }
   Driver_RetrieveAdapterList();
-  if (FAdapterCount > 0) {
+  if (adapterCount() > 0) {
     User_StatusMessage("Opened the Network Monitoring System.");
     InitializeComboBox();
     return true;
@@ -119,15 +129,20 @@ bool TKelNetMonitor::Close() {
     StopCapture();
     result = Driver_Close();
   }
+  {
+    // Emptied before FOpened falls: an Open on the other thread that sees the
+    // component closed must not have its new table emptied after it.
+    std::lock_guard<std::mutex> lock(FStateLock);
+    FAdapterCount = 0;
+  }
   FOpened.store(false);
-  FAdapterCount = 0;
   User_StatusMessage("Network Monitoring System has been closed.");
   return result;
 }
 
 bool TKelNetMonitor::StartCapture() {
   if (!FOpened.load()) return false;
-  const bool result = FBound.load() ? true : BindAdapter(FSelectedAdapter);
+  const bool result = FBound.load() ? true : BindAdapter(FSelectedAdapter.load());
   if (result) User_StatusMessage("Monitoring of adapter started.");
   return result;
 }

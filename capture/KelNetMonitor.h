@@ -3,15 +3,36 @@
 // thread and the status / error channels. It never talks to a capture library
 // itself; a driver subclass implements the Driver_ operations and TakeTimeToProcess.
 //
-// Threads. The component lives on the user-interface (UI) thread: every public
-// operation except the delivery side (HandlePacket, GetNextPacket, get_packetcount)
-// is called there. The worker thread calls TakeTimeToProcess with the adapter lock
-// held; the UI thread takes the same lock around every change of the driver's
-// adapter (bind, unbind, filter, send) after waking a read that may be blocked, so
-// the handle is never changed under a read and no change waits for the next frame.
-// Widgets (status bar, combo box, message boxes) are only touched on the UI thread:
-// the worker hands status lines and error boxes over through a mailbox that it
-// never waits on.
+// Threads. Two threads use a component: the user-interface (UI) thread, the
+// one that constructed it, and its worker thread, which polls the driver and
+// raises OnNewPacket. The host calls the operations on the UI thread, and its
+// new-packet handler may call them on the worker, except these, which belong
+// to the UI thread alone: Initialize, DeInitialize, Open, the combo-box
+// operations (FillAdapterComboBox, InitializeComboBox, AdapterComboBoxChanges),
+// the control properties, NotifyThreadStart and threadRunning. Close or
+// NotifyThreadEnd from the handler cannot wait for the worker it runs on: the
+// worker ends after that turn and the UI thread joins it later. The queries
+// (isOpened, adapterName, get_packetcount, ...), GetNextPacket, DNetError, the
+// handler setters and StopCallbackEvents may be called from any thread.
+//
+// Every field that both threads reach is either atomic or kept under a lock of
+// its own, named beside it below; no such lock is held while host code runs.
+// The worker calls TakeTimeToProcess, and so the new-packet handler, with the
+// adapter lock held; the UI thread takes the same lock around every change of
+// the driver's adapter (bind, unbind, filter, send) after waking a read that
+// may be blocked, so the handle is never changed under a read and no change
+// waits for the next frame. While the UI thread waits for that lock it keeps
+// serving calls queued to it, so whatever it checked before the wait is
+// checked again once it holds the lock.
+//
+// Widgets (status bar, combo box, message boxes) are only touched on the UI
+// thread: the worker hands status lines and error boxes over through a mailbox
+// that it never waits on. An error box never opens while the UI thread holds
+// the adapter lock; it waits until the lock is released, so the worker goes on
+// delivering frames while the box is open.
+//
+// Counting. The received count and the sequence numbers taken from it run
+// modulo 2^31: after 2147483647 comes 0, so neither ever turns negative.
 
 #include <QObject>
 #include <QPointer>
@@ -23,6 +44,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -95,10 +117,10 @@ class TKelNetMonitor : public QObject {
   bool BindAdapter(int index);
   bool UnBindAdapter();
 
-  int adapterCount() const { return FAdapterCount; }
+  int adapterCount() const;
   std::string adapterName(int index) const;
   std::string adapterDescription(int index) const;
-  int selectedAdapter() const { return FSelectedAdapter; }
+  int selectedAdapter() const { return FSelectedAdapter.load(); }
   bool isOpened() const { return FOpened.load(); }
   bool isBound() const { return FBound.load(); }
   int32_t receivedCount() const { return FReceived.load(); }
@@ -114,17 +136,21 @@ class TKelNetMonitor : public QObject {
   // --- delivery (the worker's side) -------------------------------------------------
   // Takes ownership. Raises OnNewPacket on the calling (worker) thread; the
   // record passed to User_NewPacketArrived may already have been taken by a
-  // consumer on another thread, so an override must not dereference it.
+  // consumer on another thread, so an override must not dereference it. An
+  // exception that escapes the handler is reported through DNetError, and
+  // delivery goes on (so does the worker after an exception of the driver's poll).
   void HandlePacket(TKelNetPacket* packet);
   bool GetNextPacket(TKelNetPacket* packet);  // any thread
   int get_packetcount() const;                // any thread
+  // Starts the worker unless one runs; one that a handler's Close has ended is
+  // joined first and replaced.
   void NotifyThreadStart(int interval);
   // Ends and joins the worker; returns within one short turn because it wakes
   // the driver's read and the pause. Reached from the worker itself (a handler
   // that closes the component) it only asks the worker to end; the next call
   // on the UI thread joins it.
   void NotifyThreadEnd();
-  bool threadRunning() const { return FThread != nullptr; }
+  bool threadRunning() const { return FThread != nullptr; }  // UI thread
 
   // --- address filter -------------------------------------------------------------
   bool set_FilterIP(const std::string& list);
@@ -191,21 +217,25 @@ class TKelNetMonitor : public QObject {
   // exactly count records from FFirst whose last one is FLast.
   bool FifoIndicatorsAgree() const;
 
-  // Fields, as the capture classes name them.
-  TKelNetMonitorThread* FThread = nullptr;
-  std::string FFilterIP;
+  // Fields, as the capture classes name them. A driver gives each record the
+  // sequence number FReceived holds when it builds it (see HandlePacket).
   std::atomic<bool> FOpened{false};
-  int FAdapterCount = 0;
-  std::vector<std::string> FAdapterName;
-  std::vector<std::string> FAdapterDescription;
-  int FSelectedAdapter = -1;
   std::atomic<bool> FBound{false};
-  std::atomic<int32_t> FReceived{0};
+  std::atomic<int32_t> FReceived{0};  // 0 .. 2147483647, then 0 again
   std::atomic<bool> ShowErrMsgBox{true};
 
  private:
   friend class TKelNetMonitorThread;
   void ThreadTurn();  // one worker turn: lock, TakeTimeToProcess
+  // Reports the exception in flight (call from a catch block) as
+  // "<what>: <its message>"; a report that itself fails is dropped, so the
+  // worker always goes on.
+  void ReportException(const std::string& what) noexcept;
+  // The adapter entry at `index`, or false when there is none.
+  bool AdapterEntry(int index, std::string& name) const;
+  // Hands work to the UI thread through the mailbox, also when called there.
+  void QueueForUi(std::function<void()> work);
+  bool HoldsAdapter() const;  // the calling thread holds the adapter lock
   // The UI thread's wait for the worker (its end, or the adapter lock): until
   // `done` holds, it delivers the calls other threads queue to this thread, so
   // a new-packet handler that waits on the UI thread can finish its turn. Our
@@ -215,9 +245,19 @@ class TKelNetMonitor : public QObject {
   void SetPacketCountText(int32_t received, int32_t buffered);
   void AppendToFifo(TKelNetPacket* packet, bool& accepted);
   void DrainFifo();
-  void ReleaseFifo();
 
   bool FDesignMode = false;
+  std::unique_ptr<TKelNetMonitorThread> FThread;  // UI thread only; null when none
+  std::atomic<int> FSelectedAdapter{-1};
+
+  // The adapter table and the filter list, guarded by FStateLock. The texts
+  // of the table outlive Close; FAdapterCount says how many are in use.
+  mutable std::mutex FStateLock;
+  int FAdapterCount = 0;
+  std::vector<std::string> FAdapterName;
+  std::vector<std::string> FAdapterDescription;
+  std::string FFilterIP;
+
   QPointer<QStatusBar> FStatusBar;
   QPointer<QComboBox> FAdapterComboBox;
   std::atomic<bool> FHasStatusBar{false};
@@ -253,7 +293,7 @@ class TKelNetMonitor : public QObject {
   bool FFlushPosted = false;
   bool FFlushing = false;
   int FServing = 0;               // UI thread only: ServeUiUntil is running
-  bool FFlushDeferred = false;    // UI thread only: a flush arrived while serving
+  bool FFlushDeferred = false;    // UI thread only: a flush arrived while serving or holding the adapter
   std::string FPendingCountText;  // latest packet-count line, coalesced
   bool FCountTextPending = false;
 };

@@ -6,6 +6,7 @@
 
 void TKelNetMonitor::AddAdapter(const std::string& name, const std::string& description) {
   User_StatusMessage("Found network adapter " + name + " (" + description + ").");
+  std::lock_guard<std::mutex> lock(FStateLock);
   FAdapterName.resize(static_cast<size_t>(FAdapterCount));
   FAdapterDescription.resize(static_cast<size_t>(FAdapterCount));
   FAdapterName.push_back(name);
@@ -13,28 +14,48 @@ void TKelNetMonitor::AddAdapter(const std::string& name, const std::string& desc
   ++FAdapterCount;
 }
 
+int TKelNetMonitor::adapterCount() const {
+  std::lock_guard<std::mutex> lock(FStateLock);
+  return FAdapterCount;
+}
+
+bool TKelNetMonitor::AdapterEntry(int index, std::string& name) const {
+  std::lock_guard<std::mutex> lock(FStateLock);
+  if (index < 0 || index >= FAdapterCount) return false;
+  name = FAdapterName[static_cast<size_t>(index)];
+  return true;
+}
+
 std::string TKelNetMonitor::adapterName(int index) const {
-  return index >= 0 && index < FAdapterCount ? FAdapterName[static_cast<size_t>(index)] : std::string();
+  std::string name;
+  AdapterEntry(index, name);
+  return name;
 }
 
 std::string TKelNetMonitor::adapterDescription(int index) const {
+  std::lock_guard<std::mutex> lock(FStateLock);
   return index >= 0 && index < FAdapterCount ? FAdapterDescription[static_cast<size_t>(index)]
                                              : std::string();
 }
 
 void TKelNetMonitor::FillAdapterComboBox(QComboBox* box, bool addEmptyFirst) {
+  std::vector<std::string> descriptions;
+  {
+    std::lock_guard<std::mutex> lock(FStateLock);
+    descriptions.assign(FAdapterDescription.begin(), FAdapterDescription.begin() + FAdapterCount);
+  }
   if (box != nullptr) {
     box->clear();
     if (addEmptyFirst) box->addItem(QString());
-    for (int i = 0; i < FAdapterCount; ++i) box->addItem(QString::fromStdString(FAdapterDescription[i]));
+    for (const std::string& description : descriptions) box->addItem(QString::fromStdString(description));
     // Filling leaves the box without a selection (and an editable box without
     // text); a Qt combo box would otherwise select the first item it receives.
     box->setCurrentIndex(-1);
   }
-  if (FAdapterCount == 0)
+  if (descriptions.empty())
     User_StatusMessage("No network adapters found.");
   else
-    User_StatusMessage(std::to_string(FAdapterCount) + " Network adapter(s) found.");
+    User_StatusMessage(std::to_string(descriptions.size()) + " Network adapter(s) found.");
 }
 
 void TKelNetMonitor::InitializeComboBox() {
@@ -60,6 +81,7 @@ void TKelNetMonitor::AdapterComboBoxChanges(QObject* Sender) {
 }
 
 int TKelNetMonitor::get_adapternum(const std::string& text) const {
+  std::lock_guard<std::mutex> lock(FStateLock);
   for (int i = 0; i < FAdapterCount; ++i)
     if (text == FAdapterName[i] || text == FAdapterDescription[i]) return i;
   return -1;
@@ -70,22 +92,28 @@ bool TKelNetMonitor::SelectAdapter(const std::string& text) {
 }
 
 bool TKelNetMonitor::SelectAdapter(int index) {
-  if (index < 0 || index >= FAdapterCount) {
+  std::string name;
+  if (!AdapterEntry(index, name)) {
     User_StatusMessage("Invalid Network adapter specified.");
     if (FBound.load()) StopCapture();
     return false;
   }
-  FSelectedAdapter = index;
+  FSelectedAdapter.store(index);
   if (FBound.load()) {
     StopCapture();
     return StartCapture();
   }
-  User_StatusMessage("Network adapter " + FAdapterName[index] + " selected.");
+  User_StatusMessage("Network adapter " + name + " selected.");
   return true;
 }
 
 bool TKelNetMonitor::BindAdapter(int index) {
-  if (index < 0 || index >= FAdapterCount) {
+  // One hold of the adapter lock across the checks, unbind, bind and filter:
+  // the worker never reads a handle that is bound but not yet filtered, and
+  // what waiting for the lock served (a handler's Close, say) is seen here.
+  AdapterGuard guard(*this);
+  std::string name;
+  if (!AdapterEntry(index, name)) {
     DNetError("Invalid network adapter specified");
     return false;
   }
@@ -93,11 +121,7 @@ bool TKelNetMonitor::BindAdapter(int index) {
     DNetError("Cannot bind an adapter until the network monitor is opened");
     return false;
   }
-  // One hold of the adapter lock across unbind, bind and filter: the worker
-  // never reads a handle that is bound but not yet filtered.
-  AdapterGuard guard(*this);
   UnBindAdapter();
-  const std::string name = FAdapterName[index];
   FBound.store(Driver_BindAdapter(name.c_str()));
   if (!FBound.load()) {
     DNetError("Failed to bind adapter " + name);
@@ -111,6 +135,9 @@ bool TKelNetMonitor::BindAdapter(int index) {
 bool TKelNetMonitor::UnBindAdapter() {
   if (!FOpened.load() || !FBound.load()) return true;
   AdapterGuard guard(*this);
+  // Asked again: while this thread waited for the lock, another call may have
+  // unbound or closed the adapter already.
+  if (!FOpened.load() || !FBound.load()) return true;
   const bool result = Driver_UnBindAdapter();
   User_StatusMessage("Network adapter has been unbound.");
   FBound.store(false);

@@ -7,6 +7,7 @@
 #include <QEventLoop>
 
 #include <chrono>
+#include <exception>
 
 #include "capture/KelNetMonitorThread.h"
 
@@ -40,6 +41,15 @@ TKelNetMonitor::AdapterGuard::~AdapterGuard() {
   if (--m.FAdapterDepth > 0) return;
   m.FAdapterOwner.store(std::thread::id());
   m.FAdapterLock.unlock();
+  // UI work that arrived while the lock was held (an error box) may run now.
+  if (m.OnUiThread() && m.FFlushDeferred && m.FServing == 0) {
+    m.FFlushDeferred = false;
+    QMetaObject::invokeMethod(&m, "FlushUiWork", Qt::QueuedConnection);
+  }
+}
+
+bool TKelNetMonitor::HoldsAdapter() const {
+  return FAdapterOwner.load() == std::this_thread::get_id();
 }
 
 bool TKelNetMonitor::WakeRequested() const {
@@ -48,20 +58,46 @@ bool TKelNetMonitor::WakeRequested() const {
 
 void TKelNetMonitor::ThreadTurn() {
   // The worker never blocks on the adapter lock: while the UI thread holds it
-  // (possibly showing a modal box, or ending this very thread) the worker keeps
-  // checking whether it is asked to stop, so no wait of the UI thread can
-  // deadlock with it.
+  // (or ends this very thread) the worker keeps checking whether it is asked
+  // to stop, so no wait of the UI thread can deadlock with it.
   for (;;) {
     if (FEnding.load()) return;
     if (FWakeRequests.load() == 0 && FAdapterLock.try_lock()) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  FAdapterOwner.store(std::this_thread::get_id());
-  FAdapterDepth = 1;
+  // Released however the turn ends, an exception of the driver's included.
+  struct Held {
+    TKelNetMonitor& m;
+    explicit Held(TKelNetMonitor& monitor) : m(monitor) {
+      m.FAdapterOwner.store(std::this_thread::get_id());
+      m.FAdapterDepth = 1;
+    }
+    ~Held() {
+      m.FAdapterDepth = 0;
+      m.FAdapterOwner.store(std::thread::id());
+      m.FAdapterLock.unlock();
+    }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+  } held(*this);
   if (FWakeRequests.load() == 0) TakeTimeToProcess();
-  FAdapterDepth = 0;
-  FAdapterOwner.store(std::thread::id());
-  FAdapterLock.unlock();
+}
+
+void TKelNetMonitor::ReportException(const std::string& what) noexcept {
+  try {
+    std::string reason;
+    try {
+      throw;
+    } catch (const std::exception& e) {
+      reason = e.what();
+    } catch (...) {
+      reason = "an exception of unknown type";
+    }
+    DNetError(what + ": " + reason);
+  } catch (...) {
+    // Reporting failed too (no memory, or a User_Error that throws): the
+    // exception is dropped rather than ending the thread.
+  }
 }
 
 bool TKelNetMonitor::ServesUi() const {
@@ -84,9 +120,11 @@ void TKelNetMonitor::ServeUiUntil(const std::function<bool()>& done) {
 // --- worker thread -------------------------------------------------------------------
 
 void TKelNetMonitor::NotifyThreadStart(int interval) {
+  // A worker that a handler's Close has ended is joined, then replaced.
+  if (FThread != nullptr && FThread->Terminated()) NotifyThreadEnd();
   if (FThread != nullptr) return;
   FEnding.store(false);
-  FThread = new TKelNetMonitorThread(this, interval);
+  FThread = std::make_unique<TKelNetMonitorThread>(this, interval);
 }
 
 void TKelNetMonitor::NotifyThreadEnd() {
@@ -113,11 +151,16 @@ void TKelNetMonitor::NotifyThreadEnd() {
   FThread->Terminate();
   ++FWakeRequests;
   Driver_WakeUp();
-  if (ServesUi()) ServeUiUntil([this] { return FThread->FinishedWithin(std::chrono::milliseconds(1)); });
-  FThread->WaitFor();
+  // A call served during the wait may end the worker itself (a host's queued
+  // Close): then FThread is gone when the wait is over, and so is the worker.
+  if (ServesUi())
+    ServeUiUntil(
+        [this] { return FThread == nullptr || FThread->FinishedWithin(std::chrono::milliseconds(1)); });
+  if (FThread != nullptr) {
+    FThread->WaitFor();
+    FThread.reset();
+  }
   --FWakeRequests;
-  delete FThread;
-  FThread = nullptr;
   FEnding.store(false);
 }
 
@@ -170,11 +213,6 @@ void TKelNetMonitor::DrainFifo() {
   }
 }
 
-void TKelNetMonitor::ReleaseFifo() {
-  // Also empties the indicators, so a second DeInitialize frees nothing twice.
-  DrainFifo();
-}
-
 void TKelNetMonitor::ForceFifoIndicators(TKelNetPacket* first, TKelNetPacket* last, int32_t count) {
   std::lock_guard<std::mutex> lock(FFifoLock);
   FFirst = first;
@@ -199,14 +237,25 @@ bool TKelNetMonitor::FifoIndicatorsAgree() const {
 
 void TKelNetMonitor::HandlePacket(TKelNetPacket* packet) {
   if (packet == nullptr) return;
-  const int32_t received = FReceived.fetch_add(1) + 1;
+  // Counted modulo 2^31, so the count (and the sequence number a driver takes
+  // from it) stays a valid non-negative int32_t however long a capture runs.
+  int32_t received = FReceived.load();
+  int32_t next;
+  do {
+    next = received == INT32_MAX ? 0 : received + 1;
+  } while (!FReceived.compare_exchange_weak(received, next));
   bool accepted = false;
   AppendToFifo(packet, accepted);
   if (!accepted) return;
-  SetPacketCountText(received, FPacketCount.load());
+  SetPacketCountText(next, FPacketCount.load());
   // The record may already be taken by another consumer by now; the base
-  // class only announces it and never looks inside.
-  User_NewPacketArrived(packet);
+  // class only announces it and never looks inside. The host's handler runs
+  // inside a driver's read: what it throws must not unwind through the read.
+  try {
+    User_NewPacketArrived(packet);
+  } catch (...) {
+    ReportException("New-packet handler failed");
+  }
 }
 
 void TKelNetMonitor::User_NewPacketArrived(TKelNetPacket*) {
@@ -232,24 +281,9 @@ bool TKelNetMonitor::GetNextPacket(TKelNetPacket* packet) {
     left = FPacketCount.load() - 1;
     FPacketCount.store(left);
   }
-  if (taken->OwnsData) {
-    // The queued record is destroyed after the take anyway, so its private
-    // buffer becomes the caller's private copy without a second allocation.
-    packet->FreeData();
-    packet->Data = taken->Data;
-    packet->Length = taken->Length;
-    packet->OwnsData = true;
-    packet->SequenceNumber = taken->SequenceNumber;
-    packet->Timestamp = taken->Timestamp;
-    packet->CaptureSeconds = taken->CaptureSeconds;
-    packet->CaptureMicroseconds = taken->CaptureMicroseconds;
-    packet->WireLength = taken->WireLength;
-    taken->Data = nullptr;
-    taken->OwnsData = false;
-    taken->Length = 0;
-  } else {
-    packet->CopyFrom(*taken, true);
-  }
+  // The queued record is destroyed after the take anyway, so its private
+  // buffer becomes the caller's without a second allocation.
+  packet->MoveFrom(*taken);
   delete taken;
   SetPacketCountText(FReceived.load(), left);
   return true;

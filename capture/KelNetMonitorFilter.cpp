@@ -2,26 +2,34 @@
 #include "capture/KelNetMonitor.h"
 
 bool TKelNetMonitor::set_FilterIP(const std::string& list) {
-  FFilterIP = list;
+  {
+    std::lock_guard<std::mutex> lock(FStateLock);
+    FFilterIP = list;
+  }
   return apply_FilterIP();
 }
 
 std::string TKelNetMonitor::get_FilterIP() const {
+  std::lock_guard<std::mutex> lock(FStateLock);
   return FFilterIP;
 }
 
 bool TKelNetMonitor::apply_FilterIP() {
   if (!FBound.load()) return true;
+  std::string list;
   bool result;
   {
     AdapterGuard guard(*this);
-    result = Driver_SetFilter(FFilterIP);
+    // Asked again: the wait for the lock may have served an unbind.
+    if (!FBound.load()) return true;
+    list = get_FilterIP();
+    result = Driver_SetFilter(list);
   }
   if (!result) {
-    if (FFilterIP.empty())
+    if (list.empty())
       DNetError("Failed to install standard ip filter");
     else
-      DNetError("Failed to install ip filter " + FFilterIP);
+      DNetError("Failed to install ip filter " + list);
   }
   return result;
 }

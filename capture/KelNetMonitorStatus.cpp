@@ -57,7 +57,7 @@ void TKelNetMonitor::User_Error() {
   }
   User_StatusMessage(message);
   if (!ShowErrMsgBox.load()) return;
-  PostToUi([message] {
+  auto showBox = [message] {
     QMessageBox box;
     box.setWindowTitle(QApplication::applicationName());
     box.setText(QString::fromStdString(message));
@@ -67,7 +67,15 @@ void TKelNetMonitor::User_Error() {
     if (QScreen* screen = QGuiApplication::primaryScreen())
       box.move(screen->availableGeometry().center() - box.rect().center());
     box.exec();
-  });
+  };
+  // The box's event loop must not run while this thread holds the adapter
+  // lock (a driver reports its reasons from inside its bind or filter): the
+  // worker could not deliver until the user answered. It opens once the lock
+  // is released.
+  if (HoldsAdapter())
+    QueueForUi(std::move(showBox));
+  else
+    PostToUi(std::move(showBox));
 }
 
 // --- status ------------------------------------------------------------------------
@@ -131,6 +139,10 @@ void TKelNetMonitor::PostToUi(std::function<void()> work) {
     work();
     return;
   }
+  QueueForUi(std::move(work));
+}
+
+void TKelNetMonitor::QueueForUi(std::function<void()> work) {
   bool post = false;
   {
     std::lock_guard<std::mutex> lock(FMailboxLock);
@@ -153,9 +165,9 @@ void TKelNetMonitor::PostToUi(std::function<void()> work) {
 
 void TKelNetMonitor::FlushUiWork() {
   if (!OnUiThread()) return;
-  if (FServing > 0) {
-    // Delivered while the UI thread waits for the worker: the work (a status
-    // line, a modal box) waits until that wait is over.
+  if (FServing > 0 || HoldsAdapter()) {
+    // Delivered while the UI thread waits for the worker or holds the adapter
+    // lock: the work (a status line, a modal box) waits until that is over.
     FFlushDeferred = true;
     return;
   }
@@ -178,8 +190,27 @@ void TKelNetMonitor::FlushUiWork() {
   // A modal box's event loop may destroy the component (its window closes);
   // then nothing more of this batch may touch it.
   QPointer<TKelNetMonitor> self(this);
-  for (auto& work : batch) {
-    work();
+  for (size_t i = 0; i < batch.size(); ++i) {
+    try {
+      batch[i]();
+    } catch (...) {
+      // A host's handler threw; the exception goes on to the application's
+      // report. What is left of the batch stays first in line, and the
+      // hand-over stays open for it.
+      if (self.isNull()) throw;
+      {
+        std::lock_guard<std::mutex> lock(FMailboxLock);
+        for (size_t j = batch.size(); j > i + 1; --j) FMailbox.push_front(std::move(batch[j - 1]));
+        if (hasCount && !FCountTextPending) {
+          FPendingCountText.swap(countText);
+          FCountTextPending = true;
+        }
+        FFlushing = false;
+        FFlushPosted = true;
+      }
+      QMetaObject::invokeMethod(this, "FlushUiWork", Qt::QueuedConnection);
+      throw;
+    }
     if (self.isNull()) return;
   }
   if (hasCount)

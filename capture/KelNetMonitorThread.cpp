@@ -52,7 +52,13 @@ void TKelNetMonitorThread::Execute() {
 
 void TKelNetMonitorThread::Loop() {
   while (!FTerminated.load() && FMonitor != nullptr) {
-    FMonitor->ThreadTurn();
+    // Whatever a turn throws (the driver's poll, or a host's code it reaches)
+    // is reported like a failed poll, and the thread goes on polling.
+    try {
+      FMonitor->ThreadTurn();
+    } catch (...) {
+      FMonitor->ReportException("Capture driver failed");
+    }
     std::unique_lock<std::mutex> lock(FSleepLock);
     if (FInterval == 0) {
       lock.unlock();

@@ -56,10 +56,31 @@ void TKelNetPacket::CopyFrom(const TKelNetPacket& source, bool copy) {
   // Copying a record into itself would free the bytes before reading them.
   if (&source == this) return;
   SetData(source.Data, source.Length, source.SequenceNumber, copy);
+  KeepStampsOf(source);
+}
+
+void TKelNetPacket::KeepStampsOf(const TKelNetPacket& source) {
   Timestamp = source.Timestamp;
   CaptureSeconds = source.CaptureSeconds;
   CaptureMicroseconds = source.CaptureMicroseconds;
   WireLength = source.WireLength;
+}
+
+void TKelNetPacket::MoveFrom(TKelNetPacket& source) {
+  if (!source.OwnsData) {
+    CopyFrom(source, true);
+    return;
+  }
+  if (&source == this) return;
+  FreeData();
+  Data = source.Data;
+  Length = source.Length;
+  OwnsData = true;
+  SequenceNumber = source.SequenceNumber;
+  KeepStampsOf(source);
+  source.Data = nullptr;
+  source.Length = 0;
+  source.OwnsData = false;
 }
 
 namespace {

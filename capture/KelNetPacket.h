@@ -19,6 +19,9 @@ class TKelNetPacket {
   // SetData from the source, then keeps the source's Timestamp and capture
   // time stamp and wire length. Next is not copied.
   void CopyFrom(const TKelNetPacket& source, bool copy);
+  // CopyFrom with copy true, except that an owned buffer of the source changes
+  // hands instead of being copied; the source is left without it. Next is not moved.
+  void MoveFrom(TKelNetPacket& source);
 
   uint8_t* get_data() const { return Data; }
   uint32_t get_length() const { return Length; }
@@ -39,4 +42,8 @@ class TKelNetPacket {
   int64_t CaptureSeconds = 0;
   uint32_t CaptureMicroseconds = 0;
   uint32_t WireLength = 0;
+
+ private:
+  // The fill time, capture time stamp and wire length of the source.
+  void KeepStampsOf(const TKelNetPacket& source);
 };

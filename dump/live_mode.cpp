@@ -1,7 +1,7 @@
 // Live capture for netvane-dump through the capture component, set up with
 // the main window's capture settings. Rows are printed by the worker as
-// frames arrive (as the window's handler does); the main thread serves the
-// component's status lines and watches for the end.
+// frames arrive (as the window's handler does); the main thread watches for
+// the end and flushes the output now and then.
 #include "dump/live_mode.h"
 
 #include <QCoreApplication>
@@ -18,7 +18,6 @@
 #include "capture/capture_settings.h"
 #include "decode/packet_row.h"
 #include "dump/row_printer.h"
-#include "pcapfile/pcap_writer.h"
 
 namespace netvane {
 namespace {
@@ -33,10 +32,8 @@ void OnInterrupt(int) {
   gInterrupted = 1;
 }
 
-const std::string kErrorPrefix = "TKelNetMonitor Error: ";
-
-// The component needs an application object for the hand-over of its status
-// lines to this thread; netvane-dump has none of its own.
+// The component needs an application object for the hand-over of work to
+// this thread; netvane-dump has none of its own.
 std::unique_ptr<QCoreApplication> EnsureApplication() {
   if (QCoreApplication::instance()) return nullptr;
   static int argc = 1;
@@ -45,29 +42,43 @@ std::unique_ptr<QCoreApplication> EnsureApplication() {
   return std::make_unique<QCoreApplication>(argc, argv);
 }
 
-// Errors go to standard error; ordinary status lines are left out.
-void RouteErrors(TKelWinPcapNetMonitor& monitor, std::atomic<bool>* adapterFailed) {
-  monitor.setShowErrMsgBox(false);
-  monitor.setOnStatusMessage([adapterFailed](TKelNetMonitor*, const std::string& line) {
-    if (line.rfind(kErrorPrefix, 0) != 0) return;
-    std::fprintf(stderr, "netvane-dump: %s\n", line.c_str() + kErrorPrefix.size());
-    if (adapterFailed && line.find("WinPcap driver complained: ") != std::string::npos)
-      adapterFailed->store(true);
-  });
-}
+// Set while this thread reports an error: the component's error report sends
+// its line through the status channel.
+thread_local bool tReportingError = false;
 
-void ApplyWindowSettings(TKelWinPcapNetMonitor& monitor) {
-  monitor.MaxPacketsPerCall = kMaxPacketsPerCall;
-  monitor.TimeOut = kReadTimeOutMs;
-  monitor.MaxPacketSize = kSnapshotLength;
-}
+// The component with the window's capture settings, whose failures go to
+// standard error and are counted; its ordinary status lines are left out.
+class DumpMonitor : public TKelWinPcapNetMonitor {
+ public:
+  DumpMonitor() {
+    MaxPacketsPerCall = kMaxPacketsPerCall;
+    TimeOut = kReadTimeOutMs;
+    MaxPacketSize = kSnapshotLength;
+    setShowErrMsgBox(false);
+  }
 
-bool AllDigits(const std::string& text) {
-  if (text.empty()) return false;
-  for (char c : text)
-    if (c < '0' || c > '9') return false;
-  return true;
-}
+  // Failures reported so far, by either thread.
+  int failures() const { return FFailures.load(); }
+
+  void User_Error() override {
+    FFailures.fetch_add(1);
+    tReportingError = true;
+    TKelWinPcapNetMonitor::User_Error();
+    tReportingError = false;
+  }
+
+  // Called on the reporting thread, worker or main; standard error takes
+  // whole lines from both.
+  void User_StatusMessage(const std::string& line) override {
+    if (!tReportingError) return;
+    static const std::string kPrefix = "TKelNetMonitor Error: ";
+    const std::size_t skip = line.rfind(kPrefix, 0) == 0 ? kPrefix.size() : 0;
+    std::fprintf(stderr, "netvane-dump: %s\n", line.c_str() + skip);
+  }
+
+ private:
+  std::atomic<int> FFailures{0};
+};
 
 std::string JoinFilters(const std::vector<std::string>& filters) {
   std::string list;
@@ -79,13 +90,128 @@ std::string JoinFilters(const std::vector<std::string>& filters) {
   return list;
 }
 
+// One capture of -i, from opening the component to the closing count line.
+class LiveRun {
+ public:
+  explicit LiveRun(const LiveOptions& options)
+      : options_(options),
+        printer_(stdout, PrintOptions{options.noBroadcast, options.verbose, options.hex}) {}
+
+  int Run() {
+    monitor_.setOnNewPacket([this](TKelNetMonitor* sender) { TakeFrames(sender); });
+    if (!monitor_.Open() || !SelectAdapter() || !OpenOutput()) return 1;
+    monitor_.set_FilterIP(JoinFilters(options_.filters));  // installed by the bind below
+    if (!monitor_.StartCapture()) return 1;
+    gInterrupted = 0;
+    auto previousInt = std::signal(SIGINT, OnInterrupt);
+    auto previousTerm = std::signal(SIGTERM, OnInterrupt);
+    monitor_.NotifyThreadStart(kPollPauseMs);
+    CaptureUntilEnd();
+    const int status = Finish();
+    std::signal(SIGINT, previousInt);
+    std::signal(SIGTERM, previousTerm);
+    return status;
+  }
+
+ private:
+  // A number names the adapter by its place in the -D list, unless an
+  // adapter is really called that.
+  bool SelectAdapter() {
+    const bool byNumber = options_.adapterNumber >= 0 && monitor_.get_adapternum(options_.adapter) < 0;
+    if (byNumber ? monitor_.SelectAdapter(options_.adapterNumber) : monitor_.SelectAdapter(options_.adapter))
+      return true;
+    std::fprintf(stderr, "netvane-dump: no capture adapter %s (netvane-dump -D lists them)\n",
+                 options_.adapter.c_str());
+    return false;
+  }
+
+  // With -w, the first file is made once the adapter is known, before the
+  // first frame: a target that cannot be written ends the run here.
+  bool OpenOutput() {
+    if (options_.writeFile.empty()) return true;
+    writer_ = std::make_unique<RotatingPcapWriter>(options_.writeFile, kSnapshotLength, options_.rotation);
+    if (writer_->Open()) return true;
+    std::fprintf(stderr, "netvane-dump: %s\n", writer_->error().c_str());
+    return false;
+  }
+
+  // The new-packet handler, on the worker thread.
+  void TakeFrames(TKelNetMonitor* sender) {
+    TKelNetPacket record;
+    while (sender->get_packetcount() > 0 && sender->GetNextPacket(&record)) {
+      std::lock_guard<std::mutex> lock(outputLock_);
+      if (countReached_.load() || writeFailed_.load()) continue;  // taken off the queue, not shown
+      if (Keep(record) && options_.count != 0 && ++kept_ >= options_.count) countReached_.store(true);
+    }
+  }
+
+  // Prints or writes one frame; false when it is left out or could not be written.
+  bool Keep(const TKelNetPacket& record) {
+    const std::span<const uint8_t> frame(record.Data, record.Data ? record.Length : 0);
+    if (!writer_) return printer_.Print(frame);
+    if (options_.noBroadcast && IsBroadcast(frame)) return false;
+    if (writer_->Write(frame, record.CaptureSeconds, record.CaptureMicroseconds, record.WireLength))
+      return true;
+    writeFailed_.store(true);
+    return false;
+  }
+
+  // Until Ctrl-C or SIGTERM, the count, a write error or a failure reported
+  // by the component.
+  void CaptureUntilEnd() {
+    auto lastFlush = std::chrono::steady_clock::now();
+    while (!gInterrupted && !countReached_.load() && !writeFailed_.load() && monitor_.failures() == 0) {
+      QCoreApplication::processEvents();
+      std::this_thread::sleep_for(kLoopTick);
+      if (std::chrono::steady_clock::now() - lastFlush >= kFlushEvery) {
+        std::lock_guard<std::mutex> lock(outputLock_);
+        printer_.Flush();
+        if (writer_ && !writer_->Flush()) writeFailed_.store(true);
+        lastFlush = std::chrono::steady_clock::now();
+      }
+    }
+  }
+
+  // Reads the kernel's counters, closes the component and the output and
+  // prints the count line. Counters that cannot be read are a failure: a
+  // made-up 0 would say that nothing was lost.
+  int Finish() {
+    unsigned kernelReceived = 0;
+    unsigned kernelDropped = 0;
+    const bool counted = monitor_.GetKernelStats(kernelReceived, kernelDropped);
+    monitor_.Close();
+    QCoreApplication::processEvents();
+    // The worker has ended: the output is this thread's alone.
+    bool written = printer_.Flush();
+    if (writer_ && !writer_->Close()) {
+      written = false;
+      std::fprintf(stderr, "netvane-dump: %s\n", writer_->error().c_str());
+    }
+    if (counted)
+      std::fprintf(stderr, "%d frames received, %u dropped by the kernel\n", monitor_.receivedCount(),
+                   kernelDropped);
+    else
+      std::fprintf(stderr, "%d frames received, kernel counters unavailable\n", monitor_.receivedCount());
+    return written && counted && monitor_.failures() == 0 ? 0 : 1;
+  }
+
+  const LiveOptions& options_;
+  std::unique_ptr<QCoreApplication> app_ = EnsureApplication();
+  std::mutex outputLock_;  // the worker's writes against this thread's flushes
+  RowPrinter printer_;
+  std::unique_ptr<RotatingPcapWriter> writer_;  // with -w
+  uint64_t kept_ = 0;
+  std::atomic<bool> countReached_{false};
+  std::atomic<bool> writeFailed_{false};
+  // Last, so that it goes first: its worker may be writing to the output.
+  DumpMonitor monitor_;
+};
+
 }  // namespace
 
 int RunListAdapters() {
   auto app = EnsureApplication();
-  TKelWinPcapNetMonitor monitor;
-  ApplyWindowSettings(monitor);
-  RouteErrors(monitor, nullptr);
+  DumpMonitor monitor;
   if (!monitor.Open()) return 1;
   for (int i = 0; i < monitor.adapterCount(); ++i) std::printf("%d\t%s\n", i, monitor.adapterName(i).c_str());
   monitor.Close();
@@ -93,99 +219,8 @@ int RunListAdapters() {
 }
 
 int RunLiveCapture(const LiveOptions& options) {
-  auto app = EnsureApplication();
-  std::atomic<bool> adapterFailed{false};
-  std::atomic<bool> countReached{false};
-  std::atomic<bool> writeFailed{false};
-  std::mutex printLock;
-  RowPrinter printer(stdout, PrintOptions{options.noBroadcast, options.verbose, options.hex});
-  std::unique_ptr<PcapWriter> writer;  // with -w
-  uint64_t printed = 0;
-
-  TKelWinPcapNetMonitor monitor;
-  ApplyWindowSettings(monitor);
-  RouteErrors(monitor, &adapterFailed);
-  monitor.setOnNewPacket([&](TKelNetMonitor* sender) {
-    TKelNetPacket record;
-    while (sender->get_packetcount() > 0 && sender->GetNextPacket(&record)) {
-      std::lock_guard<std::mutex> lock(printLock);
-      if (countReached.load() || writeFailed.load()) continue;  // taken off the queue, not shown
-      const std::span<const uint8_t> frame(record.Data, record.Data ? record.Length : 0);
-      if (writer) {
-        if (options.noBroadcast && IsBroadcast(frame)) continue;
-        if (!writer->Write(frame, record.CaptureSeconds, record.CaptureMicroseconds, record.WireLength)) {
-          writeFailed.store(true);
-          continue;
-        }
-      } else if (!printer.Print(frame)) {
-        continue;
-      }
-      if (options.count != 0 && ++printed >= options.count) countReached.store(true);
-    }
-  });
-
-  if (!monitor.Open()) return 1;
-  // A number names the adapter by its place in the -D list, unless an adapter
-  // is really called that.
-  const bool selected = (AllDigits(options.adapter) && monitor.get_adapternum(options.adapter) < 0)
-                            ? monitor.SelectAdapter(std::stoi(options.adapter))
-                            : monitor.SelectAdapter(options.adapter);
-  if (!selected) {
-    std::fprintf(stderr, "netvane-dump: no capture adapter %s (netvane-dump -D lists them)\n",
-                 options.adapter.c_str());
-    return 1;
-  }
-  if (!options.writeFile.empty()) {
-    // Opened once the adapter is known, before the first frame: a target that
-    // cannot be written ends the run here.
-    writer = std::make_unique<PcapWriter>();
-    if (!writer->Open(options.writeFile, kSnapshotLength)) {
-      std::fprintf(stderr, "netvane-dump: %s\n", writer->error().c_str());
-      return 1;
-    }
-  }
-  monitor.set_FilterIP(JoinFilters(options.filters));  // installed by the bind below
-  if (!monitor.StartCapture()) return 1;
-
-  gInterrupted = 0;
-  auto previousInt = std::signal(SIGINT, OnInterrupt);
-  auto previousTerm = std::signal(SIGTERM, OnInterrupt);
-  monitor.NotifyThreadStart(kPollPauseMs);
-
-  auto lastFlush = std::chrono::steady_clock::now();
-  while (!gInterrupted && !countReached.load() && !adapterFailed.load() && !writeFailed.load()) {
-    QCoreApplication::processEvents();
-    std::this_thread::sleep_for(kLoopTick);
-    if (std::chrono::steady_clock::now() - lastFlush >= kFlushEvery) {
-      std::lock_guard<std::mutex> lock(printLock);
-      printer.Flush();
-      if (writer && !writer->Flush()) writeFailed.store(true);
-      lastFlush = std::chrono::steady_clock::now();
-    }
-  }
-
-  unsigned kernelReceived = 0;
-  unsigned kernelDropped = 0;
-  monitor.GetKernelStats(kernelReceived, kernelDropped);
-  monitor.Close();
-  QCoreApplication::processEvents();  // the last error lines, if any
-  std::signal(SIGINT, previousInt);
-  std::signal(SIGTERM, previousTerm);
-  bool written;
-  {
-    std::lock_guard<std::mutex> lock(printLock);
-    written = printer.Flush();
-  }
-  // The worker has ended: the writer is this thread's alone.
-  if (writer && !writer->Close()) {
-    written = false;
-    std::fprintf(stderr, "netvane-dump: %s; %s keeps the first %llu frames\n", writer->error().c_str(),
-                 options.writeFile.c_str(), static_cast<unsigned long long>(writer->framesInFile()));
-  }
-  std::fprintf(stderr, "%d frames received, %u dropped by the kernel\n", monitor.receivedCount(),
-               kernelDropped);
-  if (!written) return 1;
-  return adapterFailed.load() ? 1 : 0;
+  LiveRun run(options);
+  return run.Run();
 }
 
 }  // namespace netvane

@@ -1,25 +1,30 @@
 #pragma once
 // Live capture for netvane-dump: listing the adapters (-D) and printing the
 // frames of one adapter (-i). Printing goes through RowPrinter like file mode;
-// with -w the frames are written to a pcap file instead.
+// with -w the frames are written to pcap files instead.
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "dump/rotating_writer.h"
+
 namespace netvane {
 
 struct LiveOptions {
   std::string adapter;               // -i
+  int adapterNumber = -1;            // -i as a place in the -D list, when it is all digits
   uint64_t count = 0;                // -c; 0 = until interrupted
   std::vector<std::string> filters;  // -f, the address-filter list
   std::string writeFile;             // -w: frames go to this pcap file, no rows are printed
+  RotationOptions rotation;          // -C, -G, -W: with -w, a series of files
   bool noBroadcast = false;
   bool verbose = false;
   bool hex = false;
 };
 
-// Exit status as for the whole program: 0 success, 1 runtime failure, 2 usage.
+// Exit status as for the whole program: 0 success, 1 runtime failure (kernel
+// counters that could not be read at the end included), 2 usage.
 int RunListAdapters();
 int RunLiveCapture(const LiveOptions& options);
 

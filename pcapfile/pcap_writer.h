@@ -20,6 +20,9 @@ namespace netvane {
 
 class PcapWriter {
  public:
+  // Every frame takes a record header of this size in the file, then its bytes.
+  static constexpr uint64_t kRecordHeaderBytes = 16;
+
   PcapWriter() = default;
   ~PcapWriter();
   PcapWriter(const PcapWriter&) = delete;
@@ -43,6 +46,9 @@ class PcapWriter {
   const std::string& error() const { return error_; }
   // Complete frames in the file so far.
   uint64_t framesInFile() const { return framesInFile_; }
+  // Bytes of the file so far, the file header included, counting what is
+  // written and what is still buffered.
+  uint64_t size() const { return fileOffset_ + pending_.size(); }
 
  private:
   static ssize_t Collect(void* cookie, const char* data, size_t size);

@@ -100,6 +100,6 @@ TEST_P(ExceptionReportLoop, ReportIsShownAndTheLoopGoesOn) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, ExceptionReportLoop, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "WithoutMessage" : "StdException"; });
+                         [](const auto& p) { return p.param ? "WithoutMessage" : "StdException"; });
 
 }  // namespace

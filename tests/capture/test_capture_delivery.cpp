@@ -11,8 +11,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -56,8 +59,8 @@ TEST(Worker, SecondStartKeepsTheFirstThreadAndInterval) {
   rig.Capture(10000);  // one poll, then a long pause
   rig.m.NotifyThreadStart(0);
   ASSERT_TRUE(PumpUntil([&] { return rig.m.Turns() >= 1; }));
-  std::this_thread::sleep_for(100ms);
-  EXPECT_EQ(rig.m.Turns(), 1);  // an interval of 0 would have polled thousands of times
+  // An interval of 0 would poll again at once.
+  EXPECT_FALSE(PumpUntil([&] { return rig.m.Turns() > 1; }, 100ms));
   // Ending does not wait for the pause.
   EXPECT_LT(MillisecondsOf([&] { rig.m.NotifyThreadEnd(); }), 1000);
   EXPECT_FALSE(rig.m.threadRunning());
@@ -83,8 +86,7 @@ TEST(Worker, CloseEndsThePollBeforeUnbinding) {
   ASSERT_TRUE(rig.m.SelectAdapter(0));
   ASSERT_TRUE(rig.m.StartCapture());
   rig.m.ScriptFrames(2, 60);
-  std::this_thread::sleep_for(50ms);
-  EXPECT_EQ(rig.m.receivedCount(), 0);
+  EXPECT_FALSE(PumpUntil([&] { return rig.m.receivedCount() > 0; }, 50ms));
   rig.m.NotifyThreadStart(1);
   EXPECT_TRUE(PumpUntil([&] { return rig.m.receivedCount() == 2; }));
 }
@@ -189,6 +191,70 @@ TEST(HandOver, WorkerLinesArriveOnTheUiThreadInOrder) {
   }
 }
 
+// An error box raised on the UI thread while it holds the adapter (here the
+// driver's own reason for refusing a filter, reported from inside the
+// filter call) must not hold up the worker: frames keep flowing while the
+// box is open.
+TEST(HandOver, FramesKeepFlowingWhileAnErrorBoxIsOpen) {
+  Rig rig;
+  rig.m.setShowErrMsgBox(true);
+  rig.m.refusedFilters = {"10.9.9.9"};
+  rig.m.filterErrorText = "bpf refused";
+  std::atomic<int> taken{0};
+  rig.m.setOnNewPacket([&](TKelNetMonitor* s) {
+    TKelNetPacket r;
+    while (s->GetNextPacket(&r)) ++taken;
+  });
+  int boxes = 0;
+  int takenWhenOpened = -1;
+  int flowedWhileOpen = 0;
+  int leastFlow = INT_MAX;
+  std::chrono::steady_clock::time_point openedAt;
+  QTimer answerer;
+  QObject::connect(&answerer, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) return;
+    if (takenWhenOpened < 0) {
+      takenWhenOpened = taken.load();
+      openedAt = std::chrono::steady_clock::now();
+    }
+    flowedWhileOpen = taken.load() - takenWhenOpened;
+    // Answered once frames have flowed, or after a while if they do not.
+    if (flowedWhileOpen < 20 && std::chrono::steady_clock::now() - openedAt < 3s) return;
+    ++boxes;
+    leastFlow = std::min(leastFlow, flowedWhileOpen);
+    takenWhenOpened = -1;
+    box->button(QMessageBox::Ok)->click();
+  });
+  answerer.start(5);
+  rig.m.endless = true;
+  rig.m.maxPerCall = 1;
+  rig.Capture(1);
+  ASSERT_TRUE(PumpUntil([&] { return taken.load() > 0; }));
+  EXPECT_FALSE(rig.m.set_FilterIP("10.9.9.9"));
+  ASSERT_TRUE(PumpUntil([&] { return boxes == 2; }));  // the driver's reason, then the component's
+  EXPECT_GE(leastFlow, 20) << "the worker stalled while a box was open";
+  EXPECT_TRUE(rig.m.isBound());
+  rig.m.Close();
+}
+
+// A host's status handler that throws on the UI thread: the exception goes on
+// to the caller (the application's report), and the hand-over still delivers
+// the rest of what the worker posted.
+TEST(HandOver, ThrowingStatusHandlerLeavesTheHandOverOpen) {
+  Rig rig;
+  rig.m.setOnStatusMessage([&](TKelNetMonitor*, const std::string& l) {
+    if (l == "first") throw std::runtime_error("host failed");
+    rig.lines.push_back(l);
+  });
+  std::thread([&] {
+    rig.m.User_StatusMessage("first");
+    rig.m.User_StatusMessage("second");
+  }).join();
+  EXPECT_THROW(rig.m.FlushUiWork(), std::runtime_error);
+  EXPECT_TRUE(PumpUntil([&] { return rig.lines == Lines{"second"}; }));
+}
+
 TEST(HandOver, NewPacketEventRunsOnTheWorker) {
   Rig rig;
   std::atomic<bool> onUi{false};
@@ -217,11 +283,7 @@ TEST(HandOver, PacketCountLineIsCoalesced) {
   rig.Capture(1);
   rig.m.maxPerCall = 1000;
   rig.m.ScriptFrames(1000, 60);
-  // Wait without running the event loop, so everything posted piles up.
-  const auto end = std::chrono::steady_clock::now() + 5s;
-  while (rig.m.receivedCount() < 1000 && std::chrono::steady_clock::now() < end)
-    std::this_thread::sleep_for(1ms);
-  ASSERT_EQ(rig.m.receivedCount(), 1000);
+  ASSERT_TRUE(WaitWithoutPumping([&] { return rig.m.receivedCount() == 1000; }));
   changes = 0;
   ASSERT_TRUE(PumpUntil(
       [&] { return bar.currentMessage() == "1000 packets received (1000 still buffered locally)."; }));
@@ -276,20 +338,115 @@ TEST(HandOver, ComponentDestroyedWhileItsErrorBoxIsOpen) {
 
 // A host that closes the component from inside its new-packet handler runs
 // Close on the worker, which cannot wait for itself: the worker ends after
-// that turn and is joined later on the UI thread, instead of aborting.
+// that turn and is joined later on the UI thread, instead of aborting. The
+// next start joins it and starts a new worker.
 TEST(Worker, CloseFromTheWorkersOwnHandler) {
   Rig rig;
+  std::atomic<bool> closing{false};
   std::atomic<bool> closed{false};
+  std::atomic<int> taken{0};
   rig.m.setOnNewPacket([&](TKelNetMonitor* s) {
-    if (!closed.exchange(true)) s->Close();
+    TKelNetPacket r;
+    while (s->GetNextPacket(&r)) ++taken;
+    if (closing.exchange(true)) return;
+    s->Close();
+    closed = true;
   });
   rig.Capture(1);
   rig.m.ScriptFrames(3, 60);
   ASSERT_TRUE(PumpUntil([&] { return closed.load(); }));
-  EXPECT_LT(MillisecondsOf([&] { rig.m.NotifyThreadEnd(); }), 1000);
-  EXPECT_FALSE(rig.m.threadRunning());
   EXPECT_FALSE(rig.m.isOpened());
   EXPECT_FALSE(rig.m.isBound());
+  const int before = taken.load();
+  EXPECT_LT(MillisecondsOf([&] { rig.Capture(1); }), 1000);
+  rig.m.ScriptFrames(2, 60);
+  EXPECT_TRUE(PumpUntil([&] { return taken.load() >= before + 2; }));
+  EXPECT_LT(MillisecondsOf([&] { rig.m.NotifyThreadEnd(); }), 1000);
+  EXPECT_FALSE(rig.m.threadRunning());
+}
+
+// A handler that throws must not end the process: each exception is reported
+// through the error channel, later frames are still delivered, and the
+// component closes and captures again as before.
+TEST(Worker, ThrowingHandlerIsReportedAndTheComponentStaysUsable) {
+  Rig rig;
+  std::atomic<int> calls{0};
+  rig.m.setOnNewPacket([&](TKelNetMonitor* s) {
+    TKelNetPacket r;
+    s->GetNextPacket(&r);
+    const int n = ++calls;
+    if (n == 1) throw std::runtime_error("host failed");
+    if (n == 2) throw 42;
+  });
+  rig.Capture(1);
+  rig.m.ScriptFrames(3, 60);
+  const Lines reports = {"TKelNetMonitor Error: New-packet handler failed: host failed.",
+                         "TKelNetMonitor Error: New-packet handler failed: an exception of unknown type."};
+  auto reported = [&] {
+    Lines errors;
+    for (const auto& l : rig.lines)
+      if (l.rfind("TKelNetMonitor Error: ", 0) == 0) errors.push_back(l);
+    return errors;
+  };
+  ASSERT_TRUE(PumpUntil([&] { return calls.load() == 3 && reported().size() == 2; }));
+  EXPECT_EQ(reported(), reports);
+  EXPECT_TRUE(rig.m.Close());
+  EXPECT_FALSE(rig.m.threadRunning());
+  rig.Capture(1);
+  rig.m.ScriptFrames(2, 60);
+  EXPECT_TRUE(PumpUntil([&] { return calls.load() == 5; }));
+}
+
+// The received count, and the sequence numbers drivers take from it, run
+// modulo 2^31: after 2147483647 comes 0, never a negative number.
+TEST(Worker, CountAndSequenceNumbersWrapAtTheLimit) {
+  Rig rig;
+  std::mutex lock;
+  std::vector<int32_t> sequences;
+  rig.m.setOnNewPacket([&](TKelNetMonitor* s) {
+    TKelNetPacket r;
+    while (s->GetNextPacket(&r)) {
+      std::lock_guard<std::mutex> g(lock);
+      sequences.push_back(r.SequenceNumber);
+    }
+  });
+  rig.m.FReceived.store(INT32_MAX - 1);
+  rig.Capture(1);
+  rig.m.ScriptFrames(3, 60);
+  ASSERT_TRUE(PumpUntil([&] { return rig.m.HandedOver() == 3; }));
+  std::lock_guard<std::mutex> g(lock);
+  EXPECT_EQ(sequences, (std::vector<int32_t>{INT32_MAX - 1, INT32_MAX, 0}));
+  EXPECT_EQ(rig.m.receivedCount(), 1);
+}
+
+// The UI thread served a host's queued call while it waited for the worker to
+// end, and that call closed the component (ending the worker itself): the
+// wait must notice the worker is gone rather than use it.
+TEST(Worker, CloseServedWhileClosingWaitsForTheWorker) {
+  Rig rig;
+  QObject host;
+  std::atomic<bool> posted{false};
+  std::atomic<bool> served{false};
+  rig.m.setOnNewPacket([&](TKelNetMonitor* s) {
+    TKelNetPacket r;
+    while (s->GetNextPacket(&r)) {
+    }
+    if (posted.exchange(true)) return;
+    QMetaObject::invokeMethod(&host, [&] {
+      served = true;
+      rig.m.Close();
+    });
+    // Still inside the turn when the UI thread starts waiting for it.
+    WaitWithoutPumping([&] { return served.load(); });
+  });
+  rig.Capture(1);
+  rig.m.ScriptFrames(1, 60);
+  // Not pumping: the queued call must reach the UI thread inside Close's wait.
+  ASSERT_TRUE(WaitWithoutPumping([&] { return posted.load(); }));
+  EXPECT_TRUE(rig.m.Close());
+  EXPECT_TRUE(served.load());
+  EXPECT_FALSE(rig.m.threadRunning());
+  EXPECT_FALSE(rig.m.isOpened());
 }
 
 TEST(Worker, InitializeOnALiveComponentEndsTheWorkerAndFreesTheQueue) {

@@ -2,12 +2,19 @@
 // test's private network.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <pcap/pcap.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <future>
 #include <sstream>
@@ -76,13 +83,24 @@ TEST(DumpLive, ListsAdaptersAndCapturesCountedFrames) {
   EXPECT_NE(missing.err.find("nv-nosuch0"), std::string::npos) << missing.err;
 }
 
-// Sends marker frames from the peer, one every 2 ms, until `done` (at most 10 s).
+// A marker frame of `size` bytes.
+netvane::lab::Bytes Marker(uint32_t index, size_t size) {
+  netvane::lab::Bytes frame = netvane::lab::MarkerFrame(index);
+  frame.resize(std::max(size, frame.size()), 0xA5);
+  return frame;
+}
+
+// Sends marker frames of `size` bytes from the peer, `perTurn` of them at a
+// time, until it is destroyed. A turn takes a few milliseconds for the peer's
+// socket and a pause of 2 ms; there are at most 5000.
 class Sender {
  public:
-  explicit Sender(const netvane::lab::VethLab& lab)
-      : run_(std::async(std::launch::async, [this, &lab] {
-          for (uint32_t i = 0; i < 5000 && !done_.load(); ++i) {
-            lab.InjectFromPeer({netvane::lab::MarkerFrame(i)});
+  explicit Sender(const netvane::lab::VethLab& lab, size_t size = 60, uint32_t perTurn = 1)
+      : run_(std::async(std::launch::async, [this, &lab, size, perTurn] {
+          for (uint32_t turn = 0, next = 0; turn < 5000 && !done_.load(); ++turn) {
+            std::vector<netvane::lab::Bytes> frames;
+            for (uint32_t k = 0; k < perTurn; ++k) frames.push_back(Marker(next++, size));
+            lab.InjectFromPeer(frames);
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
           }
         })) {}
@@ -119,10 +137,10 @@ std::vector<PcapRecord> ReadPcap(const std::string& path, bool& clean) {
   return records;
 }
 
-// The file holds consecutive marker frames exactly as sent; where the kernel
-// reports frames it dropped (`err` is netvane-dump's standard error), the
-// markers only have to rise.
-void ExpectSentMarkers(const std::vector<PcapRecord>& records, const std::string& err) {
+// The records are consecutive marker frames of `size` bytes exactly as sent;
+// where the kernel reports frames it dropped (`err` is netvane-dump's
+// standard error), the markers only have to rise.
+void ExpectSentMarkers(const std::vector<PcapRecord>& records, const std::string& err, size_t size = 60) {
   ASSERT_FALSE(records.empty());
   const bool kernelDropped = err.find(", 0 dropped by the kernel") == std::string::npos;
   const auto first = netvane::lab::MarkerIndex(records[0].bytes);
@@ -135,7 +153,7 @@ void ExpectSentMarkers(const std::vector<PcapRecord>& records, const std::string
       ASSERT_TRUE(k == 0 || *index > previous) << k << "\n" << err;
     else
       ASSERT_EQ(*index, *first + uint32_t(k)) << k << "\n" << err;
-    ASSERT_EQ(records[k].bytes, netvane::lab::MarkerFrame(*index)) << k;
+    ASSERT_EQ(records[k].bytes, Marker(*index, size)) << k;
     EXPECT_EQ(records[k].wireLength, records[k].bytes.size()) << k;
     previous = *index;
   }
@@ -215,6 +233,216 @@ TEST(DumpLive, AWriteErrorEndsTheCaptureAndLeavesAReadableFile) {
               std::string::npos)
         << capture.err;
     EXPECT_NE(capture.err.find(" frames received, "), std::string::npos) << capture.err;
+  }
+}
+
+// netvane-dump started in the background, its output going to files.
+class BackgroundDump {
+ public:
+  explicit BackgroundDump(const std::vector<std::string>& args)
+      : base_("/tmp/nvdumpbg" + std::to_string(getpid())) {
+    std::vector<char*> argv{const_cast<char*>(NETVANE_DUMP)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, (base_ + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    posix_spawn_file_actions_addopen(&actions, 2, (base_ + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    if (posix_spawn(&pid_, NETVANE_DUMP, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  ~BackgroundDump() {
+    if (pid_ > 0) Wait(std::chrono::seconds(0));
+    std::remove((base_ + ".out").c_str());
+    std::remove((base_ + ".err").c_str());
+  }
+  pid_t pid() const { return pid_; }
+  std::string Out() const { return Read(".out"); }
+  std::string Err() const { return Read(".err"); }
+  // Its exit status; -1 when it did not exit in time (it is killed then).
+  int Wait(std::chrono::seconds limit) {
+    int raw = 0;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (waitpid(pid_, &raw, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &raw, 0);
+        raw = -1;
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    pid_ = -1;
+    return raw != -1 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  }
+
+ private:
+  std::string Read(const char* suffix) const {
+    std::stringstream text;
+    text << std::ifstream(base_ + suffix).rdbuf();
+    return text.str();
+  }
+  std::string base_;
+  pid_t pid_ = -1;
+};
+
+struct CaptureFile {
+  std::string name;
+  uintmax_t size = 0;
+  std::vector<PcapRecord> records;
+};
+
+// The files in `dir`, the one with the oldest frames first; each must read
+// to its end on its own.
+std::vector<CaptureFile> ReadFiles(const std::string& dir) {
+  std::vector<CaptureFile> files;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    CaptureFile f{entry.path().filename().string(), entry.file_size(), {}};
+    bool clean = false;
+    f.records = ReadPcap(entry.path().string(), clean);
+    EXPECT_TRUE(clean) << f.name << " is a capture of its own";
+    EXPECT_FALSE(f.records.empty()) << f.name;
+    files.push_back(std::move(f));
+  }
+  auto first = [](const CaptureFile& f) {
+    return f.records.empty() ? UINT32_MAX
+                             : netvane::lab::MarkerIndex(f.records[0].bytes).value_or(UINT32_MAX);
+  };
+  std::sort(files.begin(), files.end(),
+            [&](const CaptureFile& a, const CaptureFile& b) { return first(a) < first(b); });
+  return files;
+}
+
+double Seconds(const timeval& t) {
+  return double(t.tv_sec) + double(t.tv_usec) / 1e6;
+}
+
+// Every frame written is in exactly one file, in order, and no file is
+// written past its size or time; the ring keeps only its last files.
+TEST(DumpLive, RotatesFilesBySizeAndTimeWithoutSplittingOrLosingAFrame) {
+  if (!netvane::lab::SkipReason().empty()) GTEST_SKIP() << netvane::lab::SkipReason();
+  netvane::lab::VethLab lab;
+  if (!lab.ok()) GTEST_SKIP() << "could not create a veth pair in a namespace";
+  char year[16] = {};
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  std::strftime(year, sizeof year, "%Y", localtime_r(&now, &local));
+  const struct Case {
+    std::vector<std::string> options;  // besides -i and -w
+    std::string name;                  // given to -w
+    size_t frameSize;
+    uint32_t perTurn;
+    uint64_t count;                  // -c; 0: Ctrl-C after 2.5 s
+    std::vector<std::string> names;  // oldest frames first; empty: FILE, FILE1, ... (at least two)
+  } cases[] = {
+      // 659 frames of 1500 bytes fill a file of 1,000,000 bytes.
+      {{"-C", "1"}, "cap", 1500, 40, 2000, {"cap", "cap1", "cap2", "cap3"}},
+      {{"-C1", "-W", "3"}, "cap", 1500, 40, 2000, {"cap1", "cap2", "cap0"}},
+      {{"-G", "1"}, "cap-%Y.pcap", 60, 10, 0, {}},
+  };
+  for (const Case& c : cases) {
+    const bool bySize = c.frameSize > 60, ring = c.options.size() > 2;
+    SCOPED_TRACE(bySize ? (ring ? "-C -W" : "-C") : "-G");
+    char dirTemplate[] = "/tmp/nvdumprotXXXXXX";
+    ASSERT_NE(mkdtemp(dirTemplate), nullptr);
+    const std::string dir = dirTemplate;
+    std::vector<std::string> args = {"-i", lab.localIf(), "-w", dir + "/" + c.name};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    if (c.count != 0) args.insert(args.end(), {"-c", std::to_string(c.count)});
+    Result capture;
+    {
+      Sender sender(lab, c.frameSize, c.perTurn);
+      BackgroundDump dump(args);
+      if (c.count == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+        kill(dump.pid(), SIGINT);
+      }
+      capture.status = dump.Wait(std::chrono::seconds(30));
+      capture.out = dump.Out();
+      capture.err = dump.Err();
+    }
+    const std::vector<CaptureFile> files = ReadFiles(dir);
+    std::filesystem::remove_all(dir);
+    EXPECT_EQ(capture.status, 0) << capture.err;
+    EXPECT_EQ(capture.out, "");
+
+    std::vector<std::string> names = c.names;
+    if (names.empty()) {
+      const std::string base = "cap-" + std::string(year) + ".pcap";
+      EXPECT_GE(files.size(), 2u);
+      for (size_t k = 0; k < files.size(); ++k) names.push_back(k == 0 ? base : base + std::to_string(k));
+    }
+    std::vector<std::string> got;
+    std::vector<PcapRecord> all;
+    for (const CaptureFile& f : files) {
+      got.push_back(f.name);
+      all.insert(all.end(), f.records.begin(), f.records.end());
+    }
+    ASSERT_EQ(got, names);
+    ExpectSentMarkers(all, capture.err, c.frameSize);
+    // The ring overwrote its first file, which was as full as the next.
+    if (c.count != 0) {
+      EXPECT_EQ(all.size() + (ring ? files[0].records.size() : 0), c.count);
+    }
+
+    for (size_t k = 0; k < files.size(); ++k) {
+      SCOPED_TRACE(files[k].name);
+      const CaptureFile& f = files[k];
+      if (bySize) {
+        EXPECT_LE(f.size, 1000000u);
+        // Only a frame that would not fit starts the next file.
+        if (k + 1 < files.size()) {
+          EXPECT_GT(f.size + 16 + c.frameSize, 1000000u);
+        }
+      }
+      if (!bySize) {
+        EXPECT_LT(Seconds(f.records.back().ts) - Seconds(f.records.front().ts), 1.0);
+        // A later file starts with its first frame.
+        if (k >= 1 && k + 1 < files.size()) {
+          EXPECT_GE(Seconds(files[k + 1].records.front().ts) - Seconds(f.records.front().ts), 1.0);
+        }
+      }
+    }
+  }
+}
+
+// A capture helper that dies, or falls silent until Ctrl-C: the run ends with
+// status 1 and says the kernel's counters are unavailable instead of making
+// up "0 dropped".
+TEST(DumpLive, AHelperThatDiesOrFallsSilentLeavesTheCountersUnavailable) {
+  if (!netvane::lab::SkipReason().empty()) GTEST_SKIP() << netvane::lab::SkipReason();
+  netvane::lab::VethLab lab;
+  if (!lab.ok()) GTEST_SKIP() << "could not create a veth pair in a namespace";
+  const struct {
+    int helperSignal;
+    bool interrupt;  // then Ctrl-C to netvane-dump
+  } cases[] = {{SIGKILL, false}, {SIGSTOP, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(strsignal(c.helperSignal));
+    Sender sender(lab);
+    BackgroundDump dump({"-i", lab.localIf()});
+    ASSERT_GT(dump.pid(), 0);
+    // Rows show that the helper delivers.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (Lines(dump.Out()) < 5 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_GE(Lines(dump.Out()), 5u) << dump.Err();
+    const pid_t helper =
+        std::atoi(netvane::testing::ShLine("pgrep -P " + std::to_string(dump.pid())).c_str());
+    ASSERT_GT(helper, 0);
+    kill(helper, c.helperSignal);
+    if (c.interrupt) kill(dump.pid(), SIGINT);
+    const int status = dump.Wait(std::chrono::seconds(30));
+    // netvane-dump reaps its helper; one it left behind is ended here.
+    if (netvane::testing::ShLine("cat /proc/" + std::to_string(helper) + "/comm 2>/dev/null") ==
+        "netvane-capture")
+      kill(helper, SIGKILL);
+    EXPECT_EQ(status, 1) << dump.Err();
+    EXPECT_NE(dump.Err().find(" frames received, kernel counters unavailable\n"), std::string::npos)
+        << dump.Err();
+    EXPECT_EQ(dump.Err().find("dropped by the kernel"), std::string::npos) << dump.Err();
   }
 }
 

@@ -67,7 +67,9 @@ void FakeDriver::ScriptFrames(int count, uint32_t length) {
 
 bool FakeDriver::Driver_SetFilter(const std::string& filterList) {
   Log("Filter " + filterList);
-  return refusedFilters.count(filterList) == 0;
+  if (refusedFilters.count(filterList) == 0) return true;
+  if (!filterErrorText.empty()) DNetError(filterErrorText);
+  return false;
 }
 
 void FakeDriver::Driver_RetrieveAdapterList() {

@@ -33,6 +33,7 @@ class FakeDriver : public TKelNetMonitor {
   std::set<std::string> refusedBinds;    // device names Driver_BindAdapter refuses
   std::string bindErrorText;             // reported through DNetError before a refusal
   std::set<std::string> refusedFilters;  // filter lists Driver_SetFilter refuses
+  std::string filterErrorText;           // reported through DNetError before a refusal
   std::atomic<int> maxPerCall{50};
   std::atomic<bool> blockingRead{false};  // an empty read waits for a frame or a wake-up
   std::atomic<bool> endless{false};       // every read delivers a full batch
@@ -61,6 +62,7 @@ class FakeDriver : public TKelNetMonitor {
   // Test access to protected parts of the component.
   using TKelNetMonitor::FifoIndicatorsAgree;
   using TKelNetMonitor::ForceFifoIndicators;
+  using TKelNetMonitor::FReceived;
   using TKelNetMonitor::WakeRequested;
 
   // --- driver operations ---

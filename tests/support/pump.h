@@ -18,3 +18,15 @@ inline bool PumpUntil(const std::function<bool()>& done,
   }
   return true;
 }
+
+// Waits until the condition holds or the limit passes without running the
+// event loop, so that what other threads post to this one piles up.
+inline bool WaitWithoutPumping(const std::function<bool()>& done,
+                               std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
