@@ -3,6 +3,7 @@
 #include "decode/byte_reader.h"
 #include "decode/formatters.h"
 #include "decode/names.h"
+#include "decode/tree_fields.h"
 
 namespace netvane {
 
@@ -11,33 +12,30 @@ const std::array<const char*, kColumnCount> kColumnHeaders{"Packet Nr", "Source 
 
 namespace {
 
-// The row reads fixed offsets: a 14-byte Ethernet header and, for IP, a
-// 20-byte IPv4 header; the header-length field is not consulted here.
-constexpr std::size_t kDestinationMac = 0;
-constexpr std::size_t kSourceMac = 6;
-constexpr std::size_t kEtherType = 12;
-constexpr std::size_t kIpProtocol = 23;
-constexpr std::size_t kIpSource = 26;
-constexpr std::size_t kIpDestination = 30;
-constexpr std::size_t kArpSenderIp = 28;
-constexpr std::size_t kArpTargetIp = 38;
+// The row reads the tree's fields at fixed places: a 14-byte Ethernet header
+// and, for IP, a 20-byte IPv4 header; the header-length field is not consulted here.
+constexpr std::size_t kNetworkAt = tree::kEthernet.size();
 
-void AppendMac(std::string& out, const ByteReader& r, std::size_t offset) {
-  AppendColonHex(out, r.Slice(offset, 6), ':');
+constexpr std::size_t At(const tree::Field& field, std::size_t header = 0) {
+  return header + field.offset;
 }
 
-void AppendIp(std::string& out, const ByteReader& r, std::size_t offset) {
-  AppendDottedDecimal(out, r.Slice(offset, 4), '.');
+void AppendMac(std::string& out, const ByteReader& r, const tree::Field& field) {
+  AppendColonHex(out, r.Slice(At(field), field.size), ':');
+}
+
+void AppendIp(std::string& out, const ByteReader& r, const tree::Field& field) {
+  AppendDottedDecimal(out, r.Slice(At(field, kNetworkAt), field.size), '.');
 }
 
 void AppendIpColumn(std::string& out, const ByteReader& r, bool source) {
-  if (!r.Has(kEtherType, 2)) return;
-  switch (r.U16(kEtherType)) {
+  if (!r.Has(At(tree::kEtherType), 2)) return;
+  switch (r.U16(At(tree::kEtherType))) {
     case kEtherTypeIp:
-      AppendIp(out, r, source ? kIpSource : kIpDestination);
+      AppendIp(out, r, source ? tree::kIpSource : tree::kIpDestination);
       break;
     case kEtherTypeArp:
-      AppendIp(out, r, source ? kArpSenderIp : kArpTargetIp);
+      AppendIp(out, r, source ? tree::kArpSourceIp : tree::kArpTargetIp);
       break;
     default:
       break;
@@ -45,11 +43,12 @@ void AppendIpColumn(std::string& out, const ByteReader& r, bool source) {
 }
 
 void AppendProtocol(std::string& out, const ByteReader& r) {
-  if (!r.Has(kEtherType, 2)) return;
-  uint16_t type = r.U16(kEtherType);
+  if (!r.Has(At(tree::kEtherType), 2)) return;
+  uint16_t type = r.U16(At(tree::kEtherType));
   out += EtherTypeName(type);
   if (type == kEtherTypeIp) {
-    if (r.Has(kIpProtocol, 1)) out += IpProtocolName(r.U8(kIpProtocol));
+    constexpr std::size_t protocolAt = At(tree::kIpProtocol, kNetworkAt);
+    if (r.Has(protocolAt, 1)) out += IpProtocolName(r.U8(protocolAt));
   } else if (type == kEtherTypeArp) {
     out.push_back(' ');
   }
@@ -64,10 +63,10 @@ void AppendRowCell(std::string& out, std::span<const uint8_t> frame, uint32_t nu
       AppendDecimal(out, number);
       break;
     case kSourceCard:
-      AppendMac(out, r, kSourceMac);
+      AppendMac(out, r, tree::kSourceCard);
       break;
     case kDestinationCard:
-      AppendMac(out, r, kDestinationMac);
+      AppendMac(out, r, tree::kDestinationCard);
       break;
     case kSourceIp:
       AppendIpColumn(out, r, true);

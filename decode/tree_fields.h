@@ -53,15 +53,22 @@ struct Layout {
   }
 };
 
-// The fields that also decide which sections follow.
+// The fields that also decide which sections follow, or that the packet
+// list's row shows.
+inline constexpr Field kDestinationCard{"Destination Address - ", 0, 6, Format::ColonHex};
+inline constexpr Field kSourceCard{"Source Address - ", 6, 6, Format::ColonHex};
 inline constexpr Field kEtherType{"Protocol - 0x", 12, 2, Format::Hex};
 inline constexpr Field kIpHeaderLength{"Header Length - 0x", 0, 1, Format::Hex, 0x0F, Mark::LowDigit};
 inline constexpr Field kIpFragmentOffset{"Fragment Offset - ", 6, 2, Format::Decimal, 0x1FFF};
 inline constexpr Field kIpProtocol{"Protocol - ", 9, 1, Format::IpProtocol};
+inline constexpr Field kIpSource{"Source Address - ", 12, 4, Format::DottedDecimal};
+inline constexpr Field kIpDestination{"Destination Address - ", 16, 4, Format::DottedDecimal};
+inline constexpr Field kArpSourceIp{"Source Protocol Address - ", 14, 4, Format::DottedDecimal};
+inline constexpr Field kArpTargetIp{"Target Protocol Address - ", 24, 4, Format::DottedDecimal};
 
 inline constexpr Field kEthernetFields[] = {
-    {"Destination Address - ", 0, 6, Format::ColonHex},
-    {"Source Address - ", 6, 6, Format::ColonHex},
+    kDestinationCard,
+    kSourceCard,
     kEtherType,
 };
 
@@ -78,8 +85,8 @@ inline constexpr Field kIpFields[] = {
     {"TTL - ", 8, 1, Format::Decimal},
     kIpProtocol,
     {"Header Checksum - ", 10, 2, Format::Decimal},  // decimal, unlike the UDP and TCP checksums
-    {"Source Address - ", 12, 4, Format::DottedDecimal},
-    {"Destination Address - ", 16, 4, Format::DottedDecimal},
+    kIpSource,
+    kIpDestination,
 };
 
 // Ethernet/IPv4 ARP: 6-byte hardware and 4-byte protocol addresses, whatever
@@ -91,9 +98,9 @@ inline constexpr Field kArpFields[] = {
     {"Protocol Address Length - ", 5, 1, Format::Decimal},
     {"Operation - ", 6, 2, Format::Decimal},
     {"Source Hardware Address - ", 8, 6, Format::ColonHex},
-    {"Source Protocol Address - ", 14, 4, Format::DottedDecimal},
+    kArpSourceIp,
     {"Target Hardware Address - ", 18, 6, Format::ColonHex},
-    {"Target Protocol Address - ", 24, 4, Format::DottedDecimal},
+    kArpTargetIp,
 };
 
 inline constexpr Field kUdpFields[] = {
