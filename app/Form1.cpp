@@ -8,12 +8,14 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QSignalBlocker>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
 
 #include "app/About.h"
 #include "app/Form2.h"
 #include "app/exception_report.h"
+#include "app/file_job.h"
 #include "app/frame_views.h"
 #include "app/packet_list_model.h"
 #include "app/storage_budget.h"
@@ -35,8 +37,12 @@ TForm1::TForm1(netvane::FrameList& frames, QWidget* parent, MonitorFactory facto
   FFrames.SetBudget(netvane::DefaultFrameBudget());
   FModel = new TPacketListModel(FFrames, this);
   BuildLayout();
+  BuildActions();
   // The views hook the tree's clicks (TVClick) themselves.
   FViews = new TFrameViews(Packet, PacketASCII, TV, this);
+  FListTimer = new QTimer(this);
+  FListTimer->setSingleShot(true);
+  connect(FListTimer, &QTimer::timeout, this, &TForm1::ListNewFrames);
 
   // Building the window creates the component; its stored settings are applied
   // after construction, as a form designer would.
@@ -53,6 +59,8 @@ TForm1::TForm1(netvane::FrameList& frames, QWidget* parent, MonitorFactory facto
 }
 
 TForm1::~TForm1() {
+  // A file job left running (the window was not closed) goes without a word.
+  delete FJob.data();
   // The component goes first: its destruction ends the worker thread, which
   // must not reach this window's members once they start to go away.
   delete NetMonitor;
@@ -109,6 +117,7 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::FormClose() {
+  EndFileJob();
   // Ends the worker thread (waiting for it) before anything is destroyed.
   NetMonitor->Close();
 }
@@ -132,14 +141,24 @@ void TForm1::NetMonitorNewPacket(TKelNetMonitor* Sender) {
   bool tell = false;
   {
     const std::lock_guard<std::mutex> lock(FAppendLock);
+    // Once a file has been opened into the list, nothing the component still
+    // hands over belongs to it.
+    const bool take = FTakeLive.load();
     // One call drains every waiting frame; the bound only guards against a
     // component that keeps reporting frames it cannot hand out.
     for (int taken = 0; taken < TKelNetMonitor::MaxFifoPackets && Sender->get_packetcount() > 0; ++taken) {
       if (!Sender->GetNextPacket(&FReceive)) break;
+      if (!take) continue;
       const std::span<const uint8_t> frame(FReceive.Data, FReceive.Data ? FReceive.Length : 0);
       // The check box is read once per frame: a change affects later frames only.
       if (FSkipBroadcast.load() && netvane::IsBroadcast(frame)) continue;
-      if (FFrames.Append(frame.data(), static_cast<uint32_t>(frame.size())) != 0)
+      netvane::CaptureStamp stamp{FReceive.CaptureSeconds, FReceive.CaptureMicroseconds, FReceive.WireLength};
+      // A driver that gives no time stamp: the frame is stamped as it is taken.
+      if (stamp.seconds == 0 && stamp.microseconds == 0) {
+        stamp = netvane::StampOfNow();
+        stamp.wireLength = FReceive.WireLength;
+      }
+      if (FFrames.Append(frame.data(), static_cast<uint32_t>(frame.size()), stamp) != 0)
         stored = true;
       else
         refused = true;  // the list is full: taken off the queue, not kept
@@ -150,10 +169,21 @@ void TForm1::NetMonitorNewPacket(TKelNetMonitor* Sender) {
   }
   // One queued call, without data, until the UI has listed what is there.
   if ((stored || tell) && !FRowsPending.exchange(true))
-    QMetaObject::invokeMethod(this, &TForm1::ListNewFrames, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &TForm1::FramesStored, Qt::QueuedConnection);
+}
+
+void TForm1::FramesStored() {
+  if (FListTimer->isActive()) return;  // a listing is already due
+  const qint64 since = FSinceListing.isValid() ? FSinceListing.elapsed() : kListingIntervalMs;
+  if (since >= kListingIntervalMs)
+    ListNewFrames();
+  else
+    FListTimer->start(static_cast<int>(kListingIntervalMs - since));
 }
 
 void TForm1::ListNewFrames() {
+  FListTimer->stop();
+  FSinceListing.restart();
   // Cleared before the count is read: frames stored after the read queue a new call.
   FRowsPending.store(false);
   const uint32_t count = FFrames.Count();

@@ -10,12 +10,25 @@
 // batch. No widget is touched from the worker and the worker never waits on
 // the UI thread.
 //
+// Repaints. New rows are listed at most about 30 times a second, however fast
+// frames arrive, so the grid is repainted at a frame rate and not at the
+// capture rate. Frames opened from a file take the same way into the list.
+//
+// Whole captures. The packet list's context menu opens a capture file (or a
+// saved frame) in place of the listed frames, also by drag and drop anywhere
+// on the window, and saves the listed frames as a pcap file. Both run on the
+// UI thread in short slices (file_job.h), one at a time; a Start or a close
+// first ends a load (what it listed stays until the Start clears it) and
+// finishes a save.
+//
 // Memory. The frame list has a budget (storage_budget.h). Once it is full the
 // handler still takes every frame from the component, so the capture runs on
 // and the queue stays short, but stores none, and the user is told once, in a
 // message box, until Stop and Start clear the list.
 
+#include <QElapsedTimer>
 #include <QPointer>
+#include <QString>
 #include <QWidget>
 
 #include <atomic>
@@ -28,6 +41,7 @@
 #include "capture/KelNetPacket.h"
 #include "decode/frame_list.h"
 
+class QAction;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -40,6 +54,10 @@ class TPacketListModel;
 class TFrameViews;
 class TForm2;
 class TForm3;
+class QTimer;
+class TFileJob;
+class TCaptureLoad;
+class TCaptureSave;
 
 class TForm1 : public QWidget {
   Q_OBJECT
@@ -76,6 +94,10 @@ class TForm1 : public QWidget {
 
   TKelNetMonitor* NetMonitor = nullptr;
 
+  // The packet list's context menu; their shortcuts work anywhere in the window.
+  QAction* OpenCaptureAction = nullptr;  // "Open capture...", Ctrl+O
+  QAction* SaveCaptureAction = nullptr;  // "Save capture as...", Ctrl+Shift+S
+
   // --- state, readable by tests --------------------------------------------------
   bool capturing() const { return FCapturing; }
   bool paused() const { return FPaused; }
@@ -85,6 +107,8 @@ class TForm1 : public QWidget {
   TFrameViews* frameViews() const { return FViews; }
   // The box that says the frame storage is full, while it is open.
   QWidget* storageFullBox() const;
+  // The open or save of a whole capture still under way, if any.
+  TFileJob* fileJob() const;
 
   // --- handlers ----------------------------------------------------------------------
   void FormCreate();
@@ -99,8 +123,26 @@ class TForm1 : public QWidget {
   void NetMonitorNewPacket(TKelNetMonitor* Sender);
   // Empties the packet list and the frame list; Captured, tree and dumps stay.
   void ClearPackets();
-  // Lists every frame stored so far (UI thread). Normally run by the queued call.
+  // Lists every frame stored so far (UI thread). Normally run by FramesStored.
   void ListNewFrames();
+  // Frames were stored: lists them now, or when the last listing is a frame
+  // interval (about 1/30 s) old.
+  void FramesStored();
+
+  // The file dialogs of the context menu, then the two below.
+  void OpenCaptureClick();
+  void SaveCaptureClick();
+  // Lists the frames of a capture file or a saved frame in place of the
+  // listed ones, and leaves the window stopped. Refused, with a box saying
+  // so, while capturing; asks before replacing listed frames; a file that
+  // cannot be listed is reported and changes nothing. True when the load
+  // has begun.
+  bool OpenCaptureFile(const QString& path);
+  // Writes every listed frame to `path` as a pcap file. True when the save has begun.
+  bool SaveCaptureFile(const QString& path);
+
+  // At most this often the list takes in new frames and the grid repaints.
+  static constexpr int kListingIntervalMs = 33;
 
  signals:
   // The main window has been closed: the program ends.
@@ -108,11 +150,30 @@ class TForm1 : public QWidget {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // File drops anywhere on the window, its controls included.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void BuildLayout();
+  void SetUpWindow();
+  void BuildButtonsAndLabels();
+  void BuildCardBox(const QPalette& system);
+  void BuildPage(const QPalette& system);
+  void BuildBroadcast();
+  void BuildActions();
   void ConnectHandlers();
   void SetStatus(const char* text);
+  // What Stop leaves: not capturing, and the next Start clears the lists.
+  void EnterStoppedState();
+
+  void LoadFinished(TCaptureLoad& load);
+  void SaveFinished(TCaptureSave& save);
+  // Ends a file job before the list may be cleared or the window goes: a
+  // load stops where it is, a save is written to its end.
+  void EndFileJob();
+  void Tell(int icon, const QString& text);
+  // While capturing: says to pause or stop first, and true.
+  bool RefusedWhileCapturing();
 
   netvane::FrameList& FFrames;
   TPacketListModel* FModel = nullptr;
@@ -123,12 +184,19 @@ class TForm1 : public QWidget {
   bool FCapturing = false;
   bool FPaused = false;
   bool FStopped = false;
+  bool FStarted = false;  // the first Start has opened the component and started its thread
+
+  QTimer* FListTimer = nullptr;  // a listing held back to keep the frame rate
+  QElapsedTimer FSinceListing;
+  QPointer<TFileJob> FJob;
+  QString FFileDirectory;  // where the file dialogs open
 
   // Worker side.
   TKelNetPacket FReceive;                   // the receive record
   std::atomic<bool> FSkipBroadcast{false};  // mirror of the Broadcast check box
   std::atomic<bool> FRowsPending{false};    // a listing call is queued
   std::atomic<bool> FFullNoticed{false};    // the worker found the list full since the last Clear
+  std::atomic<bool> FTakeLive{true};        // false from opening a file to the next Start
   bool FFullReported = false;               // UI: the box was shown since the last Clear
   QPointer<QWidget> FFullBox;
   std::mutex FAppendLock;  // appends vs. Clear; never held across a wait on the UI

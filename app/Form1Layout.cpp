@@ -1,12 +1,9 @@
 // The main window's controls: places, sizes, texts, colours, fonts, tab order.
 #include "app/Form1.h"
 
-#include <initializer_list>
-
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTabWidget>
@@ -27,8 +24,6 @@ constexpr int kClientWidth = 875;
 constexpr int kClientHeight = 654;
 constexpr int kLeft = 72;
 constexpr int kTop = 48;
-constexpr int kColumnWidths[] = {54, 107, 107, 94, 92, 104};
-constexpr int kRowHeight = 18;
 
 QToolButton* ImageButton(QWidget* parent, const char* name, const QPixmap& picture, const char* hint,
                          int left) {
@@ -51,16 +46,6 @@ QLabel* BoldLabel(QWidget* parent, const char* name, const char* text, int left,
   return l;
 }
 
-// A ground of the layout's and a text colour that reads on it, in every
-// colour group, for the roles the widget paints with.
-void SetColours(QWidget* w, std::initializer_list<QPalette::ColorRole> grounds, const QColor& ground,
-                std::initializer_list<QPalette::ColorRole> texts, const QColor& text) {
-  QPalette p = w->palette();
-  for (const QPalette::ColorRole r : grounds) p.setColor(r, ground);
-  for (const QPalette::ColorRole r : texts) p.setColor(r, text);
-  w->setPalette(p);
-}
-
 QTextEdit* Dump(QWidget* parent, const char* name, int left, int top, int width, int height) {
   auto* e = new QTextEdit(parent);
   e->setObjectName(QString::fromLatin1(name));
@@ -80,6 +65,15 @@ QTextEdit* Dump(QWidget* parent, const char* name, int left, int top, int width,
 void TForm1::BuildLayout() {
   // System colours are the application's, whatever a control's own palette holds.
   const QPalette system = QApplication::palette();
+  SetUpWindow();
+  BuildButtonsAndLabels();
+  BuildCardBox(system);
+  BuildPage(system);
+  // The check box comes last in the tab order.
+  BuildBroadcast();
+}
+
+void TForm1::SetUpWindow() {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("Netvane"));
   setWindowIcon(netvane::AppIcon());
@@ -90,7 +84,9 @@ void TForm1::BuildLayout() {
   setAutoFillBackground(true);
   resize(kClientWidth, kClientHeight);
   move(kLeft, kTop);
+}
 
+void TForm1::BuildButtonsAndLabels() {
   Start = ImageButton(this, "Start", netvane::StartPicture(), "Start Capture", 0);
   Pause = ImageButton(this, "Pause", netvane::PausePicture(), "Pause Capture", 32);
   Stop = ImageButton(this, "Stop", netvane::StopPicture(), "Stop Capture", 64);
@@ -101,37 +97,39 @@ void TForm1::BuildLayout() {
   Captured = BoldLabel(this, "Captured", "0", 184, 16);
 
   Label1 = BoldLabel(this, "Label1", "Select ethernet card to capture:", 512, 0);
+}
 
+void TForm1::BuildCardBox(const QPalette& system) {
   CardBox = new QComboBox(this);
   CardBox->setObjectName(QStringLiteral("CardBox"));
   CardBox->setEditable(true);
   CardBox->setInsertPolicy(QComboBox::NoInsert);  // typed text never becomes an adapter
   CardBox->setGeometry(512, 16, 361, 21);
-  {
-    // Enabled, the box is green with text in the active caption colour
-    // (deepened where that would not read on the green). After the first
-    // Start it is disabled for good, and must look it: the window's ground
-    // and a greyed text that still reads.
-    const QColor ground(192, 220, 192);
-    const QColor text = netvane::Readable(netvane::ActiveCaptionColour(system), ground);
-    const QColor face = netvane::ButtonFaceColour(system);
-    const QColor greyed =
-        netvane::Readable(netvane::Blend(netvane::WindowTextColour(system), face, 0.5), face);
-    QPalette p = CardBox->palette();
-    for (const QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive}) {
-      p.setColor(g, QPalette::Base, ground);
-      p.setColor(g, QPalette::Button, ground);
-      p.setColor(g, QPalette::Text, text);
-      p.setColor(g, QPalette::ButtonText, text);
-    }
-    p.setColor(QPalette::Disabled, QPalette::Base, face);
-    p.setColor(QPalette::Disabled, QPalette::Button, face);
-    p.setColor(QPalette::Disabled, QPalette::Text, greyed);
-    p.setColor(QPalette::Disabled, QPalette::ButtonText, greyed);
-    CardBox->setPalette(p);
-    CardBox->lineEdit()->setPalette(p);
+  // Enabled, the box is green with text in the active caption colour
+  // (deepened where that would not read on the green). After the first
+  // Start it is disabled for good, and must look it: the window's ground
+  // and a greyed text that still reads.
+  const QColor ground(192, 220, 192);
+  const QColor text = netvane::Readable(netvane::ActiveCaptionColour(system), ground);
+  const QColor face = netvane::ButtonFaceColour(system);
+  const QColor greyed = netvane::Readable(netvane::Blend(netvane::WindowTextColour(system), face, 0.5), face);
+  QPalette p = CardBox->palette();
+  for (const QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive}) {
+    p.setColor(g, QPalette::Base, ground);
+    p.setColor(g, QPalette::Button, ground);
+    p.setColor(g, QPalette::Text, text);
+    p.setColor(g, QPalette::ButtonText, text);
   }
+  p.setColor(QPalette::Disabled, QPalette::Base, face);
+  p.setColor(QPalette::Disabled, QPalette::Button, face);
+  p.setColor(QPalette::Disabled, QPalette::Text, greyed);
+  p.setColor(QPalette::Disabled, QPalette::ButtonText, greyed);
+  CardBox->setPalette(p);
+  CardBox->lineEdit()->setPalette(p);
+}
 
+// The tab control and, on its one page, the packet list, the tree and the dumps.
+void TForm1::BuildPage(const QPalette& system) {
   PageControl1 = new QTabWidget(this);
   PageControl1->setObjectName(QStringLiteral("PageControl1"));
   PageControl1->setFont(netvane::WindowFont(true));
@@ -141,53 +139,9 @@ void TForm1::BuildLayout() {
   PageControl1->addTab(TabSheet1, QStringLiteral("Capture Packets"));
   PageControl1->setCurrentWidget(TabSheet1);
 
-  Packets = new TPacketGrid(TabSheet1);
+  Packets = new TPacketGrid(FModel, system, TabSheet1);
   Packets->setObjectName(QStringLiteral("Packets"));
   Packets->setGeometry(280, 0, 585, 193);
-  // Semi-condensed, so that a hardware address (17 characters) and a dotted
-  // address of 15 fit their columns in the substitute face.
-  QFont cells = netvane::WindowFont(false);
-  cells.setStretch(QFont::SemiCondensed);
-  Packets->setFont(cells);
-  Packets->setModel(FModel);
-  Packets->setSelectionBehavior(QAbstractItemView::SelectItems);
-  Packets->setSelectionMode(QAbstractItemView::SingleSelection);
-  Packets->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  Packets->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  Packets->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-  Packets->setWordWrap(false);
-  Packets->setCornerButtonEnabled(false);
-  Packets->setSortingEnabled(false);
-  // Every row has the same fixed height: the view never measures a row, which
-  // keeps scrolling and appending cheap with a million rows.
-  QHeaderView* rows = Packets->verticalHeader();
-  rows->hide();
-  rows->setMinimumSectionSize(1);
-  rows->setSectionResizeMode(QHeaderView::Fixed);
-  rows->setDefaultSectionSize(kRowHeight);
-  QHeaderView* header = Packets->horizontalHeader();
-  header->setMinimumSectionSize(1);
-  header->setSectionResizeMode(QHeaderView::Fixed);
-  header->setStretchLastSection(false);
-  header->setHighlightSections(false);
-  header->setSectionsClickable(false);
-  header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  header->setFixedHeight(kRowHeight);
-  // Condensed, so that "Packet Nr" fits its 54-pixel column with the margins.
-  QFont headerFont = netvane::WindowFont(false);
-  headerFont.setStretch(QFont::Condensed);
-  header->setFont(headerFont);
-  for (int c = 0; c < 6; ++c) header->resizeSection(c, kColumnWidths[c]);
-  {
-    const QColor ground = netvane::TooltipBackgroundColour(system);
-    SetColours(Packets, {QPalette::Base, QPalette::AlternateBase}, ground, {QPalette::Text},
-               netvane::Readable(system.color(QPalette::Text), ground));
-    const QColor caption = netvane::GradientActiveCaptionColour(system);
-    SetColours(header, {QPalette::Button, QPalette::Window}, caption,
-               {QPalette::ButtonText, QPalette::WindowText},
-               netvane::Readable(system.color(QPalette::ButtonText), caption));
-    header->setAutoFillBackground(true);
-  }
 
   TV = new QTreeWidget(TabSheet1);
   TV->setObjectName(QStringLiteral("TV"));
@@ -196,20 +150,19 @@ void TForm1::BuildLayout() {
   TV->setColumnCount(1);
   TV->setIndentation(19);
   TV->setFont(netvane::WindowFont(true));
-  {
-    const QColor ground(166, 202, 240);
-    SetColours(TV, {QPalette::Base, QPalette::Window}, ground, {QPalette::Text, QPalette::WindowText},
-               netvane::Readable(system.color(QPalette::Text), ground));
-    TV->setAutoFillBackground(true);
-  }
+  const QColor ground(166, 202, 240);
+  netvane::SetColours(TV, {QPalette::Base, QPalette::Window}, ground, {QPalette::Text, QPalette::WindowText},
+                      netvane::Readable(system.color(QPalette::Text), ground));
+  TV->setAutoFillBackground(true);
 
   // Read-only, without focus or selection; the frame views set it up.
   Packet = Dump(TabSheet1, "Packet", 280, 200, 265, 377);
   Packet->setReadOnly(true);
   PacketASCII = Dump(TabSheet1, "PacketASCII", 552, 200, 313, 377);
   PacketASCII->setEnabled(true);
+}
 
-  // The check box comes last in the tab order.
+void TForm1::BuildBroadcast() {
   Broadcast = new QCheckBox(QStringLiteral("Don't capture broadcast"), this);
   Broadcast->setObjectName(QStringLiteral("Broadcast"));
   // The substitute face is wider than the one the 161-pixel box was sized

@@ -5,6 +5,9 @@
 //   capturing  | -                                  | paused | stopped
 //   paused     | StartCapture, then capturing       | -      | -
 //   stopped    | Clear, StartCapture, then capturing| -      | -
+//
+// Opening a file leaves the window stopped from any state but capturing; from
+// idle the next Start clears the list and is still the first start.
 #include <QComboBox>
 #include <QLabel>
 #include <QSignalBlocker>
@@ -23,10 +26,14 @@ void TForm1::StartClick() {
   // Read first: the Open below refills the box and loses its selection.
   const int p = CardBox->currentIndex();
   if (FCapturing) return;
+  EndFileJob();
   if (FStopped) ClearPackets();
-  if (FPaused || FStopped) {
+  FTakeLive.store(true);
+  if (FStarted) {
     NetMonitor->StartCapture();
   } else {
+    // The first start (a file opened before it leaves the window stopped,
+    // but the component is not open yet).
     NetMonitor->Open();
     NetMonitor->SelectAdapter(p);
     NetMonitor->StartCapture();
@@ -38,6 +45,7 @@ void TForm1::StartClick() {
     }
     // The adapter cannot be changed after the first start.
     CardBox->setEnabled(false);
+    FStarted = true;
   }
   SetStatus(kCapturingText);
   FPaused = false;
@@ -60,6 +68,13 @@ void TForm1::StopClick() {
   // The same unbinding as Pause; only the flag differs, which makes the next
   // Start clear the lists.
   NetMonitor->PauseCapture();
+  FPaused = false;
+  FCapturing = false;
+  FStopped = true;
+}
+
+void TForm1::EnterStoppedState() {
+  SetStatus(kStoppedText);
   FPaused = false;
   FCapturing = false;
   FStopped = true;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include <QWidget>
+
 namespace netvane {
 namespace {
 
@@ -64,6 +66,14 @@ QPalette ReadablePalette(QPalette palette) {
         Readable(palette.color(group, QPalette::Highlight), palette.color(group, QPalette::HighlightedText)));
   }
   return palette;
+}
+
+void SetColours(QWidget* w, std::initializer_list<QPalette::ColorRole> grounds, const QColor& ground,
+                std::initializer_list<QPalette::ColorRole> texts, const QColor& text) {
+  QPalette p = w->palette();
+  for (const QPalette::ColorRole r : grounds) p.setColor(r, ground);
+  for (const QPalette::ColorRole r : texts) p.setColor(r, text);
+  w->setPalette(p);
 }
 
 }  // namespace netvane

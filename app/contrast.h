@@ -6,6 +6,10 @@
 #include <QColor>
 #include <QPalette>
 
+#include <initializer_list>
+
+class QWidget;
+
 namespace netvane {
 
 inline constexpr double kMinimumContrast = 4.5;
@@ -32,5 +36,10 @@ QColor Readable(const QColor& wanted, const QColor& background, double minimum =
 // selection keeps its text colour and has its background deepened instead, so
 // a selected line still looks selected.
 QPalette ReadablePalette(QPalette palette);
+
+// Gives the widget a ground of the layout's and a text colour that reads on
+// it, in every colour group, for the roles the widget paints with.
+void SetColours(QWidget* w, std::initializer_list<QPalette::ColorRole> grounds, const QColor& ground,
+                std::initializer_list<QPalette::ColorRole> texts, const QColor& text);
 
 }  // namespace netvane

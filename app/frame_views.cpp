@@ -93,6 +93,13 @@ void TFrameViews::InitialTree() {
   frameShown_ = false;
 }
 
+void TFrameViews::ShowNoFrame() {
+  Packet_->clear();
+  PacketASCII_->clear();
+  highlight_.reset();
+  InitialTree();
+}
+
 void TFrameViews::ShowFrame(std::span<const uint8_t> frame) {
   Packet_->setPlainText(FromBytes(netvane::HexDump(frame)));
   PacketASCII_->setPlainText(FromBytes(netvane::TextDump(frame)));

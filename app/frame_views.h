@@ -27,6 +27,8 @@ class TFrameViews : public QObject {
 
   // The three empty section nodes shown before the first frame.
   void InitialTree();
+  // No frame shown: both dumps empty, the three empty section nodes.
+  void ShowNoFrame();
   // Fills both dumps (each in one operation), then rebuilds the tree.
   void ShowFrame(std::span<const uint8_t> frame);
   // The tree's click handler: a field line colours its bytes in the hex dump.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -14,8 +15,10 @@ namespace netvane {
 // - bytes live in large chunks that are never moved or resized, so a span handed
 //   out by Frame() stays valid until Clear however many frames follow;
 // - frames too big to share a chunk get a block of their own;
-// - the index is a list of fixed-size segments of 16-byte entries, so it never
-//   copies itself while growing.
+// - the index is a list of fixed-size segments of entries, so it never
+//   copies itself while growing; an entry (24 bytes) holds the frame's place,
+//   its length, its wire length and its time stamp, the seconds as the 32 bits
+//   that a pcap file's record holds.
 // - the budget counts all three: chunks, own blocks and index segments.
 // Readers take no lock. The appender writes a frame's bytes and its entry (and
 // a new segment's place in the directory, which has room for every segment
@@ -34,7 +37,11 @@ struct FrameList::Impl {
   struct Entry {
     const uint8_t* data;
     uint32_t length;
+    uint32_t wireLength;
+    uint32_t seconds;
+    uint32_t microseconds;
   };
+  static_assert(sizeof(Entry) == 24);
   static constexpr std::size_t kSegmentBytes = kSegmentEntries * sizeof(Entry);
   static constexpr std::size_t kMaxSegments =
       (std::size_t{UINT32_MAX} + kSegmentEntries - 1) / kSegmentEntries;
@@ -116,12 +123,16 @@ struct FrameList::Impl {
   }
 };
 
-FrameList::FrameList() : d(new Impl) {}
-FrameList::~FrameList() {
-  delete d;
+CaptureStamp StampOfNow() {
+  using namespace std::chrono;
+  const int64_t us = duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+  return {us / 1000000, static_cast<uint32_t>(us % 1000000), 0};
 }
 
-uint32_t FrameList::Append(const uint8_t* data, uint32_t length) {
+FrameList::FrameList() : d(std::make_unique<Impl>()) {}
+FrameList::~FrameList() = default;
+
+uint32_t FrameList::Append(const uint8_t* data, uint32_t length, CaptureStamp stamp) {
   std::lock_guard lock(d->mutex);
   const uint32_t count = d->count.load(std::memory_order_relaxed);
   std::size_t newChunk = 0;
@@ -136,7 +147,9 @@ uint32_t FrameList::Append(const uint8_t* data, uint32_t length) {
     d->directory[i / Impl::kSegmentEntries] = d->segments.back().get();
   }
   const uint8_t* stored = d->Store(data, length, newChunk);
-  d->directory[i / Impl::kSegmentEntries][i % Impl::kSegmentEntries] = Impl::Entry{stored, length};
+  d->directory[i / Impl::kSegmentEntries][i % Impl::kSegmentEntries] =
+      Impl::Entry{stored, length, std::max(stamp.wireLength, length), static_cast<uint32_t>(stamp.seconds),
+                  stamp.microseconds};
   d->count.store(count + 1, std::memory_order_release);
   return count + 1;
 }
@@ -161,6 +174,12 @@ std::span<const uint8_t> FrameList::Frame(uint32_t number) const {
   if (number == 0 || number > d->count.load(std::memory_order_acquire)) return {};
   const Impl::Entry e = d->At(number);
   return {e.data, e.length};
+}
+
+CaptureStamp FrameList::Stamp(uint32_t number) const {
+  if (number == 0 || number > d->count.load(std::memory_order_acquire)) return {};
+  const Impl::Entry e = d->At(number);
+  return {e.seconds, e.microseconds, e.wireLength};
 }
 
 bool FrameList::Lookup(uint32_t number) {

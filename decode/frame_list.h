@@ -12,9 +12,23 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 
 namespace netvane {
+
+// When a frame was captured (seconds and microseconds since 1970, UTC) and
+// how many bytes it had on the wire, which exceeds the stored bytes when the
+// snapshot length cut it. A capture file written from the list carries both.
+// The list keeps the seconds as the 32 unsigned bits a pcap record holds.
+struct CaptureStamp {
+  int64_t seconds = 0;
+  uint32_t microseconds = 0;  // as given: below 1,000,000 in a well-formed capture
+  uint32_t wireLength = 0;    // 0 when appended: the frame's own length
+};
+
+// The present moment as a stamp, for a frame that comes without one.
+CaptureStamp StampOfNow();
 
 class FrameList {
  public:
@@ -23,10 +37,11 @@ class FrameList {
   FrameList(const FrameList&) = delete;
   FrameList& operator=(const FrameList&) = delete;
 
-  // Stores a copy of the `length` bytes at `data` under the next number and
-  // returns that number; 0 when the list is full (the frame passes the budget,
-  // or all 32-bit numbers are used up) and the frame is not stored.
-  uint32_t Append(const uint8_t* data, uint32_t length);
+  // Stores a copy of the `length` bytes at `data` with its stamp under the
+  // next number and returns that number; 0 when the list is full (the frame
+  // passes the budget, or all 32-bit numbers are used up) and the frame is not
+  // stored. A wire length below `length` is taken as `length`.
+  uint32_t Append(const uint8_t* data, uint32_t length, CaptureStamp stamp = {});
   // Bytes the list may hold; no limit until set. A smaller budget than what
   // is held already keeps the stored frames and refuses the next one.
   void SetBudget(std::size_t bytes);
@@ -38,6 +53,9 @@ class FrameList {
   // Bytes of entry `number`; empty for the head entry and unknown numbers.
   // The span stays valid until Clear.
   std::span<const uint8_t> Frame(uint32_t number) const;
+  // Time stamp and wire length of entry `number`; all zero for the head entry
+  // and unknown numbers.
+  CaptureStamp Stamp(uint32_t number) const;
 
   // Hit (1 <= number <= Count): the entry becomes current, true. Miss: false, nothing changes.
   bool Lookup(uint32_t number);
@@ -51,7 +69,7 @@ class FrameList {
 
  private:
   struct Impl;
-  Impl* d;
+  std::unique_ptr<Impl> d;
 };
 
 }  // namespace netvane

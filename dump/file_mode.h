@@ -1,21 +1,15 @@
 #pragma once
 // File mode of netvane-dump: capture files (pcap, pcapng) read through libpcap,
-// and any other file taken as one raw frame (the binary packet-file format).
+// and any other file taken as one saved frame (the hex text format when it is
+// that, otherwise the binary format).
 
-#include <cstdint>
 #include <cstdio>
-#include <span>
 #include <string>
 #include <vector>
 
 #include "dump/row_printer.h"
 
 namespace netvane {
-
-// True when the first bytes are a pcap or pcapng magic number. Anything else
-// is a raw frame, so a raw frame that happens to start with such bytes would
-// be misread; the magic numbers are not plausible Ethernet destinations.
-bool LooksLikeCaptureFile(std::span<const uint8_t> head);
 
 // Prints every frame of every file in order, numbering across files as one
 // packet list would. Returns 0; 1 when a file could not be read to its end

@@ -1,13 +1,19 @@
-// Rows, tree, highlight ranges and dumps over arbitrary bytes. Besides the
-// sanitizers' checks, the invariants the window relies on are asserted: every
-// range lies inside the hex dump, the dumps have 3n and n characters, and the
-// bulk row equals the cell-by-cell row.
+// Rows, tree, highlight ranges and dumps over arbitrary bytes, and the input
+// read as a saved frame file (hex text, else binary). Besides the sanitizers'
+// checks, the invariants the window relies on are asserted: every range lies
+// inside the hex dump, the dumps have 3n and n characters, the bulk row equals
+// the cell-by-cell row, a frame's hex dump reads back as that frame, and a
+// file read as hex text is the hex dump of what was read from it.
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "decode/dumps.h"
+#include "decode/frame_file.h"
 #include "decode/packet_row.h"
 #include "decode/protocol_tree.h"
 
@@ -48,6 +54,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       Check(r.count > 0);
       Check(std::size_t{r.start} + r.count <= hex.size());
     }
+  }
+
+  // The two frame-file formats.
+  const std::vector<uint8_t> asHex =
+      netvane::FrameFromPacketFile({reinterpret_cast<const uint8_t*>(hex.data()), hex.size()});
+  Check(std::equal(asHex.begin(), asHex.end(), frame.begin(), frame.end()));
+  std::vector<uint8_t> parsed;
+  if (netvane::ParseHexFrameText(frame, parsed)) {
+    std::string upper(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(3 * parsed.size()));
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    Check(!parsed.empty() && netvane::HexDump(parsed) == upper && size - 3 * parsed.size() <= 2);
+  } else {
+    Check(parsed.empty());
+    const std::vector<uint8_t> asBinary = netvane::FrameFromPacketFile(frame);
+    Check(std::equal(asBinary.begin(), asBinary.end(), frame.begin(), frame.end()));
   }
   return 0;
 }

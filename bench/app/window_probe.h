@@ -154,6 +154,11 @@ class Heartbeat {
     lastCpu_ = ThreadCpuSeconds();
     lastUser_ = ThreadUserSeconds();
     longestCpu_ = longestUser_ = 0;
+    rusage u{};
+    getrusage(RUSAGE_THREAD, &u);
+    lastWaits_ = u.ru_nvcsw;
+    lastPreempted_ = u.ru_nivcsw;
+    longestWaits_ = longestPreempted_ = 0;
     timer_.start(5);
   }
   void Stop() { timer_.stop(); }

@@ -129,6 +129,7 @@ TEST_F(LiveWindowTest, RealFramesBecomeRowsAndTheControlsBehave) {
   EXPECT_EQ(monitor->MaxPacketsPerCall, 50);
   EXPECT_EQ(monitor->TimeOut, 50);
   EXPECT_EQ(monitor->MaxPacketSize, 20000);
+  const int64_t started = netvane::StampOfNow().seconds;
   form->Start->click();
   ASSERT_TRUE(monitor->isBound()) << monitor->errorText();
   EXPECT_EQ(form->CardBox->currentText().toStdString(), veth.host);
@@ -143,6 +144,12 @@ TEST_F(LiveWindowTest, RealFramesBecomeRowsAndTheControlsBehave) {
     EXPECT_EQ(Cell(row, 2), "02:00:00:00:07:01");
     EXPECT_EQ(Cell(row, 3), "10.213.7.2");
     EXPECT_EQ(Cell(row, 4), "10.213.7.1");
+    // Kept for a saved capture: the capture's time stamp and the length on the wire.
+    const netvane::CaptureStamp stamp = frames->Stamp(uint32_t(row));
+    EXPECT_GE(stamp.seconds, started);
+    EXPECT_LE(stamp.seconds, netvane::StampOfNow().seconds);
+    EXPECT_LT(stamp.microseconds, 1000000u);
+    EXPECT_GE(stamp.wireLength, frames->Frame(uint32_t(row)).size());
   }
   Settle();
   const uint32_t beforePause = form->packetModel()->listed();

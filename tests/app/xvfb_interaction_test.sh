@@ -20,11 +20,17 @@
 #     carry exactly their titles in _NET_WM_NAME; a save writes the frame of
 #     the clicked row and the dialog's file list shows the new file;
 #   - the program ends with exit code 0 soon after the window manager's close.
+# Then, once, a capture in and out: a pcap file opened through the packet
+# list's context menu and the file dialog lists its frames as rows, a row of it
+# shows its frame, and Ctrl+Shift+S saves it; the saved file holds the same
+# frames as the original, record by record (bytes, time stamps, wire lengths),
+# and netvane-dump (and tcpdump, where installed) read it.
 # Pictures stay under the build tree.
-# Usage: xvfb_interaction_test.sh <netvane executable> <artifact directory>
+# Usage: xvfb_interaction_test.sh <netvane executable> <artifact directory> <netvane-dump executable>
 set -u
 exe=$1
 out=$2
+dumper=$3
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/xvfb_lib.sh"
 
@@ -35,6 +41,7 @@ done
 py=/usr/bin/python3
 [ -x "$py" ] || skip "python3 is not installed"
 [ -x "$exe" ] || fail "no program at $exe"
+[ -x "$dumper" ] || fail "no netvane-dump at $dumper"
 
 # Window-relative places (no window manager: the window is its client area).
 # The tab control sits at 0,40; its page starts below the tab bar and the
@@ -296,7 +303,75 @@ run() {
   ppid=""
 }
 
+# dialog path: types the path into a file dialog's name box (which has the
+# focus) and accepts it; a completion list that the first Return only closes
+# takes another.
+choose() {
+  xdotool windowfocus "$1" 2>/dev/null
+  sleep 0.3
+  xdotool type --delay 5 "$2"
+  for _ in 1 2 3; do
+    xdotool key Return
+    gone "$1" && return 0
+  done
+  return 1
+}
+
+captures() {
+  local frames=7 k box ink
+  echo "--- a capture in and out"
+  "$py" "$here/pcaps.py" sample "$tmp/in.pcap" $frames || fail "could not write the sample capture"
+  rm -rf "$tmp/cwd" && mkdir "$tmp/cwd"
+  (
+    cd "$tmp/cwd" || exit 1
+    QT_QPA_PLATFORM=xcb exec ip netns exec "$cap" "$exe"
+  ) >"$tmp/netvane.log" 2>&1 &
+  npid=$!
+  win=$(window_titled "$npid" "Netvane") || fail "no main window: $(cat "$tmp/netvane.log")"
+  settle "file-start-up" empty "${dump[@]}" || fail "the dump is not blank at start-up"
+
+  # The packet list's context menu, its first entry.
+  xdotool mousemove --window "$win" $row1_x $((row1_y + 60)) click 3
+  sleep 0.5
+  xdotool key Down Return
+  dlg=$(window_titled "$npid" "Open capture") || fail "no file dialog titled Open capture"
+  choose "$dlg" "$tmp/in.pcap" || fail "the open dialog did not take the file name"
+  # One row per frame, then the empty bottom row.
+  row() { echo $((page_x + 282)) $((page_y + 19 + ($1 - 1) * 18)) 50 16; }
+  settle "file-opened" filled $(row $frames) || fail "row $frames did not fill after the open"
+  for k in $(seq 1 $((frames + 1))); do
+    read -r _ _ _ _ _ _ _ ink _ < <(stats "file-opened" $(row "$k"))
+    if [ "$k" -le "$frames" ]; then
+      [ "$ink" -gt 0 ] || fail "row $k of the opened capture is empty"
+    else
+      [ "$ink" -eq 0 ] || fail "a row beyond the $frames frames of the capture shows something"
+    fi
+  done
+  click "$win" $row1_x $((row1_y + 2 * 18))
+  settle "file-row3" filled "${dump[@]}" || fail "row 3 of the opened capture shows no frame"
+
+  xdotool key ctrl+shift+s
+  dlg=$(window_titled "$npid" "Save capture as") || fail "no file dialog titled Save capture as"
+  choose "$dlg" "$tmp/out.pcap" || fail "the save dialog did not take the file name"
+  for _ in $(seq 50); do
+    [ -s "$tmp/out.pcap" ] && break
+    sleep 0.1
+  done
+  [ -s "$tmp/out.pcap" ] || fail "nothing saved as $tmp/out.pcap"
+  n=$("$py" "$here/pcaps.py" same "$tmp/in.pcap" "$tmp/out.pcap") || fail "the saved capture differs from the one opened"
+  echo "saved capture: the same $n frames, time stamps and wire lengths as the one opened"
+  "$dumper" "$tmp/in.pcap" >"$tmp/in.rows" && "$dumper" "$tmp/out.pcap" >"$tmp/out.rows" ||
+    fail "netvane-dump cannot read the saved capture"
+  cmp -s "$tmp/in.rows" "$tmp/out.rows" || fail "netvane-dump reads the saved capture differently"
+  if command -v tcpdump >/dev/null; then
+    [ "$(tcpdump -nn -r "$tmp/out.pcap" 2>/dev/null | wc -l)" -eq "$frames" ] || fail "tcpdump cannot read the saved capture"
+    echo "tcpdump reads the saved capture"
+  fi
+  close_and_wait "$win"
+}
+
 run light
 run dark
-echo "pictures: $out/{light,dark}-*.png"
+captures
+echo "pictures: $out/{light,dark,file}-*.png"
 echo "PASS"

@@ -6,6 +6,7 @@
 
 #include "dump/file_mode.h"
 #include "dump/row_printer.h"
+#include "pcapfile/capture_reader.h"
 #include "tests/decode/golden_frames.h"
 
 namespace netvane {

@@ -36,19 +36,37 @@ TEST(FrameList, StartsWithTheHeadEntryOnly) {
   EXPECT_EQ(list.Current(), 0u);
 }
 
-TEST(FrameList, NumbersFromOneAndKeepsItsOwnCopy) {
+// Each entry keeps its own bytes, time stamp and wire length; a wire length
+// below the stored length (or none) is the stored length.
+TEST(FrameList, NumbersFromOneAndKeepsItsOwnCopyAndStamp) {
   FrameList list;
-  const std::size_t lengths[] = {60, 0, 1, 20000, 1514, 300000, 14};
-  for (uint32_t i = 0; i < std::size(lengths); ++i) {
-    Bytes f = Numbered(i + 1, lengths[i]);
-    EXPECT_EQ(list.Append(f.data(), static_cast<uint32_t>(f.size())), i + 1);
+  const struct {
+    std::size_t length;
+    CaptureStamp stamp;
+    uint32_t wireKept;
+  } frames[] = {
+      {60, {1700000000, 999999, 60}, 60}, {0, {0, 0, 0}, 0},
+      {1, {4294967295, 1, 1514}, 1514},   {20000, {1, 2, 65535}, 65535},
+      {1514, {1700000001, 0, 100}, 1514}, {300000, {12, 1000001, 0}, 300000},
+      {14, {1234567890, 123456, 14}, 14},
+  };
+  for (uint32_t i = 0; i < std::size(frames); ++i) {
+    Bytes f = Numbered(i + 1, frames[i].length);
+    EXPECT_EQ(list.Append(f.data(), static_cast<uint32_t>(f.size()), frames[i].stamp), i + 1);
     std::fill(f.begin(), f.end(), 0xEE);  // the caller's buffer is reused
   }
-  EXPECT_EQ(list.Count(), std::size(lengths));
-  for (uint32_t i = 0; i < std::size(lengths); ++i)
-    EXPECT_TRUE(Holds(list.Frame(i + 1), i + 1, lengths[i])) << i;
+  EXPECT_EQ(list.Count(), std::size(frames));
+  for (uint32_t i = 0; i < std::size(frames); ++i) {
+    EXPECT_TRUE(Holds(list.Frame(i + 1), i + 1, frames[i].length)) << i;
+    const CaptureStamp s = list.Stamp(i + 1);
+    EXPECT_EQ(s.seconds, frames[i].stamp.seconds) << i;
+    EXPECT_EQ(s.microseconds, frames[i].stamp.microseconds) << i;
+    EXPECT_EQ(s.wireLength, frames[i].wireKept) << i;
+  }
   EXPECT_TRUE(list.Frame(0).empty());
-  EXPECT_TRUE(list.Frame(static_cast<uint32_t>(std::size(lengths)) + 1).empty());
+  EXPECT_TRUE(list.Frame(static_cast<uint32_t>(std::size(frames)) + 1).empty());
+  EXPECT_EQ(list.Stamp(0).wireLength, 0u);
+  EXPECT_EQ(list.Stamp(0).seconds, 0);
 }
 
 TEST(FrameList, LookupHitsMoveTheCurrentEntryMissesChangeNothing) {
@@ -100,7 +118,7 @@ TEST(FrameList, OverheadStaysWithinAFewDozenBytesPerFrame) {
   constexpr uint32_t kFrames = 200000;
   for (uint32_t n = 0; n < kFrames; ++n) list.Append(f.data(), 60);
   EXPECT_LT(list.OverheadBytes() / kFrames, 40u);
-  EXPECT_GE(list.OverheadBytes() / kFrames, 16u);  // the index alone costs this much
+  EXPECT_GE(list.OverheadBytes() / kFrames, 24u);  // the index alone costs this much
 }
 
 // Whatever the mix of sizes, the list holds no more than its budget, keeps

@@ -143,6 +143,25 @@ Bytes PcapImage(const std::vector<Bytes>& frames, uint32_t linkType) {
   return out;
 }
 
+Bytes PcapImage(const std::vector<PcapRecord>& records, bool nanoseconds) {
+  Bytes out;
+  PutLe32(out, nanoseconds ? 0xA1B23C4D : 0xA1B2C3D4);
+  PutLe16(out, 2);
+  PutLe16(out, 4);
+  PutLe32(out, 0);
+  PutLe32(out, 0);
+  PutLe32(out, 65535);
+  PutLe32(out, 1);
+  for (const PcapRecord& r : records) {
+    PutLe32(out, r.seconds);
+    PutLe32(out, r.fraction);
+    PutLe32(out, static_cast<uint32_t>(r.frame.size()));
+    PutLe32(out, r.wireLength != 0 ? r.wireLength : static_cast<uint32_t>(r.frame.size()));
+    out.insert(out.end(), r.frame.begin(), r.frame.end());
+  }
+  return out;
+}
+
 Bytes PcapngImage(const std::vector<Bytes>& frames) {
   Bytes out;
   // Section header block.

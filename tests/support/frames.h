@@ -70,4 +70,14 @@ Bytes ArpFrame(Mac destination, Mac sender, uint16_t operation, Ip4 senderIp, Ma
 Bytes PcapImage(const std::vector<Bytes>& frames, uint32_t linkType = 1);
 Bytes PcapngImage(const std::vector<Bytes>& frames);
 
+// A pcap record with its own time stamp and wire length (0: the frame's length).
+struct PcapRecord {
+  Bytes frame;
+  uint32_t seconds = 0;
+  uint32_t fraction = 0;  // microseconds, or nanoseconds in a nanosecond file
+  uint32_t wireLength = 0;
+};
+// An Ethernet pcap image of the records, with micro- or nanosecond time stamps.
+Bytes PcapImage(const std::vector<PcapRecord>& records, bool nanoseconds);
+
 }  // namespace netvane::testing
