@@ -55,19 +55,6 @@ class IdleMonitor : public TKelNetMonitor {
   void Driver_RetrieveAdapterList() override { AddAdapter("idle0", "idle0"); }
 };
 
-bool WriteCapture(const std::string& path, long frames) {
-  std::FILE* out = std::fopen(path.c_str(), "wb");
-  if (out == nullptr) return false;
-  const netvane::testing::Bytes header = netvane::testing::PcapImage({});
-  std::fwrite(header.data(), 1, header.size(), out);
-  netvane::bench::MixedTraffic traffic;
-  for (long i = 0; i < frames; ++i) {
-    const netvane::testing::Bytes record = netvane::testing::PcapImage({traffic.Next()});
-    std::fwrite(record.data() + header.size(), 1, record.size() - header.size(), out);
-  }
-  return std::fclose(out) == 0;
-}
-
 // Wall seconds of `netvane-dump FILE >/dev/null`; negative when it failed.
 double DumpSeconds(const std::string& dump, const std::string& file) {
   posix_spawn_file_actions_t files;
@@ -175,7 +162,7 @@ int main(int argc, char** argv) {
   }
   QTemporaryDir dir;
   const QString file = dir.filePath("mixed.pcap");
-  if (!WriteCapture(file.toStdString(), frames)) return 1;
+  if (!netvane::bench::WriteMixedCapture(file.toStdString(), frames)) return 1;
   std::printf("bench_open_capture: %ld frames of mixed traffic, %.0f MiB\n", frames,
               double(QFileInfo(file).size()) / 1048576.0);
 
@@ -194,11 +181,15 @@ int main(int argc, char** argv) {
   bool allListed = true;
   for (int i = 0; i < 3; ++i) {
     const OpenRun r = RunOpen(file, i == 0 ? dir.filePath("saved.pcap") : QString());
-    if (i == 0) best.saveSeconds = r.saveSeconds, best.saved = r.saved, best.sameAgain = r.sameAgain;
+    // Later runs reuse the memory the first one freed: only the first one's growth counts.
+    if (i == 0) {
+      best.saveSeconds = r.saveSeconds, best.saved = r.saved, best.sameAgain = r.sameAgain;
+      best.bytesPerFrame = r.bytesPerFrame;
+    }
     allListed = allListed && r.listed == uint32_t(frames);
     if (r.stallMs > worst.stallMs) worst = r;
     if (r.seconds < best.seconds) {
-      best.seconds = r.seconds, best.uiCpuSeconds = r.uiCpuSeconds, best.bytesPerFrame = r.bytesPerFrame;
+      best.seconds = r.seconds, best.uiCpuSeconds = r.uiCpuSeconds;
       best.listed = r.listed;
     }
   }
@@ -214,7 +205,7 @@ int main(int argc, char** argv) {
       "%ld "
       "times; goal <= 50)\n",
       worst.stallMs, worst.stallCpuMs, worst.stallWaits, worst.stallPreemptions);
-  std::printf("  resident growth beyond the frames' bytes: %.1f bytes per frame (goal <= 64)\n",
+  std::printf("  resident growth beyond the frames' bytes: %.1f bytes per frame (first run; goal <= 64)\n",
               best.bytesPerFrame);
   std::printf("  save as a capture:             %.2f s%s; reopened: %s\n", best.saveSeconds,
               best.saved ? "" : " (FAILED)",

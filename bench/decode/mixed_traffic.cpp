@@ -1,5 +1,7 @@
 #include "bench/decode/mixed_traffic.h"
 
+#include <cstdio>
+
 namespace netvane::bench {
 
 using namespace netvane::testing;
@@ -66,6 +68,20 @@ Bytes MixedTraffic::Next() {
   f.resize(14 + 40 + Random() % 200, 0x42);
   f[14] = 0x60;  // IP version 6
   return f;
+}
+
+bool WriteMixedCapture(const std::string& path, long frames) {
+  std::FILE* out = std::fopen(path.c_str(), "wb");
+  if (out == nullptr) return false;
+  const testing::Bytes header = testing::PcapImage({});
+  bool written = std::fwrite(header.data(), 1, header.size(), out) == header.size();
+  MixedTraffic traffic;
+  for (long i = 0; written && i < frames; ++i) {
+    const testing::Bytes record = testing::PcapImage({traffic.Next()});
+    const std::size_t size = record.size() - header.size();
+    written = std::fwrite(record.data() + header.size(), 1, size, out) == size;
+  }
+  return std::fclose(out) == 0 && written;
 }
 
 }  // namespace netvane::bench

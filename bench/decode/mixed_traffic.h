@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "tests/decode/golden_frames.h"
@@ -28,5 +29,10 @@ class MixedTraffic {
   uint32_t state_;
   std::array<Flow, 48> flows_;
 };
+
+// Writes `frames` frames of the mix as a pcap file, record by record so that
+// memory stays flat however many there are. False when the file could not be
+// created or written.
+bool WriteMixedCapture(const std::string& path, long frames);
 
 }  // namespace netvane::bench
