@@ -2,45 +2,15 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 
 #include "capture/capture_settings.h"
 #include "decode/frame_list.h"
 
 namespace {
-
-QString Reason(int error) {
-  return QString::fromLocal8Bit(std::strerror(error));
-}
-
-// A new, empty file beside `path` that no one else has; its name, or empty
-// with `error` set.
-std::string MakeTemporary(const QString& path, int& error) {
-  const QFileInfo info(path);
-  const QString stem = info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".");
-  // Bounded: a name taken by someone else is tried again with another one.
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const QString name = stem + QString::number(QRandomGenerator::global()->generate(), 36);
-    const QByteArray encoded = QFile::encodeName(name);
-    const int fd = ::open(encoded.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      ::close(fd);
-      return encoded.toStdString();
-    }
-    if (errno != EEXIST) break;
-  }
-  error = errno;
-  return {};
-}
 
 // The capture's snapshot length, unless a listed frame (opened from a file)
 // is longer: readers cut a record down to the file's snapshot length, so the
@@ -57,6 +27,7 @@ TCaptureSave::TCaptureSave(QWidget* window, const QString& path, const netvane::
                            uint32_t count)
     : TFileJob(window, QStringLiteral("Saving %1 ...").arg(path)),
       path_(path),
+      file_(path),
       frames_(frames),
       count_(count) {}
 
@@ -76,19 +47,14 @@ std::unique_ptr<TCaptureSave> TCaptureSave::Open(const QString& path, const netv
     save->reason_ = QStringLiteral("it is a directory");
   } else if (exists && !S_ISREG(old.st_mode)) {
     save->reason_ = QStringLiteral("it is not a regular file");
-  } else {
-    int error = 0;
-    save->temporary_ = MakeTemporary(path, error);
-    if (save->temporary_.empty()) {
-      save->reason_ = Reason(error);
-    } else {
-      // A replaced file keeps its permissions; a new one gets the usual ones.
-      if (exists) ::chmod(save->temporary_.c_str(), old.st_mode & 07777);
-      if (!save->writer_.Open(save->temporary_, SnapshotLength(frames, count))) {
-        save->reason_ = save->WriterReason();
-        save->Discard();
-      }
-    }
+  } else if (!save->file_.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+    // No direct-write fallback: a save that cannot go through a temporary file
+    // is refused rather than left half-written under the chosen name.
+    save->reason_ = save->file_.errorString();
+  } else if (!save->writer_.Open(save->file_.handle(), QFile::encodeName(path).toStdString(),
+                                 SnapshotLength(frames, count))) {
+    save->reason_ = save->WriterReason();
+    save->Discard();
   }
   if (!save->reason_.isEmpty()) {
     why = save->FailureText();
@@ -98,9 +64,9 @@ std::unique_ptr<TCaptureSave> TCaptureSave::Open(const QString& path, const netv
 }
 
 QString TCaptureSave::WriterReason() const {
-  // The writer names the temporary file; the user knows only the chosen name.
+  // The message box names the file already.
   std::string text = writer_.error();
-  const std::string prefix = "cannot write " + temporary_ + ": ";
+  const std::string prefix = "cannot write " + QFile::encodeName(path_).toStdString() + ": ";
   if (text.rfind(prefix, 0) == 0) text.erase(0, prefix.size());
   return QString::fromLocal8Bit(text.c_str());
 }
@@ -127,21 +93,11 @@ bool TCaptureSave::Commit() {
     Discard();
     return false;
   }
-  // On the disk before it takes the name, so a crash cannot leave a torn file under it.
-  const int fd = ::open(temporary_.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0 || ::fsync(fd) != 0) {
-    reason_ = Reason(errno);
-    if (fd >= 0) ::close(fd);
-    Discard();
+  // Synced to the disk, then renamed into place.
+  if (!file_.commit()) {
+    reason_ = file_.errorString();
     return false;
   }
-  ::close(fd);
-  if (std::rename(temporary_.c_str(), QFile::encodeName(path_).constData()) != 0) {
-    reason_ = Reason(errno);
-    Discard();
-    return false;
-  }
-  temporary_.clear();
   return true;
 }
 
@@ -151,8 +107,7 @@ void TCaptureSave::Cancelled() {
 
 void TCaptureSave::Discard() {
   writer_.Close();
-  if (!temporary_.empty()) ::unlink(temporary_.c_str());
-  temporary_.clear();
+  if (file_.isOpen()) file_.cancelWriting();
 }
 
 double TCaptureSave::Progress() const {

@@ -5,6 +5,7 @@
 // when every byte reached it, so a failed or cancelled save leaves nothing
 // under the chosen name (an older file of that name stays as it was).
 
+#include <QSaveFile>
 #include <QString>
 
 #include <cstdint>
@@ -41,13 +42,13 @@ class TCaptureSave : public TFileJob {
   TCaptureSave(QWidget* window, const QString& path, const netvane::FrameList& frames, uint32_t count);
   // Closes the file and renames it into place; false with reason_ set.
   bool Commit();
-  // Closes and removes the temporary file.
+  // Closes and drops the temporary file.
   void Discard();
-  // The writer's error without the temporary file's name.
+  // The writer's error without the file's name.
   QString WriterReason() const;
 
   QString path_;
-  std::string temporary_;
+  QSaveFile file_;
   const netvane::FrameList& frames_;
   uint32_t count_;
   uint32_t written_ = 0;

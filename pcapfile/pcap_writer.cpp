@@ -30,17 +30,20 @@ void PcapWriter::Fail(int error) {
 }
 
 bool PcapWriter::Open(const std::string& path, int snapLength) {
+  if (path == "-") return Open(STDOUT_FILENO, path, snapLength);
   path_ = path;
-  if (path == "-") {
-    fd_ = STDOUT_FILENO;
-  } else {
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd_ < 0) {
-      Fail(errno);
-      return false;
-    }
-    ownFd_ = true;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    Fail(errno);
+    return false;
   }
+  ownFd_ = true;  // closed by Close(), and cut back after a failed write
+  return Open(fd, path, snapLength);
+}
+
+bool PcapWriter::Open(int fd, const std::string& name, int snapLength) {
+  path_ = name;
+  fd_ = fd;
   dead_ = pcap_open_dead(DLT_EN10MB, snapLength);
   if (dead_ == nullptr) {
     Fail(ENOMEM);

@@ -31,6 +31,9 @@ class PcapWriter {
   // Creates or truncates `path` ("-": standard output) and writes the file
   // header for Ethernet frames of at most `snapLength` bytes.
   bool Open(const std::string& path, int snapLength);
+  // The same into `fd`, which stays the caller's (not closed, not cut back
+  // after a failure); `name` is the file's name in error texts.
+  bool Open(int fd, const std::string& name, int snapLength);
   // Adds one frame with the capture's time stamp and its length on the wire
   // (0: the frame's own length). False once anything could not be written;
   // from then on nothing more is.
