@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "decode/frame_file.h"
+#include "pcapfile/saved_file.h"
 
 namespace {
 
@@ -43,25 +43,17 @@ std::unique_ptr<TCaptureLoad> TCaptureLoad::Open(const QString& path, QWidget* w
     why = CannotOpen(path, QStringLiteral("it is not a regular file"));
     return nullptr;
   }
-  std::FILE* stream = std::fopen(name.constData(), "rbe");
-  if (stream == nullptr) {
-    why = CannotOpen(path, Reason(errno));
+  netvane::SavedFile file;
+  std::string error;
+  if (!netvane::OpenSavedFile(name.constData(), file, error)) {
+    why = CannotOpen(path, QString::fromLocal8Bit(error.c_str()));
     return nullptr;
   }
-  uint8_t head[4] = {};
-  const std::size_t got = std::fread(head, 1, sizeof head, stream);
-  if (std::ferror(stream) != 0) {
-    const int error = errno;
-    std::fclose(stream);
-    why = CannotOpen(path, Reason(error));
-    return nullptr;
-  }
-  std::rewind(stream);
   std::unique_ptr<TCaptureLoad> load(new TCaptureLoad(window, path, static_cast<uint64_t>(st.st_size)));
 
-  if (netvane::LooksLikeCaptureFile({head, got})) {
+  if (file.capture) {
     load->reader_ = std::make_unique<netvane::CaptureReader>();
-    if (!load->reader_->Open(stream)) {
+    if (!load->reader_->Open(file.stream)) {
       why = CannotOpen(path, QString::fromStdString(load->reader_->error()));
       return nullptr;
     }
@@ -89,29 +81,18 @@ std::unique_ptr<TCaptureLoad> TCaptureLoad::Open(const QString& path, QWidget* w
     return load;
   }
 
-  // A saved frame: read whole, within what a frame file can hold.
+  // A saved frame is read whole: within what a frame file can hold.
   if (static_cast<uint64_t>(st.st_size) > kMaxFrameFileBytes) {
-    std::fclose(stream);
+    std::fclose(file.stream);
     why = CannotOpen(path, QStringLiteral("it is not a capture file (pcap or pcapng), and at %1 bytes it is "
                                           "too big to be a saved frame")
                                .arg(static_cast<qulonglong>(st.st_size)));
     return nullptr;
   }
-  std::vector<uint8_t> content(kMaxFrameFileBytes + 1);
-  const std::size_t read = std::fread(content.data(), 1, content.size(), stream);
-  const bool failed = std::ferror(stream) != 0;
-  const int error = errno;
-  std::fclose(stream);
-  if (failed) {
-    why = CannotOpen(path, Reason(error));
+  if (!netvane::ReadSavedFrame(file.stream, kMaxFrameFileBytes, load->frame_, error)) {
+    why = CannotOpen(path, QString::fromLocal8Bit(error.c_str()));
     return nullptr;
   }
-  if (read > kMaxFrameFileBytes) {
-    why = CannotOpen(path, QStringLiteral("it grew while it was read"));
-    return nullptr;
-  }
-  content.resize(read);
-  load->frame_ = netvane::FrameFromPacketFile(content);
   load->stamp_ = netvane::StampOfNow();
   load->pending_ = true;
   return load;

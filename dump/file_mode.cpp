@@ -2,10 +2,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
-#include "decode/frame_file.h"
 #include "pcapfile/capture_reader.h"
+#include "pcapfile/saved_file.h"
 
 namespace netvane {
 namespace {
@@ -40,32 +41,21 @@ int DumpCapture(const std::string& file, std::FILE* stream, RowPrinter& printer,
 }
 
 int DumpFrameFile(const std::string& file, std::FILE* stream, RowPrinter& printer, std::FILE* err) {
-  std::vector<uint8_t> content;
-  uint8_t buffer[1 << 16];
-  std::size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, stream)) > 0)
-    content.insert(content.end(), buffer, buffer + got);
-  const bool failed = std::ferror(stream) != 0;
-  const int savedErrno = errno;
-  std::fclose(stream);
-  if (failed) return Fail(printer, err, file, std::strerror(savedErrno), kDamaged);
-  printer.Print(FrameFromPacketFile(content));
+  std::vector<uint8_t> frame;
+  std::string reason;
+  // Any size: netvane-dump takes a whole file for one frame, as it always has.
+  if (!ReadSavedFrame(stream, SIZE_MAX, frame, reason))
+    return Fail(printer, err, file, reason.c_str(), kDamaged);
+  printer.Print(frame);
   return kOk;
 }
 
 int DumpFile(const std::string& file, RowPrinter& printer, std::FILE* err) {
-  std::FILE* stream = std::fopen(file.c_str(), "rb");
-  if (stream == nullptr) return Fail(printer, err, file, std::strerror(errno), kDamaged);
-  uint8_t head[4] = {};
-  const std::size_t got = std::fread(head, 1, sizeof head, stream);
-  if (std::ferror(stream) != 0) {
-    const int savedErrno = errno;
-    std::fclose(stream);
-    return Fail(printer, err, file, std::strerror(savedErrno), kDamaged);
-  }
-  std::rewind(stream);
-  if (LooksLikeCaptureFile({head, got})) return DumpCapture(file, stream, printer, err);
-  return DumpFrameFile(file, stream, printer, err);
+  SavedFile saved;
+  std::string reason;
+  if (!OpenSavedFile(file.c_str(), saved, reason)) return Fail(printer, err, file, reason.c_str(), kDamaged);
+  if (saved.capture) return DumpCapture(file, saved.stream, printer, err);
+  return DumpFrameFile(file, saved.stream, printer, err);
 }
 
 }  // namespace
