@@ -193,6 +193,8 @@ class TKelNetMonitor : public QObject {
   class AdapterGuard {
    public:
     explicit AdapterGuard(TKelNetMonitor& monitor);
+    // Takes over the lock this thread has just acquired itself.
+    AdapterGuard(TKelNetMonitor& monitor, std::adopt_lock_t);
     ~AdapterGuard();
     AdapterGuard(const AdapterGuard&) = delete;
     AdapterGuard& operator=(const AdapterGuard&) = delete;

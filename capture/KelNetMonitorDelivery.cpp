@@ -37,6 +37,11 @@ TKelNetMonitor::AdapterGuard::AdapterGuard(TKelNetMonitor& monitor) : m(monitor)
   m.FAdapterDepth = 1;
 }
 
+TKelNetMonitor::AdapterGuard::AdapterGuard(TKelNetMonitor& monitor, std::adopt_lock_t) : m(monitor) {
+  m.FAdapterOwner.store(std::this_thread::get_id());
+  m.FAdapterDepth = 1;
+}
+
 TKelNetMonitor::AdapterGuard::~AdapterGuard() {
   if (--m.FAdapterDepth > 0) return;
   m.FAdapterOwner.store(std::thread::id());
@@ -66,20 +71,7 @@ void TKelNetMonitor::ThreadTurn() {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   // Released however the turn ends, an exception of the driver's included.
-  struct Held {
-    TKelNetMonitor& m;
-    explicit Held(TKelNetMonitor& monitor) : m(monitor) {
-      m.FAdapterOwner.store(std::this_thread::get_id());
-      m.FAdapterDepth = 1;
-    }
-    ~Held() {
-      m.FAdapterDepth = 0;
-      m.FAdapterOwner.store(std::thread::id());
-      m.FAdapterLock.unlock();
-    }
-    Held(const Held&) = delete;
-    Held& operator=(const Held&) = delete;
-  } held(*this);
+  const AdapterGuard held(*this, std::adopt_lock);
   if (FWakeRequests.load() == 0) TakeTimeToProcess();
 }
 
