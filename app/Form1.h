@@ -58,6 +58,7 @@ class QTimer;
 class TFileJob;
 class TCaptureLoad;
 class TCaptureSave;
+class TPacketFinder;
 
 class TForm1 : public QWidget {
   Q_OBJECT
@@ -109,6 +110,8 @@ class TForm1 : public QWidget {
   QWidget* storageFullBox() const;
   // The open or save of a whole capture still under way, if any.
   TFileJob* fileJob() const;
+  // Go to and find (their actions, dialogs and the search under way).
+  TPacketFinder* finder() const { return FFinder; }
 
   // --- handlers ----------------------------------------------------------------------
   void FormCreate();
@@ -189,7 +192,8 @@ class TForm1 : public QWidget {
   QTimer* FListTimer = nullptr;  // a listing held back to keep the frame rate
   QElapsedTimer FSinceListing;
   QPointer<TFileJob> FJob;
-  QString FFileDirectory;  // where the file dialogs open
+  TPacketFinder* FFinder = nullptr;  // ended before the list is cleared and before the window goes
+  QString FFileDirectory;            // where the file dialogs open
 
   // Worker side.
   TKelNetPacket FReceive;                   // the receive record
