@@ -40,26 +40,31 @@ TEST(FrameMatch, HexByteStrings) {
 }
 
 TEST(FrameMatch, BytesAndTextsWithinOneFrame) {
-  // 32 bytes: "....GET /Index HTTP" and filler, so the eight-at-a-time scan
-  // meets matches in a whole word and in the tail.
+  // 32 bytes: filler, "GET /Index [x]@" from byte 13, filler, "!E" at the
+  // end, so that the eight-at-a-time scans meet matches within a word, across
+  // two and at the last place one can start.
   Bytes frame(32, 0x11);
   const std::string text = "GET /Index [x]@";
   std::copy(text.begin(), text.end(), frame.begin() + 13);
-  frame[31] = 0x45;
-  frame[30] = 0x00;
+  frame[30] = '!';
+  frame[31] = 'E';
   const struct {
     FindKind kind;
     const char* input;
     bool ignoreCase;
     bool match;
   } cases[] = {
-      {FindKind::HexBytes, "00 45", false, true},      // the frame's last two bytes
-      {FindKind::HexBytes, "00 45 00", false, false},  // would run past the end
+      {FindKind::HexBytes, "21 45", false, true},      // the frame's last two bytes
+      {FindKind::HexBytes, "21 45 00", false, false},  // would run past the end
       {FindKind::HexBytes, "11 11 11 11 11 11 11 11 11 11 11 11 11 47", false, true},
       {FindKind::Text, "index", false, false},
       {FindKind::Text, "index", true, true},
       {FindKind::Text, "iNDEX HTTP", true, false},
       {FindKind::Text, "get /INDEX", true, true},
+      {FindKind::Text, "!e", true, true},
+      {FindKind::Text, "!e", false, false},
+      {FindKind::Text, "X", true, true},
+      {FindKind::Text, "q", true, false},
       // Only letters fold: '@' is not '`', '[' is not '{'.
       {FindKind::Text, "`", true, false},
       {FindKind::Text, "{x}", true, false},
