@@ -10,10 +10,7 @@ namespace netvane {
 namespace {
 
 int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
+  return HexDigitValue(static_cast<uint8_t>(c));
 }
 
 bool IsSeparator(char c) {
