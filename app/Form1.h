@@ -21,6 +21,10 @@
 // first ends a load (what it listed stays until the Start clears it) and
 // finishes a save.
 //
+// Go to and find. The same menu selects a frame by its number and searches the
+// listed frames (packet_finder.h); a search runs on a thread of its own and is
+// ended before anything clears the list and before the window goes.
+//
 // Memory. The frame list has a budget (storage_budget.h). Once it is full the
 // handler still takes every frame from the component, so the capture runs on
 // and the queue stays short, but stores none, and the user is told once, in a
@@ -192,8 +196,9 @@ class TForm1 : public QWidget {
   QTimer* FListTimer = nullptr;  // a listing held back to keep the frame rate
   QElapsedTimer FSinceListing;
   QPointer<TFileJob> FJob;
+  QString FFileDirectory;  // where the file dialogs open
+
   TPacketFinder* FFinder = nullptr;  // ended before the list is cleared and before the window goes
-  QString FFileDirectory;            // where the file dialogs open
 
   // Worker side.
   TKelNetPacket FReceive;                   // the receive record
