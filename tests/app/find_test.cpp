@@ -38,7 +38,9 @@ TEST_F(FindTest, StartsAfterTheSelectedRowAndWrapsAtTheEnd) {
     Make();
     List(9, {3, 7});
     TPacketFinder* finder = form->finder();
-    if (c.selected != 0) ASSERT_TRUE(finder->GoToPacket(c.selected));
+    if (c.selected != 0) {
+      ASSERT_TRUE(finder->GoToPacket(c.selected));
+    }
     ASSERT_TRUE(finder->Find(Marker(), c.forward));
     ASSERT_TRUE(WaitFor([&] { return finder->job() == nullptr; }));
     const std::string what = "from " + std::to_string(c.selected) + (c.forward ? " forward" : " backward");
