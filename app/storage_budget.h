@@ -10,6 +10,8 @@
 
 namespace netvane {
 
+class FrameList;
+
 // The lowest memory limit of the program's cgroups (v1 memory.limit_in_bytes,
 // v2 memory.max) along the path from its own cgroup up to the hierarchy's
 // root; SIZE_MAX when there is none or it cannot be read.
@@ -23,5 +25,8 @@ std::size_t DefaultFrameBudget();
 
 // The message shown once when the list is full.
 std::string StorageFullText(std::size_t budget);
+// The message shown once when `frames` has stopped storing: full (its memory
+// budget or its spool's file system), or a write to the spool failed.
+std::string StorageStopText(const FrameList& frames);
 
 }  // namespace netvane

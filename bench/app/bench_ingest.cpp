@@ -37,7 +37,7 @@
 #include "app/packet_list_model.h"
 #include "bench/app/window_probe.h"
 #include "capture/KelNetMonitor.h"
-#include "decode/frame_list.h"
+#include "pcapfile/frame_list.h"
 
 namespace {
 

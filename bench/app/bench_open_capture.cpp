@@ -36,7 +36,7 @@
 #include "bench/app/window_probe.h"
 #include "bench/decode/mixed_traffic.h"
 #include "capture/KelNetMonitor.h"
-#include "decode/frame_list.h"
+#include "pcapfile/frame_list.h"
 
 extern char** environ;
 

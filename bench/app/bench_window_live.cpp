@@ -59,7 +59,7 @@
 #include "app/packet_list_model.h"
 #include "bench/app/window_probe.h"
 #include "capture/KelWinPcapNetMonitor.h"
-#include "decode/frame_list.h"
+#include "pcapfile/frame_list.h"
 #include "tests/live/veth_lab.h"
 
 extern char** environ;

@@ -17,7 +17,7 @@
 
 #include "app/Form1.h"
 #include "app/packet_list_model.h"
-#include "decode/frame_list.h"
+#include "pcapfile/frame_list.h"
 #include "tests/app/fake_monitor.h"
 #include "tests/support/frames.h"
 #include "tests/support/pump.h"
