@@ -95,8 +95,8 @@ CaptureFormat::Step CaptureFormat::Next(std::span<const uint8_t> bytes, uint64_t
   return ng_ ? NextBlock(bytes, at, frame, need, error) : NextPcap(bytes, frame, need, error);
 }
 
-CaptureFormat::Step CaptureFormat::NextPcap(std::span<const uint8_t> bytes, FrameRecord& frame, uint64_t& need,
-                                            std::string& error) const {
+CaptureFormat::Step CaptureFormat::NextPcap(std::span<const uint8_t> bytes, FrameRecord& frame,
+                                            uint64_t& need, std::string& error) const {
   if (bytes.size() < recordHeader_) {
     need = recordHeader_;
     return Step::More;
@@ -275,8 +275,8 @@ bool CaptureFormat::PacketBlock(std::span<const uint8_t> bytes, uint64_t at, Fra
     frame.wireLength = U32(bytes.data() + 24);
     const uint64_t t = uint64_t{U32(bytes.data() + 12)} << 32 | U32(bytes.data() + 16);
     frame.seconds = static_cast<int64_t>(t / i.unitsPerSecond) + i.offsetSeconds;
-    frame.microseconds =
-        static_cast<uint32_t>(static_cast<unsigned __int128>(t % i.unitsPerSecond) * 1000000 / i.unitsPerSecond);
+    frame.microseconds = static_cast<uint32_t>(static_cast<unsigned __int128>(t % i.unitsPerSecond) *
+                                               1000000 / i.unitsPerSecond);
   }
   if (frame.capturedLength > room || frame.capturedLength > kMaxFrameBytes) {
     error = "a packet block whose " + Bytes(frame.capturedLength) + " pass its end or the largest frame";

@@ -50,7 +50,8 @@ class CaptureFormat {
   // without a frame, `frame.size` long. More: the record needs `need` bytes
   // and fewer were handed in. Damaged: `error` says why. Section headers and
   // interface descriptions are taken in here; call in file order.
-  Step Next(std::span<const uint8_t> bytes, uint64_t at, FrameRecord& frame, uint64_t& need, std::string& error);
+  Step Next(std::span<const uint8_t> bytes, uint64_t at, FrameRecord& frame, uint64_t& need,
+            std::string& error);
 
   // Reads the header of the frame record at `at` again, from `bytes` (at least
   // its first kFrameHeaderBytes, or what the file has). False when it is no
@@ -89,8 +90,8 @@ class CaptureFormat {
   bool swapped_ = false;
   bool nanoseconds_ = false;
   uint32_t recordHeader_ = 16;
-  mutable std::mutex lock_;         // sections_ and interfaces_: Next adds, ReadFrame reads
-  std::vector<Section> sections_;   // in file order
+  mutable std::mutex lock_;        // sections_ and interfaces_: Next adds, ReadFrame reads
+  std::vector<Section> sections_;  // in file order
   std::vector<Interface> interfaces_;
 };
 

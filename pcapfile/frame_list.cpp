@@ -227,8 +227,9 @@ struct FrameList::Impl {
       if (count.load(std::memory_order_relaxed) - before >= frames) return Indexing::More;
       const bool inBlock = next >= blockStart && next < blockStart + blockLength;
       const std::span<const uint8_t> bytes =
-          inBlock ? std::span<const uint8_t>(block.get() + (next - blockStart), blockStart + blockLength - next)
-                  : std::span<const uint8_t>();
+          inBlock
+              ? std::span<const uint8_t>(block.get() + (next - blockStart), blockStart + blockLength - next)
+              : std::span<const uint8_t>();
       FrameRecord r;
       uint64_t need = 1;
       std::string error;
@@ -275,7 +276,8 @@ struct FrameList::Impl {
     const std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(bound - start, sizeof head));
     const ssize_t got = ReadAt(fd, head, want, start);
     FrameRecord r;
-    if (got < 0 || static_cast<std::size_t>(got) < std::min<std::size_t>(want, CaptureFormat::kFrameHeaderBytes)) {
+    if (got < 0 ||
+        static_cast<std::size_t>(got) < std::min<std::size_t>(want, CaptureFormat::kFrameHeaderBytes)) {
       if (why != nullptr) *why = got < 0 ? "cannot read " + name + ": " + std::strerror(errno) : CutShort();
       return false;
     }
@@ -368,7 +370,8 @@ uint32_t FrameList::Append(const uint8_t* data, uint32_t length, CaptureStamp st
   if (number == 1) d->SetEntry(0, start);
   d->SetEntry(static_cast<std::size_t>(number), d->writer->size());
   d->appended = static_cast<uint32_t>(number);
-  if (length > d->longest.load(std::memory_order_relaxed)) d->longest.store(length, std::memory_order_relaxed);
+  if (length > d->longest.load(std::memory_order_relaxed))
+    d->longest.store(length, std::memory_order_relaxed);
   d->room -= need;
   d->sinceCheck += need;
   d->PublishWritten();
@@ -465,7 +468,8 @@ uint32_t FrameList::Count() const {
   return d->count.load(std::memory_order_acquire);
 }
 
-bool FrameList::ReadFrame(uint32_t number, std::vector<uint8_t>& bytes, std::string* why, uint32_t maxBytes) const {
+bool FrameList::ReadFrame(uint32_t number, std::vector<uint8_t>& bytes, std::string* why,
+                          uint32_t maxBytes) const {
   bytes.clear();
   if (number == 0 || number > Count()) return true;
   return d->Read(number, maxBytes, &bytes, nullptr, why);
@@ -490,16 +494,14 @@ uint32_t FrameList::LongestFrame() const {
 void FrameList::ForEachFrame(
     uint32_t first, uint32_t last,
     const std::function<bool(uint32_t number, std::span<const uint8_t> bytes)>& visit) const {
-  ForEachRecord(first, last,
-                [&](uint32_t number, std::span<const uint8_t> bytes, const CaptureStamp&) {
-                  return visit(number, bytes);
-                });
+  ForEachRecord(first, last, [&](uint32_t number, std::span<const uint8_t> bytes, const CaptureStamp&) {
+    return visit(number, bytes);
+  });
 }
 
-void FrameList::ForEachRecord(
-    uint32_t first, uint32_t last,
-    const std::function<bool(uint32_t number, std::span<const uint8_t> bytes, const CaptureStamp& stamp)>& visit)
-    const {
+void FrameList::ForEachRecord(uint32_t first, uint32_t last,
+                              const std::function<bool(uint32_t number, std::span<const uint8_t> bytes,
+                                                       const CaptureStamp& stamp)>& visit) const {
   const uint32_t count = Count();
   if (count == 0) return;
   first = std::clamp<uint32_t>(first, 1, count);
@@ -526,9 +528,11 @@ void FrameList::ForEachRecord(
                  read ? stamp : CaptureStamp{}))
         return;
     } else {
-      ssize_t got = start < fileEnd ? ReadAt(d->fd, buffer.get(), static_cast<std::size_t>(length), start) : 0;
+      ssize_t got =
+          start < fileEnd ? ReadAt(d->fd, buffer.get(), static_cast<std::size_t>(length), start) : 0;
       if (got < 0) got = 0;
-      if (static_cast<uint64_t>(got) < length) fileEnd = std::min(fileEnd, start + static_cast<uint64_t>(got));
+      if (static_cast<uint64_t>(got) < length)
+        fileEnd = std::min(fileEnd, start + static_cast<uint64_t>(got));
       for (uint32_t n = forward ? lo : hi;; n = forward ? n + 1 : n - 1) {
         const uint64_t s = d->Entry(n - 1), e = d->Entry(n);
         FrameRecord r;

@@ -126,10 +126,9 @@ class FrameList {
   void ForEachFrame(uint32_t first, uint32_t last,
                     const std::function<bool(uint32_t number, std::span<const uint8_t> bytes)>& visit) const;
   // The same with each frame's stamp (all zero for a frame that cannot be read).
-  void ForEachRecord(
-      uint32_t first, uint32_t last,
-      const std::function<bool(uint32_t number, std::span<const uint8_t> bytes, const CaptureStamp& stamp)>&
-          visit) const;
+  void ForEachRecord(uint32_t first, uint32_t last,
+                     const std::function<bool(uint32_t number, std::span<const uint8_t> bytes,
+                                              const CaptureStamp& stamp)>& visit) const;
 
   // Hit (1 <= number <= Count): the entry becomes current, true. Miss: false, nothing changes.
   bool Lookup(uint32_t number);
