@@ -7,7 +7,9 @@
   pcaps.py same A B           compares two files record by record: bytes, time
                               stamps, wire lengths; prints the number of records,
                               or exits 1 saying where they differ
+  pcaps.py cut FILE N         cuts FILE short in place after its first N records
 """
+import os
 import struct
 import sys
 
@@ -67,11 +69,22 @@ def same(a, b):
     print(len(ra))
 
 
+def cut(path, n):
+    at = 24
+    with open(path, "rb") as f:
+        data = f.read()
+    for _ in range(n):
+        at += 16 + struct.unpack("<I", data[at + 8:at + 12])[0]
+    os.truncate(path, at)
+
+
 def main(argv):
     if len(argv) == 4 and argv[1] == "sample":
         sample(argv[2], int(argv[3]))
     elif len(argv) == 4 and argv[1] == "same":
         same(argv[2], argv[3])
+    elif len(argv) == 4 and argv[1] == "cut":
+        cut(argv[2], int(argv[3]))
     else:
         raise SystemExit(__doc__)
 
