@@ -37,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   netvane::FrameList list;
   std::string error;
   if (list.OpenCapture("/proc/self/fd/" + std::to_string(fd), error)) {
-    while (list.IndexSome(std::chrono::steady_clock::time_point::max()) == netvane::FrameList::Indexing::More) {
+    while (list.IndexSome(std::chrono::steady_clock::time_point::max()) ==
+           netvane::FrameList::Indexing::More) {
     }
     const uint32_t count = list.Count();
     Check(count == 0 || list.IndexedShare() > 0);
