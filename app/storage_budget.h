@@ -1,9 +1,10 @@
 #pragma once
-// How much memory the main window's frame list may take: the smaller of half
-// the machine's physical memory and half the memory limit of the cgroups the
-// program runs in. Half leaves room for the rest of the program and for the
-// desktop, so a long capture fills the list and stops storing instead of
-// being killed by the kernel.
+// How much memory the main window's frame list may take for its index (the
+// frames themselves are on disk): the smaller of half the machine's physical
+// memory and half the memory limit of the cgroups the program runs in. Half
+// leaves room for the rest of the program and for the desktop, so a capture of
+// countless tiny frames stops storing instead of being killed by the kernel.
+// And the messages that say storing has stopped.
 
 #include <cstddef>
 #include <string>
