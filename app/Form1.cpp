@@ -76,7 +76,13 @@ void TForm1::AttachWindows(TForm2* form2, TForm3* form3) {
   FForm3 = form3;
   if (form2 != nullptr) {
     // The binary save writes the current entry's bytes, the hex save the dump as shown.
-    form2->setFrameSource([this] { return FFrames.CurrentFrame(); }, [this] { return FViews->HexText(); });
+    form2->setFrameSource(
+        [this]() -> std::optional<std::vector<uint8_t>> {
+          std::vector<uint8_t> bytes;
+          if (!FFrames.ReadFrame(FFrames.Current(), bytes)) return std::nullopt;
+          return bytes;
+        },
+        [this] { return FViews->HexText(); });
   }
 }
 

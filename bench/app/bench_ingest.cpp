@@ -226,8 +226,9 @@ int main(int argc, char** argv) {
               paced.seconds, paced.complete ? "" : ", INCOMPLETE");
   std::printf("  resident growth:          %10.1f MB; the spool holds %.1f MB\n", fast.residentGrowth / 1e6,
               fast.frameBytes / 1e6);
-  std::printf("  resident per frame:       %10.1f bytes (frame list's own: %.1f; goal <= 8 beyond a fixed part)\n",
-              perFrame, double(fast.listOverhead) / kFrames);
+  std::printf(
+      "  resident per frame:       %10.1f bytes (frame list's own: %.1f; goal <= 8 beyond a fixed part)\n",
+      perFrame, double(fast.listOverhead) / kFrames);
   std::printf("  with 1e6 rows: scroll to end + paint %.1f ms, select middle row + paint %.1f ms\n",
               fast.scrollMs, fast.selectMs);
   const bool ok = fast.complete && paced.complete;
