@@ -164,8 +164,6 @@ void TForm1::NetMonitorNewPacket(TKelNetMonitor* Sender) {
       else
         refused = true;  // storing has stopped: taken off the queue, not kept
     }
-    // One write to the spool for the whole batch; then the frames are readable.
-    if (stored && !FFrames.Flush()) refused = true;
     // A full list wakes the UI once, to tell the user; later refusals do not.
     // Under the lock, so that a Clear cannot come between the two.
     tell = refused && !FFullNoticed.exchange(true);
@@ -189,6 +187,10 @@ void TForm1::ListNewFrames() {
   FSinceListing.restart();
   // Cleared before the count is read: frames stored after the read queue a new call.
   FRowsPending.store(false);
+  // The spool is written every few milliseconds while frames come; the last
+  // ones before a pause are written here. Never waits for the worker: when it
+  // is at work, the next listing tries again.
+  if (!FFrames.TryFlush()) FListTimer->start(kListingIntervalMs);
   const uint32_t count = FFrames.Count();
   if (FModel->ListUpTo(count)) {
     Captured->setText(QString::number(count));

@@ -34,6 +34,8 @@ constexpr std::size_t kMaxSegments = (std::size_t{UINT32_MAX} + kSegmentEntries)
 // other programs write is seen in time.
 constexpr uint64_t kRecheckBytes = uint64_t{16} << 20;
 constexpr uint32_t kSpoolRecordHeader = 16;
+// Queued frames are written at the latest when the last write is this old.
+constexpr auto kFlushAfter = std::chrono::milliseconds(2);
 
 // Reads up to `length` bytes at `at`, fewer only at the end of the file;
 // -1 (errno set) when nothing could be read.
@@ -101,6 +103,7 @@ struct FrameList::Impl {
   // (past Count(), where no reader looks); the spool's records follow one
   // another, so making them readable is only a matter of the count.
   uint32_t appended = 0;
+  std::chrono::steady_clock::time_point lastFlush;
   // The opened file.
   uint64_t next = 0;  // where the next record starts
   uint64_t fileSize = 0;
@@ -188,6 +191,13 @@ struct FrameList::Impl {
     const uint64_t free = SpoolRoom(fd);
     room = free > unwritten ? free - unwritten : 0;
     sinceCheck = 0;
+  }
+
+  void FlushSpool() {
+    if (!spooling) return;
+    writer->Flush();
+    lastFlush = std::chrono::steady_clock::now();
+    PublishWritten();
   }
 
   // Makes readable what the writer has written whole; a failed write stops storing.
@@ -357,8 +367,7 @@ uint32_t FrameList::Append(const uint8_t* data, uint32_t length, CaptureStamp st
   if (need > d->room || d->sinceCheck >= kRecheckBytes) d->CheckRoom();
   if (need > d->room) {
     d->StopWith(Stop::Disk);
-    d->writer->Flush();
-    d->PublishWritten();
+    d->FlushSpool();
     return 0;
   }
   const uint64_t start = d->writer->size();
@@ -374,17 +383,25 @@ uint32_t FrameList::Append(const uint8_t* data, uint32_t length, CaptureStamp st
     d->longest.store(length, std::memory_order_relaxed);
   d->room -= need;
   d->sinceCheck += need;
-  d->PublishWritten();
+  if (std::chrono::steady_clock::now() - d->lastFlush >= kFlushAfter)
+    d->FlushSpool();
+  else
+    d->PublishWritten();  // what the writer wrote on its own, a megabyte at a time
   return static_cast<uint32_t>(number);
 }
 
 bool FrameList::Flush() {
   const std::lock_guard lock(d->adder);
-  if (d->spooling) {
-    d->writer->Flush();
-    d->PublishWritten();
-  }
+  d->FlushSpool();
   return d->stop.load() == 0;
+}
+
+bool FrameList::TryFlush() {
+  std::unique_lock lock(d->adder, std::try_to_lock);
+  if (!lock.owns_lock()) return false;
+  if (!d->spooling) return true;
+  d->FlushSpool();
+  return d->stop.load() != 0 || d->count.load(std::memory_order_relaxed) == d->appended;
 }
 
 bool FrameList::OpenCapture(const std::string& path, std::string& error) {

@@ -16,9 +16,9 @@
 //
 // Threads. One thread adds frames (Append and Flush, or IndexSome) while other
 // threads read, without waiting on it: a frame is readable once Count()
-// includes it. Clear, Adopt, Lookup and the current entry belong to one
-// reading (UI) thread; Clear and Adopt must not run concurrently with adding
-// or with another thread's reading.
+// includes it. TryFlush may come from a reading thread. Clear, Adopt, Lookup and the current entry belong to
+// one reading (UI) thread; Clear and Adopt must not run concurrently with adding or with another thread's
+// reading.
 //
 // The list's memory has a budget (SetBudget): the first frame whose entry
 // does not fit stops storing, as a full disk does; from then on every frame is
@@ -62,12 +62,16 @@ class FrameList {
   // the next number and returns that number; 0 when storing has stopped (or
   // all 32-bit numbers are used up, or the list holds an opened file) and the
   // frame is not stored. A wire length below `length` is taken as `length`.
-  // The frame becomes readable at the next Flush (or sooner, once about a
-  // megabyte is queued).
+  // The frame becomes readable at the next Flush, or sooner: Append writes
+  // what is queued once the last write is 2 ms old or about a megabyte is
+  // queued, so a busy capture costs one write per few thousand frames.
   uint32_t Append(const uint8_t* data, uint32_t length, CaptureStamp stamp = {});
   // Writes the queued frames to the spool and makes them readable. False when
   // storing has stopped; frames already written stay.
   bool Flush();
+  // The same, unless the adding thread is at work (it never waits for it).
+  // True when every frame handed in is readable, or storing has stopped.
+  bool TryFlush();
 
   // --- a capture file read in place --------------------------------------------
   // Makes an empty list the frames of the capture file `path` (pcap, pcapng;
