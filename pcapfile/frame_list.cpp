@@ -104,6 +104,7 @@ struct FrameList::Impl {
   // another, so making them readable is only a matter of the count.
   uint32_t appended = 0;
   std::chrono::steady_clock::time_point lastFlush;
+  uint64_t flushedSize = 0;  // the spool's size after the last Flush
   // The opened file.
   uint64_t next = 0;  // where the next record starts
   uint64_t fileSize = 0;
@@ -197,6 +198,7 @@ struct FrameList::Impl {
     if (!spooling) return;
     writer->Flush();
     lastFlush = std::chrono::steady_clock::now();
+    flushedSize = writer->size();
     PublishWritten();
   }
 
@@ -361,6 +363,7 @@ uint32_t FrameList::Append(const uint8_t* data, uint32_t length, CaptureStamp st
   const uint64_t number = uint64_t{d->appended} + 1;
   if (number > UINT32_MAX || !d->Fits(static_cast<std::size_t>(number))) {
     d->StopWith(Stop::Memory);
+    d->FlushSpool();  // what was taken before becomes readable now
     return 0;
   }
   const uint64_t need = kSpoolRecordHeader + length;
@@ -399,9 +402,18 @@ bool FrameList::Flush() {
 bool FrameList::TryFlush() {
   std::unique_lock lock(d->adder, std::try_to_lock);
   if (!lock.owns_lock()) return false;
-  if (!d->spooling) return true;
+  const auto done = [&] {
+    return d->writer->failed() || d->count.load(std::memory_order_relaxed) == d->appended;
+  };
+  if (!d->spooling || done()) return true;
+  // While frames come fast, the adding thread writes them itself every few
+  // milliseconds; here only a few, such as the last ones before a pause.
+  constexpr uint64_t kFew = uint64_t{64} << 10;
+  if (d->writer->size() - d->flushedSize > kFew &&
+      std::chrono::steady_clock::now() - d->lastFlush < 2 * kFlushAfter)
+    return false;
   d->FlushSpool();
-  return d->stop.load() != 0 || d->count.load(std::memory_order_relaxed) == d->appended;
+  return done();
 }
 
 bool FrameList::OpenCapture(const std::string& path, std::string& error) {

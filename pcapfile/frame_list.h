@@ -69,8 +69,10 @@ class FrameList {
   // Writes the queued frames to the spool and makes them readable. False when
   // storing has stopped; frames already written stay.
   bool Flush();
-  // The same, unless the adding thread is at work (it never waits for it).
-  // True when every frame handed in is readable, or storing has stopped.
+  // The same for the last frames before a pause, from another thread: it
+  // never waits for the adding thread, and writes only a few frames (while
+  // many come, that thread writes them itself). True when every frame handed
+  // in is readable, or storing has stopped.
   bool TryFlush();
 
   // --- a capture file read in place --------------------------------------------

@@ -74,6 +74,7 @@ class WindowTest : public ::testing::Test {
     const int target = fake->Delivered() + static_cast<int>(batch.size());
     fake->Queue(batch);
     if (!WaitFor([&] { return fake->Delivered() >= target; })) return false;
+    frames->Flush();  // the spool's last frames, which the next listings would write
     form->ListNewFrames();
     return true;
   }
