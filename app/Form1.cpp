@@ -80,9 +80,10 @@ void TForm1::AttachWindows(TForm2* form2, TForm3* form3) {
   if (form2 != nullptr) {
     // The binary save writes the current entry's bytes, the hex save the dump as shown.
     form2->setFrameSource(
-        [this] {
-          const std::span<const uint8_t> bytes = FFrames.CurrentFrame();
-          return std::vector<uint8_t>(bytes.begin(), bytes.end());
+        [this]() -> std::optional<std::vector<uint8_t>> {
+          std::vector<uint8_t> bytes;
+          if (!FFrames.ReadFrame(FFrames.Current(), bytes)) return std::nullopt;
+          return bytes;
         },
         [this] { return FViews->HexText(); });
   }
@@ -165,7 +166,7 @@ void TForm1::NetMonitorNewPacket(TKelNetMonitor* Sender) {
       if (FFrames.Append(frame.data(), static_cast<uint32_t>(frame.size()), stamp) != 0)
         stored = true;
       else
-        refused = true;  // the list is full: taken off the queue, not kept
+        refused = true;  // storing has stopped: taken off the queue, not kept
     }
     // A full list wakes the UI once, to tell the user; later refusals do not.
     // Under the lock, so that a Clear cannot come between the two.
@@ -190,6 +191,10 @@ void TForm1::ListNewFrames() {
   FSinceListing.restart();
   // Cleared before the count is read: frames stored after the read queue a new call.
   FRowsPending.store(false);
+  // The spool is written every few milliseconds while frames come; the last
+  // ones before a pause are written here. Never waits for the worker: when it
+  // is at work, the next listing tries again.
+  if (!FFrames.TryFlush()) FListTimer->start(kListingIntervalMs);
   const uint32_t count = FFrames.Count();
   if (FModel->ListUpTo(count)) {
     Captured->setText(QString::number(count));
@@ -197,15 +202,18 @@ void TForm1::ListNewFrames() {
   }
   if (!FFullReported && FFrames.Full()) {
     FFullReported = true;
-    // Not modal: the capture, the list, selection and saving go on behind it.
-    auto* box = new QMessageBox(QMessageBox::Warning, QString::fromLatin1(netvane::kApplicationTitle),
-                                QString::fromStdString(netvane::StorageFullText(FFrames.Budget())),
-                                QMessageBox::Ok, this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setModal(false);
-    box->show();
-    FFullBox = box;
+    FFullBox = ShowNotice(QString::fromStdString(netvane::StorageStopText(FFrames)));
   }
+}
+
+QWidget* TForm1::ShowNotice(const QString& text) {
+  // Not modal: the capture, the list, selection and saving go on behind it.
+  auto* box = new QMessageBox(QMessageBox::Warning, QString::fromLatin1(netvane::kApplicationTitle), text,
+                              QMessageBox::Ok, this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setModal(false);
+  box->show();
+  return box;
 }
 
 QWidget* TForm1::storageFullBox() const {
@@ -222,6 +230,7 @@ void TForm1::ClearPackets() {
   // An empty list has room again; when it fills up the user is told again.
   FFullNoticed.store(false);
   FFullReported = false;
+  FUnreadableReported = false;
 }
 
 void TForm1::PacketsSelectCell(int ACol, int ARow) {
@@ -230,7 +239,20 @@ void TForm1::PacketsSelectCell(int ACol, int ARow) {
   // Only listed rows name a frame; the empty bottom row is a miss.
   if (ARow < 1 || static_cast<uint32_t>(ARow) > FModel->listed()) return;
   if (!FFrames.Lookup(static_cast<uint32_t>(ARow))) return;
-  FViews->ShowFrame(FFrames.CurrentFrame());  // the dumps, then the tree
+  std::vector<uint8_t> frame;
+  std::string why;
+  if (FFrames.ReadFrame(FFrames.Current(), frame, &why)) {
+    FViews->ShowFrame(frame);  // the dumps, then the tree
+    return;
+  }
+  // The file changed under the window: nothing of the frame is shown, and the
+  // user is told once why.
+  FViews->ShowNoFrame();
+  if (FUnreadableReported) return;
+  FUnreadableReported = true;
+  ShowNotice(QStringLiteral("Frame %1 cannot be read: %2. The other frames stay listed.")
+                 .arg(FFrames.Current())
+                 .arg(QString::fromLocal8Bit(why.c_str())));
 }
 
 void TForm1::SaveClick() {

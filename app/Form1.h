@@ -29,6 +29,13 @@
 // handler still takes every frame from the component, so the capture runs on
 // and the queue stays short, but stores none, and the user is told once, in a
 // message box, until Stop and Start clear the list.
+// Storage. Frames stay on disk (frame_list.h): live ones in the spool, whose
+// file system's free space is the limit, opened ones in their own file; the
+// index in memory has a budget (storage_budget.h). Once storing has stopped
+// the handler still takes every frame from the component, so the capture runs
+// on and the queue stays short, but stores none, and the user is told once, in
+// a message box, until Stop and Start clear the list. A frame whose file has
+// changed under the window shows nothing, and a box says why, once.
 
 #include <QElapsedTimer>
 #include <QPointer>
@@ -43,7 +50,7 @@
 
 #include "app/packet_grid.h"
 #include "capture/KelNetPacket.h"
-#include "decode/frame_list.h"
+#include "pcapfile/frame_list.h"
 
 class QAction;
 class QCheckBox;
@@ -179,6 +186,8 @@ class TForm1 : public QWidget {
   // load stops where it is, a save is written to its end.
   void EndFileJob();
   void Tell(int icon, const QString& text);
+  // A warning box that is not modal; it deletes itself when closed.
+  QWidget* ShowNotice(const QString& text);
   // While capturing: says to pause or stop first, and true.
   bool RefusedWhileCapturing();
 
@@ -207,6 +216,7 @@ class TForm1 : public QWidget {
   std::atomic<bool> FFullNoticed{false};    // the worker found the list full since the last Clear
   std::atomic<bool> FTakeLive{true};        // false from opening a file to the next Start
   bool FFullReported = false;               // UI: the box was shown since the last Clear
+  bool FUnreadableReported = false;         // UI: an unreadable frame was reported since the last Clear
   QPointer<QWidget> FFullBox;
   std::mutex FAppendLock;  // appends vs. Clear; never held across a wait on the UI
 };

@@ -138,8 +138,7 @@ void TForm2::BuildLayout() {
   connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
 }
 
-void TForm2::setFrameSource(std::function<std::vector<uint8_t>()> currentBytes,
-                            std::function<QString()> hexText) {
+void TForm2::setFrameSource(CurrentBytes currentBytes, std::function<QString()> hexText) {
   currentBytes_ = std::move(currentBytes);
   hexText_ = std::move(hexText);
 }

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 class QCheckBox;
@@ -28,9 +29,11 @@ class TForm2 : public QWidget {
   // FormDestroy: changes the working directory back to the start-up directory.
   ~TForm2() override;
 
-  // Where a save takes its data: the current entry's bytes (binary format)
-  // and the hex dump's text (hex format). Without a source both are empty.
-  void setFrameSource(std::function<std::vector<uint8_t>()> currentBytes, std::function<QString()> hexText);
+  // Where a save takes its data: the current entry's bytes (binary format;
+  // none when they cannot be read, and the save fails) and the hex dump's
+  // text (hex format). Without a source both are empty.
+  using CurrentBytes = std::function<std::optional<std::vector<uint8_t>>()>;
+  void setFrameSource(CurrentBytes currentBytes, std::function<QString()> hexText);
   // Shows the dialog without blocking its owner; one already shown comes to the front.
   void ShowDialog();
 
@@ -76,7 +79,7 @@ class TForm2 : public QWidget {
   bool AskReplace(const QString& name);
   void ShowWriteError();
 
-  std::function<std::vector<uint8_t>()> currentBytes_;
+  CurrentBytes currentBytes_;
   std::function<QString()> hexText_;
   QString startupDirectory_;
   QString directory_;

@@ -42,7 +42,15 @@ TForm2::SaveResult TForm2::Save() {
       Hex->isChecked() ? netvane::PacketFormat::Hex : netvane::PacketFormat::Binary;
   std::vector<uint8_t> bytes;
   QString hex;
-  if (format == netvane::PacketFormat::Binary && currentBytes_) bytes = currentBytes_();
+  if (format == netvane::PacketFormat::Binary && currentBytes_) {
+    // A frame whose file changed under the window: nothing is written.
+    std::optional<std::vector<uint8_t>> current = currentBytes_();
+    if (!current) {
+      ShowWriteError();
+      return SaveResult::Failed;
+    }
+    bytes = std::move(*current);
+  }
   if (format == netvane::PacketFormat::Hex && hexText_) hex = hexText_();
   const QByteArray content = netvane::PacketFileContent(format, bytes, hex);
   const bool written = netvane::WritePacketFile(path, content);

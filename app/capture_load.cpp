@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "pcapfile/capture_reader.h"
 #include "pcapfile/saved_file.h"
 
 namespace {
@@ -26,8 +27,8 @@ QString Frames(uint32_t n) {
 
 }  // namespace
 
-TCaptureLoad::TCaptureLoad(QWidget* window, const QString& path, uint64_t size)
-    : TFileJob(window, QStringLiteral("Opening %1 ...").arg(path)), path_(path), size_(size) {}
+TCaptureLoad::TCaptureLoad(QWidget* window, const QString& path)
+    : TFileJob(window, QStringLiteral("Opening %1 ...").arg(path)), path_(path) {}
 
 TCaptureLoad::~TCaptureLoad() = default;
 
@@ -49,108 +50,87 @@ std::unique_ptr<TCaptureLoad> TCaptureLoad::Open(const QString& path, QWidget* w
     why = CannotOpen(path, QString::fromLocal8Bit(error.c_str()));
     return nullptr;
   }
-  std::unique_ptr<TCaptureLoad> load(new TCaptureLoad(window, path, static_cast<uint64_t>(st.st_size)));
+  std::unique_ptr<TCaptureLoad> load(new TCaptureLoad(window, path));
 
   if (file.capture) {
-    load->reader_ = std::make_unique<netvane::CaptureReader>();
-    if (!load->reader_->Open(file.stream)) {
-      why = CannotOpen(path, QString::fromStdString(load->reader_->error()));
-      return nullptr;
-    }
-    if (!load->reader_->IsEthernet()) {
-      why = QStringLiteral(
-                "Cannot open %1: its link type is %2, not Ethernet. Netvane lists Ethernet frames only.")
-                .arg(path, QString::fromStdString(load->reader_->LinkTypeName()));
-      return nullptr;
-    }
-    netvane::CaptureRecord first;
-    switch (load->reader_->Next(first)) {
-      case netvane::CaptureReader::Step::Frame:
-        load->pending_ = true;
-        load->frame_.assign(first.bytes.begin(), first.bytes.end());
-        load->stamp_ = {first.seconds, first.microseconds, first.wireLength};
-        break;
-      case netvane::CaptureReader::Step::End:
-        load->reader_.reset();  // a capture without frames
-        break;
-      case netvane::CaptureReader::Step::Damaged:
-        why = QStringLiteral("Cannot open %1: it is damaged or cut short before its first frame: %2.")
-                  .arg(path, QString::fromStdString(load->reader_->error()));
+    load->capture_ = true;
+    {
+      // libpcap reads the file header first, so a file it refuses is refused
+      // here with its words, as netvane-dump refuses it.
+      netvane::CaptureReader reader;
+      if (!reader.Open(file.stream)) {
+        why = CannotOpen(path, QString::fromStdString(reader.error()));
         return nullptr;
+      }
+      if (!reader.IsEthernet()) {
+        why = QStringLiteral(
+                  "Cannot open %1: its link type is %2, not Ethernet. Netvane lists Ethernet frames only.")
+                  .arg(path, QString::fromStdString(reader.LinkTypeName()));
+        return nullptr;
+      }
+    }
+    load->staged_ = std::make_unique<netvane::FrameList>();
+    if (!load->staged_->OpenCapture(name.toStdString(), error)) {
+      why = CannotOpen(path, QString::fromLocal8Bit(error.c_str()));
+      return nullptr;
     }
     return load;
   }
 
-  // A saved frame is read whole: within what a frame file can hold.
-  if (static_cast<uint64_t>(st.st_size) > kMaxFrameFileBytes) {
-    std::fclose(file.stream);
-    why = CannotOpen(path, QStringLiteral("it is not a capture file (pcap or pcapng), and at %1 bytes it is "
-                                          "too big to be a saved frame")
-                               .arg(static_cast<qulonglong>(st.st_size)));
-    return nullptr;
-  }
-  if (!netvane::ReadSavedFrame(file.stream, kMaxFrameFileBytes, load->frame_, error)) {
+  // A saved frame is read whole.
+  if (!netvane::ReadSavedFrame(file.stream, load->frame_, error)) {
     why = CannotOpen(path, QString::fromLocal8Bit(error.c_str()));
     return nullptr;
   }
   load->stamp_ = netvane::StampOfNow();
-  load->pending_ = true;
   return load;
 }
 
 void TCaptureLoad::SetTarget(netvane::FrameList& frames, std::mutex& appendLock) {
   frames_ = &frames;
   appendLock_ = &appendLock;
+  const std::lock_guard<std::mutex> lock(appendLock);
+  if (staged_) {
+    frames.Adopt(*staged_);
+    staged_.reset();
+  } else {
+    frames.Clear();
+  }
 }
 
 bool TCaptureLoad::Slice(std::chrono::steady_clock::time_point until) {
-  const uint32_t before = stored_;
-  bool over = false;
+  bool over = true;
   {
     const std::lock_guard<std::mutex> lock(*appendLock_);
-    if (pending_) {
-      pending_ = false;
-      over = !Store(frame_.data(), static_cast<uint32_t>(frame_.size()), stamp_);
-      frame_ = {};
-    }
-    if (!reader_) over = true;
-    netvane::CaptureRecord r;
-    // The clock is read every few frames only: reading it costs more than a small frame.
-    for (uint32_t n = 0; !over; ++n) {
-      if (n % 64 == 63 && std::chrono::steady_clock::now() >= until) break;
-      switch (reader_->Next(r)) {
-        case netvane::CaptureReader::Step::Frame:
-          over = !Store(r.bytes.data(), static_cast<uint32_t>(r.bytes.size()),
-                        {r.seconds, r.microseconds, r.wireLength});
+    if (capture_) {
+      switch (frames_->IndexSome(until)) {
+        case netvane::FrameList::Indexing::More:
+          over = false;
           break;
-        case netvane::CaptureReader::Step::End:
-          over = true;
+        case netvane::FrameList::Indexing::End:
           break;
-        case netvane::CaptureReader::Step::Damaged:
+        case netvane::FrameList::Indexing::Damaged:
           damaged_ = true;
-          damage_ = reader_->error();
-          over = true;
+          damage_ = frames_->IndexError();
+          break;
+        case netvane::FrameList::Indexing::Full:
+          full_ = true;  // the storage budget: what fits stays listed
           break;
       }
+    } else {
+      full_ = frames_->Append(frame_.data(), static_cast<uint32_t>(frame_.size()), stamp_) == 0 ||
+              !frames_->Flush();
+      frame_ = {};
     }
   }
+  const uint32_t before = stored_;
+  stored_ = frames_->Count();
   if (stored_ != before) emit framesStored();
-  if (over && reader_) reader_->Close();
   return over;
 }
 
-bool TCaptureLoad::Store(const uint8_t* data, uint32_t length, netvane::CaptureStamp stamp) {
-  if (frames_->Append(data, length, stamp) == 0) {
-    full_ = true;  // the storage budget: what fits stays listed
-    return false;
-  }
-  ++stored_;
-  return true;
-}
-
 double TCaptureLoad::Progress() const {
-  if (!reader_ || size_ == 0) return 1;
-  return std::min(1.0, static_cast<double>(reader_->Position()) / static_cast<double>(size_));
+  return frames_ != nullptr ? frames_->IndexedShare() : 0.0;
 }
 
 TCaptureLoad::Outcome TCaptureLoad::outcome() const {
@@ -165,5 +145,5 @@ QString TCaptureLoad::DamageText() const {
                              ? QStringLiteral("The frame before the damage is listed.")
                              : QStringLiteral("The %1 before the damage are listed.").arg(Frames(stored_));
   return QStringLiteral("%1 is damaged or cut short after %2: %3. %4")
-      .arg(path_, Frames(stored_), QString::fromStdString(damage_), listed);
+      .arg(path_, Frames(stored_), QString::fromLocal8Bit(damage_.c_str()), listed);
 }

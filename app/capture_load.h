@@ -1,9 +1,9 @@
 #pragma once
 // Opening a file in the main window: a capture file (pcap with micro- or
-// nanosecond time stamps, pcapng) read through libpcap, or one of the two
-// files the save dialog writes (a frame's bytes, or its hex text). The frames
-// go into the frame list in slices (file_job.h); the window lists them as it
-// lists captured frames.
+// nanosecond time stamps, pcapng), indexed in place a slice at a time
+// (file_job.h), or one of the two files the save dialog writes (a frame's
+// bytes, or its hex text), whose frame goes to the spool. The window lists the
+// frames as it lists captured frames.
 
 #include <QString>
 
@@ -13,18 +13,18 @@
 #include <vector>
 
 #include "app/file_job.h"
-#include "decode/frame_list.h"
-#include "pcapfile/capture_reader.h"
+#include "pcapfile/frame_list.h"
 
 class TCaptureLoad : public TFileJob {
   Q_OBJECT
  public:
-  // Opens `path` and checks what it holds. Null when it cannot be listed;
-  // `why` then holds the whole message for the user.
+  // Opens `path` and checks what it holds, a capture up to its first frame.
+  // Null when it cannot be listed; `why` then holds the whole message for the user.
   static std::unique_ptr<TCaptureLoad> Open(const QString& path, QWidget* window, QString& why);
   ~TCaptureLoad() override;
 
-  // Where the frames go. Each slice appends under `appendLock`.
+  // Where the frames go, in place of what `frames` holds. Each slice works
+  // under `appendLock`.
   void SetTarget(netvane::FrameList& frames, std::mutex& appendLock);
 
   enum class Outcome { Complete, Damaged, Full, Cancelled };
@@ -34,13 +34,8 @@ class TCaptureLoad : public TFileJob {
   // For a damaged file: the message for the user.
   QString DamageText() const;
 
-  // Frame files above this size are not taken for a saved frame: a frame has
-  // at most 262144 bytes (libpcap's largest snapshot length), whose hex text
-  // takes three times as much and a line break.
-  static constexpr uint64_t kMaxFrameFileBytes = 3 * uint64_t{262144} + 2;
-
  signals:
-  // Frames were appended (after each slice that appended some).
+  // Frames were listed (after each slice that added some).
   void framesStored();
 
  protected:
@@ -48,18 +43,13 @@ class TCaptureLoad : public TFileJob {
   double Progress() const override;
 
  private:
-  TCaptureLoad(QWidget* window, const QString& path, uint64_t size);
-  // Appends one frame; false when the list is full.
-  bool Store(const uint8_t* data, uint32_t length, netvane::CaptureStamp stamp);
+  TCaptureLoad(QWidget* window, const QString& path);
 
   QString path_;
-  uint64_t size_;
-  // A capture file, read on from its second record; null for a frame file.
-  std::unique_ptr<netvane::CaptureReader> reader_;
-  // The capture's first record, read when the file was opened (so a file
-  // damaged from its first record on is refused before the list is
-  // replaced), or the one frame of a frame file, stamped when it was opened.
-  bool pending_ = false;
+  // A capture file, indexed up to its first frame, until SetTarget takes it.
+  std::unique_ptr<netvane::FrameList> staged_;
+  bool capture_ = false;
+  // The one frame of a frame file, stamped when it was opened.
   std::vector<uint8_t> frame_;
   netvane::CaptureStamp stamp_;
   netvane::FrameList* frames_ = nullptr;

@@ -8,17 +8,16 @@
 #include <algorithm>
 
 #include "capture/capture_settings.h"
-#include "decode/frame_list.h"
+#include "pcapfile/frame_list.h"
 
 namespace {
 
 // The capture's snapshot length, unless a listed frame (opened from a file)
 // is longer: readers cut a record down to the file's snapshot length, so the
 // file says enough to keep every frame whole.
-int SnapshotLength(const netvane::FrameList& frames, uint32_t count) {
-  std::size_t longest = 0;
-  for (uint32_t n = 1; n <= count; ++n) longest = std::max(longest, frames.Frame(n).size());
-  return static_cast<int>(std::max<std::size_t>(longest, netvane::capture_settings::kSnapshotLength));
+int SnapshotLength(const netvane::FrameList& frames) {
+  return static_cast<int>(
+      std::max<uint32_t>(frames.LongestFrame(), netvane::capture_settings::kSnapshotLength));
 }
 
 }  // namespace
@@ -52,7 +51,7 @@ std::unique_ptr<TCaptureSave> TCaptureSave::Open(const QString& path, const netv
     // is refused rather than left half-written under the chosen name.
     save->reason_ = save->file_.errorString();
   } else if (!save->writer_.Open(save->file_.handle(), QFile::encodeName(path).toStdString(),
-                                 SnapshotLength(frames, count))) {
+                                 SnapshotLength(frames))) {
     save->reason_ = save->WriterReason();
     save->Discard();
   }
@@ -72,16 +71,36 @@ QString TCaptureSave::WriterReason() const {
 }
 
 bool TCaptureSave::Slice(std::chrono::steady_clock::time_point until) {
-  for (uint32_t n = 0; written_ < count_; ++n) {
-    if (n % 64 == 63 && std::chrono::steady_clock::now() >= until) return false;
-    const uint32_t number = written_ + 1;
-    const netvane::CaptureStamp stamp = frames_.Stamp(number);
-    if (!writer_.Write(frames_.Frame(number), stamp.seconds, stamp.microseconds, stamp.wireLength)) {
-      reason_ = WriterReason();
+  if (written_ < count_) {
+    // The records are read in large blocks, in order.
+    bool failed = false;
+    std::string unreadable;
+    uint32_t n = 0;
+    frames_.ForEachRecord(
+        written_ + 1, count_,
+        [&](uint32_t number, std::span<const uint8_t> bytes, const netvane::CaptureStamp& stamp) {
+          // A frame whose file changed under the window: its loss is not hidden.
+          if (bytes.empty() && stamp.wireLength == 0 && stamp.seconds == 0 &&
+              !frames_.ReadFrame(number, scratch_, &unreadable)) {
+            reason_ = QStringLiteral("frame %1 cannot be read: %2")
+                          .arg(number)
+                          .arg(QString::fromLocal8Bit(unreadable.c_str()));
+            failed = true;
+            return false;
+          }
+          if (!writer_.Write(bytes, stamp.seconds, stamp.microseconds, stamp.wireLength)) {
+            reason_ = WriterReason();
+            failed = true;
+            return false;
+          }
+          written_ = number;
+          return ++n % 64 != 0 || std::chrono::steady_clock::now() < until;
+        });
+    if (failed) {
       Discard();
       return true;
     }
-    written_ = number;
+    if (written_ < count_) return false;
   }
   saved_ = Commit();
   return true;

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/file_job.h"
 #include "pcapfile/pcap_writer.h"
@@ -53,6 +54,7 @@ class TCaptureSave : public TFileJob {
   uint32_t count_;
   uint32_t written_ = 0;
   netvane::PcapWriter writer_;
+  std::vector<uint8_t> scratch_;
   bool saved_ = false;
   QString reason_;
 };

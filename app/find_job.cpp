@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "app/file_job.h"
-#include "decode/frame_list.h"
+#include "pcapfile/frame_list.h"
 
 namespace {
 constexpr int kProgressTickMs = 50;

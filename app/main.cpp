@@ -20,7 +20,8 @@
 #include "app/Form1.h"
 #include "app/Form2.h"
 #include "app/exception_report.h"
-#include "decode/frame_list.h"
+#include "pcapfile/frame_list.h"
+#include "pcapfile/spool.h"
 
 namespace {
 
@@ -91,6 +92,8 @@ int main(int argc, char** argv) {
   char fallbackName[] = "netvane";
   int qtArgc = 1;
   char* qtArgv[] = {argc > 0 && argv[0] != nullptr ? argv[0] : fallbackName, nullptr};
+  // A spool whose name a crash left behind goes now.
+  netvane::RemoveStaleSpools();
   // The frame list's head entry exists before any window.
   auto frames = std::make_unique<netvane::FrameList>();
   netvane::TApplication app(qtArgc, qtArgv);

@@ -1,7 +1,7 @@
 #include "app/packet_list_model.h"
 
-#include "decode/frame_list.h"
 #include "decode/packet_row.h"
+#include "pcapfile/frame_list.h"
 
 #include <algorithm>
 #include <climits>
@@ -24,7 +24,12 @@ QVariant TPacketListModel::data(const QModelIndex& index, int role) const {
   if (row >= FListed || index.column() < 0 || index.column() >= netvane::kColumnCount)
     return QString();  // the empty bottom row
   const uint32_t number = row + 1;
-  const std::string cell = netvane::RowCell(FFrames.Frame(number), number, index.column());
+  if (FCachedNumber != number) {
+    // A frame that cannot be read shows empty cells.
+    FFrames.ReadFrame(number, FCached, nullptr, netvane::kRowBytes);
+    FCachedNumber = number;
+  }
+  const std::string cell = netvane::RowCell(FCached, number, index.column());
   // Texts are 8-bit.
   return QString::fromLatin1(cell.data(), static_cast<qsizetype>(cell.size()));
 }
@@ -61,6 +66,7 @@ bool TPacketListModel::ListUpTo(uint32_t count) {
 void TPacketListModel::ClearFrames() {
   beginResetModel();
   FFrames.Clear();
+  FCachedNumber = 0;
   FListed = 0;
   FRows = 1;
   endResetModel();

@@ -1,7 +1,9 @@
 #pragma once
 // The packet list as a table model over the frame list. Cells are computed from
-// the stored bytes when a view asks for them, so nothing per frame is kept here:
-// a million listed frames cost the frame list's entries and nothing more.
+// the frames' first bytes, read when a view asks for them, so nothing per frame
+// is kept here: a million listed frames cost the frame list's entries and
+// nothing more. The row read last is kept, since a view asks for its cells one
+// after another.
 //
 // Model row i shows entry i + 1; one empty row always follows the last listed
 // frame. The header row's texts are the section headers.
@@ -9,6 +11,7 @@
 #include <QAbstractTableModel>
 
 #include <cstdint>
+#include <vector>
 
 namespace netvane {
 class FrameList;
@@ -39,4 +42,7 @@ class TPacketListModel : public QAbstractTableModel {
   netvane::FrameList& FFrames;
   uint32_t FListed = 0;  // rows below FListed show frames
   int FRows = 1;         // rows in the view: the listed frames and the empty row
+  // The first bytes of the frame read last (0: none).
+  mutable uint32_t FCachedNumber = 0;
+  mutable std::vector<uint8_t> FCached;
 };

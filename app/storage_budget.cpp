@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/mount_field.h"
+#include "pcapfile/frame_list.h"
 
 namespace netvane {
 namespace {
@@ -124,6 +125,18 @@ std::size_t DefaultFrameBudget() {
 std::string StorageFullText(std::size_t budget) {
   return "Frame storage is full (" + std::to_string(budget >> 20) +
          " MB): new frames are not listed. Stop and Start to clear it.";
+}
+
+std::string StorageStopText(const FrameList& frames) {
+  switch (frames.Stopped()) {
+    case FrameList::Stop::WriteError:
+      return "Frame storage stopped: " + frames.StopError() +
+             ". The frames stored before stay listed; new frames are not. Stop and Start to clear it.";
+    case FrameList::Stop::Disk:
+      return StorageFullText(frames.StoredBytes());
+    default:
+      return StorageFullText(frames.Budget());
+  }
 }
 
 }  // namespace netvane

@@ -9,6 +9,8 @@
 namespace netvane {
 
 inline constexpr int kColumnCount = 6;
+// A row reads no byte of its frame beyond these.
+inline constexpr uint32_t kRowBytes = 42;
 enum Column : int { kNumber = 0, kSourceCard, kDestinationCard, kSourceIp, kDestinationIp, kProtocol };
 
 // Header texts of columns 0 to 5.

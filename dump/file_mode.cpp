@@ -43,9 +43,8 @@ int DumpCapture(const std::string& file, std::FILE* stream, RowPrinter& printer,
 int DumpFrameFile(const std::string& file, std::FILE* stream, RowPrinter& printer, std::FILE* err) {
   std::vector<uint8_t> frame;
   std::string reason;
-  // Any size: netvane-dump takes a whole file for one frame, as it always has.
-  if (!ReadSavedFrame(stream, SIZE_MAX, frame, reason))
-    return Fail(printer, err, file, reason.c_str(), kDamaged);
+  // A file too big for a saved frame is refused, as the window refuses it.
+  if (!ReadSavedFrame(stream, frame, reason)) return Fail(printer, err, file, reason.c_str(), kDamaged);
   printer.Print(frame);
   return kOk;
 }

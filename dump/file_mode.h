@@ -1,7 +1,7 @@
 #pragma once
 // File mode of netvane-dump: capture files (pcap, pcapng) read through libpcap,
-// and any other file taken as one saved frame (the hex text format when it is
-// that, otherwise the binary format).
+// and any other file up to the size of the largest saved frame taken as one
+// (the hex text format when it is that, otherwise the binary format).
 
 #include <cstdio>
 #include <string>

@@ -72,12 +72,6 @@ CaptureReader::Step CaptureReader::Next(CaptureRecord& record) {
   return Step::Damaged;
 }
 
-uint64_t CaptureReader::Position() const {
-  std::FILE* stream = pcap_ != nullptr ? pcap_file(pcap_) : nullptr;
-  const long at = stream != nullptr ? std::ftell(stream) : -1;
-  return at > 0 ? static_cast<uint64_t>(at) : 0;
-}
-
 void CaptureReader::Close() {
   if (pcap_ != nullptr) pcap_close(pcap_);  // closes the stream too
   pcap_ = nullptr;

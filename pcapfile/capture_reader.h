@@ -1,7 +1,9 @@
 #pragma once
 // Reads capture files through libpcap's own reader: pcap with micro- or
-// nanosecond time stamps, and pcapng. netvane-dump's file mode and the
-// window's open read every capture file through this one class.
+// nanosecond time stamps, and pcapng. netvane-dump's file mode reads every
+// capture file through this one class; the window's open has it read the file
+// header (so both refuse a file alike), then indexes the file in place
+// (frame_list.h).
 
 #include <pcap/pcap.h>
 
@@ -50,8 +52,6 @@ class CaptureReader {
   // record that cannot be read, or a file cut short; error() says why).
   Step Next(CaptureRecord& record);
 
-  // Bytes of the file consumed so far, for progress.
-  uint64_t Position() const;
   const std::string& error() const { return error_; }
   void Close();
 

@@ -37,12 +37,13 @@ bool PcapWriter::Open(const std::string& path, int snapLength) {
     Fail(errno);
     return false;
   }
-  ownFd_ = true;  // closed by Close(), and cut back after a failed write
-  return Open(fd, path, snapLength);
+  ownFd_ = true;  // closed by Close()
+  return Open(fd, path, snapLength, true);
 }
 
-bool PcapWriter::Open(int fd, const std::string& name, int snapLength) {
+bool PcapWriter::Open(int fd, const std::string& name, int snapLength, bool cutBack) {
   path_ = name;
+  cutBack_ = cutBack;
   fd_ = fd;
   dead_ = pcap_open_dead(DLT_EN10MB, snapLength);
   if (dead_ == nullptr) {
@@ -103,7 +104,7 @@ bool PcapWriter::Flush() {
       ++framesInFile_;
     }
     struct stat st {};
-    if (ownFd_ && fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) {
+    if (cutBack_ && fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) {
       // A failing cut leaves the torn tail; the error below is the news either way.
       [[maybe_unused]] const int cut = ftruncate(fd_, static_cast<off_t>(fileOffset_ + keep));
     }
@@ -131,7 +132,7 @@ bool PcapWriter::Close() {
   }
   if (ownFd_ && fd_ >= 0 && ::close(fd_) != 0) Fail(errno);
   fd_ = -1;
-  ownFd_ = false;
+  ownFd_ = cutBack_ = false;
   return !failed();
 }
 

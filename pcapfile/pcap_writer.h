@@ -31,9 +31,10 @@ class PcapWriter {
   // Creates or truncates `path` ("-": standard output) and writes the file
   // header for Ethernet frames of at most `snapLength` bytes.
   bool Open(const std::string& path, int snapLength);
-  // The same into `fd`, which stays the caller's (not closed, not cut back
-  // after a failure); `name` is the file's name in error texts.
-  bool Open(int fd, const std::string& name, int snapLength);
+  // The same into `fd`, which stays the caller's (not closed, and cut back
+  // after a failure only when `cutBack` says so); `name` is the file's name
+  // in error texts.
+  bool Open(int fd, const std::string& name, int snapLength, bool cutBack = false);
   // Adds one frame with the capture's time stamp and its length on the wire
   // (0: the frame's own length). False once anything could not be written;
   // from then on nothing more is.
@@ -62,6 +63,7 @@ class PcapWriter {
   pcap_dumper_t* dumper_ = nullptr;
   int fd_ = -1;
   bool ownFd_ = false;
+  bool cutBack_ = false;           // a failed write cuts the file back to its last whole record
   std::vector<uint8_t> pending_;   // whole records (and at first the header) not yet written
   std::vector<std::size_t> ends_;  // end of each record in pending_
   std::size_t headerEnd_ = 0;      // end of the file header in pending_ until it is written

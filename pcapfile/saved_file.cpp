@@ -28,7 +28,8 @@ bool OpenSavedFile(const char* path, SavedFile& file, std::string& error) {
   return true;
 }
 
-bool ReadSavedFrame(std::FILE* stream, std::size_t limit, std::vector<uint8_t>& frame, std::string& error) {
+bool ReadSavedFrame(std::FILE* stream, std::vector<uint8_t>& frame, std::string& error) {
+  constexpr std::size_t limit = kMaxFrameFileBytes;
   std::vector<uint8_t> content;
   uint8_t buffer[1 << 16];
   std::size_t got = 0;
@@ -42,7 +43,8 @@ bool ReadSavedFrame(std::FILE* stream, std::size_t limit, std::vector<uint8_t>& 
     return false;
   }
   if (content.size() > limit) {
-    error = "it holds more than " + std::to_string(limit) + " bytes, too many for a saved frame";
+    error = "it is not a capture file (pcap or pcapng), and at more than " + std::to_string(limit) +
+            " bytes it is too big to be a saved frame";
     return false;
   }
   frame = FrameFromPacketFile(content);

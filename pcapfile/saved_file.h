@@ -9,7 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "pcapfile/capture_format.h"
+
 namespace netvane {
+
+// A file that is no capture and holds more than this is refused rather than
+// taken for one frame: the largest frame's hex text, three characters a byte,
+// and a line break.
+inline constexpr uint64_t kMaxFrameFileBytes = 3 * uint64_t{kMaxFrameBytes} + 2;
 
 struct SavedFile {
   std::FILE* stream = nullptr;  // at the file's start; the caller's to close
@@ -22,7 +29,7 @@ bool OpenSavedFile(const char* path, SavedFile& file, std::string& error);
 
 // Reads the rest of a saved frame's file and closes it: the frame it holds.
 // False with the reason when reading fails or the file holds more than
-// `limit` bytes.
-bool ReadSavedFrame(std::FILE* stream, std::size_t limit, std::vector<uint8_t>& frame, std::string& error);
+// kMaxFrameFileBytes.
+bool ReadSavedFrame(std::FILE* stream, std::vector<uint8_t>& frame, std::string& error);
 
 }  // namespace netvane

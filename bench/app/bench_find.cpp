@@ -31,8 +31,8 @@
 #include "app/packet_finder.h"
 #include "bench/app/window_probe.h"
 #include "bench/decode/mixed_traffic.h"
-#include "decode/frame_list.h"
 #include "decode/frame_match.h"
+#include "pcapfile/frame_list.h"
 #include "tests/app/fake_monitor.h"
 #include "tests/views/message_box_answerer.h"
 

@@ -7,9 +7,9 @@
 
 #include "bench/decode/mixed_traffic.h"
 #include "decode/dumps.h"
-#include "decode/frame_list.h"
 #include "decode/packet_row.h"
 #include "decode/protocol_tree.h"
+#include "pcapfile/frame_list.h"
 
 namespace {
 

@@ -6,7 +6,7 @@ namespace netvane::bench {
 
 using namespace netvane::testing;
 
-MixedTraffic::MixedTraffic(uint32_t seed) : state_(seed) {
+MixedTraffic::MixedTraffic(uint32_t seed, bool bulk) : state_(seed), bulk_(bulk) {
   for (Flow& f : flows_) {
     f.client = Ip4{{10, 0, static_cast<uint8_t>(Random() % 4), static_cast<uint8_t>(1 + Random() % 250)}};
     f.server = Ip4{{192, 168, static_cast<uint8_t>(Random() % 4), static_cast<uint8_t>(1 + Random() % 250)}};
@@ -33,7 +33,8 @@ Bytes MixedTraffic::Next() {
   ip.destination = fromClient ? flow.server : flow.client;
   ip.id = static_cast<uint16_t>(Random());
   if (kind < 55) {
-    const uint32_t size = Random() % 3;  // bare ACKs, mid-size and full segments
+    // Bare ACKs, mid-size and full segments; in bulk, one bare ACK to seven full segments.
+    const uint32_t size = bulk_ ? (Random() % 8 == 0 ? 0 : 2) : Random() % 3;
     const std::size_t payload = size == 0 ? 0 : size == 1 ? Random() % 600 : 1460;
     TcpHeader tcp;
     tcp.sourcePort = fromClient ? flow.clientPort : flow.serverPort;
@@ -70,12 +71,12 @@ Bytes MixedTraffic::Next() {
   return f;
 }
 
-bool WriteMixedCapture(const std::string& path, long frames) {
+bool WriteMixedCapture(const std::string& path, long frames, bool bulk) {
   std::FILE* out = std::fopen(path.c_str(), "wb");
   if (out == nullptr) return false;
   const testing::Bytes header = testing::PcapImage({});
   bool written = std::fwrite(header.data(), 1, header.size(), out) == header.size();
-  MixedTraffic traffic;
+  MixedTraffic traffic(1, bulk);
   for (long i = 0; written && i < frames; ++i) {
     const testing::Bytes record = testing::PcapImage({traffic.Next()});
     const std::size_t size = record.size() - header.size();

@@ -16,6 +16,7 @@
 #include "app/About.h"
 #include "app/Form2.h"
 #include "app/frame_views.h"
+#include "app/storage_budget.h"
 #include "decode/dumps.h"
 #include "decode/packet_row.h"
 #include "tests/app/window_fixture.h"
@@ -267,19 +268,19 @@ QStringList OpenBoxes() {
 }
 
 TEST_F(PacketListTest, AFullFrameStoreKeepsWhatItHasRefusesTheRestAndSaysSoOnce) {
-  frames->SetBudget(std::size_t{2} << 20);
-  const QString fullText =
-      "Frame storage is full (2 MB): new frames are not listed. Stop and Start to clear it.";
+  // Room for the index of some 16,000 frames.
+  frames->SetBudget(std::size_t{128} << 10);
+  const QString fullText = QString::fromStdString(netvane::StorageFullText(frames->Budget()));
   StartCapture();
   // 1400-byte frames named by their source IP, until the list refuses one.
   std::vector<Bytes> sent;
   auto FillUp = [&] {
     sent.clear();
-    for (int round = 0; round < 5 && !frames->Full(); ++round) {
+    for (int round = 0; round < 20 && !frames->Full(); ++round) {
       std::vector<Bytes> batch;
       for (int k = 0; k < 1000; ++k) {
         batch.push_back(Numbered(int(sent.size()) + 1));
-        batch.back().resize(1400, uint8_t(sent.size()));
+        batch.back().resize(100, uint8_t(sent.size()));
         sent.push_back(batch.back());
       }
       if (!Feed(batch)) return false;

@@ -8,7 +8,9 @@
                               stamps, wire lengths; prints the number of records,
                               or exits 1 saying where they differ
   pcaps.py frame FILE N OUT   writes the bytes of record N (from 1) to OUT
+  pcaps.py cut FILE N         cuts FILE short in place after its first N records
 """
+import os
 import struct
 import sys
 
@@ -68,6 +70,15 @@ def same(a, b):
     print(len(ra))
 
 
+def cut(path, n):
+    at = 24
+    with open(path, "rb") as f:
+        data = f.read()
+    for _ in range(n):
+        at += 16 + struct.unpack("<I", data[at + 8:at + 12])[0]
+    os.truncate(path, at)
+
+
 def main(argv):
     if len(argv) == 4 and argv[1] == "sample":
         sample(argv[2], int(argv[3]))
@@ -76,6 +87,8 @@ def main(argv):
     elif len(argv) == 5 and argv[1] == "frame":
         with open(argv[4], "wb") as f:
             f.write(records(argv[2])[1][int(argv[3]) - 1][3])
+    elif len(argv) == 4 and argv[1] == "cut":
+        cut(argv[2], int(argv[3]))
     else:
         raise SystemExit(__doc__)
 

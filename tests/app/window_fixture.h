@@ -17,7 +17,7 @@
 
 #include "app/Form1.h"
 #include "app/packet_list_model.h"
-#include "decode/frame_list.h"
+#include "pcapfile/frame_list.h"
 #include "tests/app/fake_monitor.h"
 #include "tests/support/frames.h"
 #include "tests/support/pump.h"
@@ -74,6 +74,7 @@ class WindowTest : public ::testing::Test {
     const int target = fake->Delivered() + static_cast<int>(batch.size());
     fake->Queue(batch);
     if (!WaitFor([&] { return fake->Delivered() >= target; })) return false;
+    frames->Flush();  // the spool's last frames, which the next listings would write
     form->ListNewFrames();
     return true;
   }

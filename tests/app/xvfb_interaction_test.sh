@@ -24,7 +24,9 @@
 # list's context menu and the file dialog lists its frames as rows, a row of it
 # shows its frame, and Ctrl+Shift+S saves it; the saved file holds the same
 # frames as the original, record by record (bytes, time stamps, wire lengths),
-# and netvane-dump (and tcpdump, where installed) read it. Last, `netvane
+# and netvane-dump (and tcpdump, where installed) read it. Then the opened file
+# is cut short under the window: a row past the cut shows an empty dump, a box
+# says why, and the rows before the cut still show their frames. Last, `netvane
 # FILE` lists the file's frames; Go to packet says that a frame out of range
 # does not exist, then selects and scrolls to one; Find selects the first frame
 # after it with a byte string, F3 the next one after wrapping round, with a note.
@@ -376,6 +378,18 @@ captures() {
     [ "$(tcpdump -nn -r "$tmp/out.pcap" 2>/dev/null | wc -l)" -eq "$frames" ] || fail "tcpdump cannot read the saved capture"
     echo "tcpdump reads the saved capture"
   fi
+
+  # The file cut short under the window, after frame 3.
+  "$py" "$here/pcaps.py" cut "$tmp/in.pcap" 3 || fail "could not cut the capture short"
+  click "$win" $row1_x $((row1_y + 5 * 18))
+  box=$(window_titled "$npid" "Netvane" "$win") || fail "no box says why row 6 of a file cut short shows nothing"
+  # Closed before the dump is looked at: the box stands over it.
+  "$py" "$XWIN" close "$box" || fail "close the box about the cut file"
+  gone "$box" || fail "the box about the cut file stayed"
+  settle "file-cut-row6" empty "${dump[@]}" || fail "row 6, past the cut, still shows a frame"
+  click "$win" $row1_x $((row1_y + 1 * 18))
+  settle "file-cut-row2" filled "${dump[@]}" || fail "row 2, before the cut, shows no frame after the cut"
+  echo "cut short under the window: row 6 shows nothing and a box says why; row 2 still shows its frame"
   close_and_wait "$win"
 }
 

@@ -30,16 +30,17 @@ start_xvfb() {
   export DISPLAY
 }
 
-# pid title: prints the id of the visible window of process `pid` whose
-# _NET_WM_NAME is exactly `title`, waiting up to 10 s; returns 1 (having
-# printed the titles it saw to stderr) when there is none.
+# pid title [other]: prints the id of the visible window of process `pid`
+# whose _NET_WM_NAME is exactly `title` (and which is not window `other`),
+# waiting up to 10 s; returns 1 (having printed the titles it saw to stderr)
+# when there is none.
 window_titled() {
-  local pid=$1 title=$2 w seen
+  local pid=$1 title=$2 other=${3:-} w seen
   for _ in $(seq 100); do
     seen=""
     for w in $(xdotool search --onlyvisible --pid "$pid" 2>/dev/null); do
       t=$(/usr/bin/python3 "$XWIN" title "$w" 2>/dev/null) || continue
-      if [ "$t" = "$title" ]; then
+      if [ "$t" = "$title" ] && [ "$w" != "$other" ]; then
         echo "$w"
         return 0
       fi

@@ -7,6 +7,7 @@
 #include "dump/file_mode.h"
 #include "dump/row_printer.h"
 #include "pcapfile/capture_reader.h"
+#include "pcapfile/saved_file.h"
 #include "tests/decode/golden_frames.h"
 
 namespace netvane {
@@ -154,13 +155,21 @@ TEST_F(FileModeTest, StatusOfTheWorstFile) {
   const std::string ethernet = Write("eth.pcap", PcapImage({Ethernet(kHostB, kHostA, 0x86DD)}));
   const std::string sll = Write("sll.pcap", PcapImage({Bytes(16, 0)}, 113));
   const std::string missing = ::testing::TempDir() + "netvane_file_mode_missing";
+  // No capture, and too big for a saved frame: refused, as the window refuses it.
+  const std::string big = Write("big.bin", Bytes(kMaxFrameFileBytes + 1, 0x41));
   const struct {
     std::vector<std::string> files;
     int status;
-  } cases[] = {{{ethernet}, 0}, {{missing, ethernet}, 1}, {{sll, ethernet}, 2}, {{missing, sll}, 2}};
+  } cases[] = {{{ethernet}, 0},
+               {{missing, ethernet}, 1},
+               {{sll, ethernet}, 2},
+               {{missing, sll}, 2},
+               {{big, ethernet}, 1}};
   for (const auto& c : cases) EXPECT_EQ(Run(c.files).first, c.status) << c.files.size();
   Run({sll});
   EXPECT_NE(errors_.find("link type LINUX_SLL is not Ethernet"), std::string::npos) << errors_;
+  Run({big});
+  EXPECT_NE(errors_.find("too big to be a saved frame"), std::string::npos) << errors_;
 }
 
 TEST_F(FileModeTest, EmptyFileIsAnEmptyRawFrame) {
