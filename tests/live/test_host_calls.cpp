@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QTimer>
 
 #include <algorithm>
 #include <atomic>
@@ -193,6 +194,48 @@ TEST(HostCalls, HandlerWaitingOnTheUiThread) {
     ASSERT_TRUE(LiveCapture::WaitUntil([&] { return window.shown.load() >= 20; }, 3000ms));
     EXPECT_LT(LiveCapture::Timed([&] { c.call(cap.monitor); }), 500ms);
     EXPECT_FALSE(cap.monitor.isBound());
+    EXPECT_LT(LiveCapture::Timed([&] { cap.monitor.Close(); }), 500ms);
+    EXPECT_FALSE(cap.monitor.threadRunning());
+  }
+}
+
+// A handler that waits for the UI thread's next timer tick, as a host does
+// that hands each frame to its window and waits for the window to take it.
+// The UI thread cannot tick while it is inside a call, so no call may wait for
+// the handler; Close, which must, serves the timer while it waits.
+TEST(HostCalls, HandlerWaitingForAUiTimer) {
+  REQUIRE_LAB(lab);
+  const std::string adapter = lab.localIf();
+  const std::pair<const char*, std::function<void(TKelNetMonitor&)>> calls[] = {
+      {"PauseCapture", [](TKelNetMonitor& m) { m.PauseCapture(); }},
+      {"StopCapture", [](TKelNetMonitor& m) { m.StopCapture(); }},
+      {"adapter change", [adapter](TKelNetMonitor& m) { m.SelectAdapter(adapter); }},
+  };
+  for (const auto& [name, call] : calls) {
+    SCOPED_TRACE(name);
+    Watchdog watchdog(name);
+    LiveCapture cap;
+    std::atomic<int> ticks{0};
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] { ++ticks; });
+    tick.start(10);
+    std::atomic<bool> waiting{false};
+    cap.monitor.setOnNewPacket([&](TKelNetMonitor* sender) {
+      TKelNetPacket record;
+      while (sender->get_packetcount() > 0 && sender->GetNextPacket(&record)) {
+        const int seen = ticks.load();
+        waiting.store(true);
+        // Bounded, so that a component that waits for the handler shows as
+        // a slow call rather than a hang.
+        WaitWithoutPumping([&] { return ticks.load() > seen; }, 3s);
+        waiting.store(false);
+      }
+    });
+    ASSERT_TRUE(cap.Start(lab.localIf()));
+    Sender sender(lab);
+    ASSERT_TRUE(WaitWithoutPumping([&] { return waiting.load(); }));
+    EXPECT_LT(LiveCapture::Timed([&] { call(cap.monitor); }), 500ms);
+    EXPECT_EQ(cap.monitor.isBound(), std::string(name) == "adapter change");
     EXPECT_LT(LiveCapture::Timed([&] { cap.monitor.Close(); }), 500ms);
     EXPECT_FALSE(cap.monitor.threadRunning());
   }
