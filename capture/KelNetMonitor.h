@@ -27,7 +27,7 @@
 //    the UI thread waits for the handler it serves queued calls and timers
 //    (not user input), so a handler that waits for the UI thread goes on.
 // 4. Widgets are touched on the UI thread alone. Lines, error boxes and the
-//    packet count raised on the worker go there as Qt queued calls; a call
+//    packet count raised on the worker go there as posted events; a call
 //    that waited for the worker delivers them before it returns, so lines
 //    keep their order. An error box never opens in the middle of an
 //    operation, and never inside another box: it waits for them to end.
@@ -260,7 +260,8 @@ class TKelNetMonitor : public QObject {
   // --- the UI thread's side ---
   bool OnUiThread() const;
   bool ServesUi() const;                      // on the UI thread, with an application to serve
-  void PostToUi(std::function<void()> work);  // a Qt queued call, never run at once
+  void PostToUi(std::function<void()> work);  // a posted event, never run at once
+  bool event(QEvent* e) override;             // runs what PostToUi posted
   // Delivers what other threads (and deferred boxes) have queued to this component.
   void DeliverQueued();
   void ShowErrorBox(const std::string& message);

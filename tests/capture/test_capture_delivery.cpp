@@ -172,7 +172,7 @@ TEST(HandOver, WorkerLinesArriveOnTheUiThreadInOrder) {
     }));
     rig.m.NotifyThreadEnd();
     // The rest of what the worker posted, boxes closed by the timer.
-    QCoreApplication::sendPostedEvents(&rig.m, QEvent::MetaCall);
+    QCoreApplication::sendPostedEvents(&rig.m);
     closer.stop();
     for (auto id : rig.lineThreads) EXPECT_EQ(id, std::this_thread::get_id());
     // The first lines are the UI thread's own, then only the worker's.
@@ -252,7 +252,7 @@ TEST(HandOver, ThrowingStatusHandlerLeavesTheHandOverOpen) {
     rig.m.User_StatusMessage("first");
     rig.m.User_StatusMessage("second");
   }).join();
-  EXPECT_THROW(QCoreApplication::sendPostedEvents(&rig.m, QEvent::MetaCall), std::runtime_error);
+  EXPECT_THROW(QCoreApplication::sendPostedEvents(&rig.m), std::runtime_error);
   EXPECT_TRUE(PumpUntil([&] { return rig.lines == Lines{"second"}; }));
 }
 
