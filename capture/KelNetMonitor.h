@@ -138,6 +138,7 @@ class TKelNetMonitor : public QObject {
   int errorCount() const;
   std::string errorText() const;
 
+  // For hosts: unassigns both handlers; frames go on being queued and counted.
   void StopCallbackEvents();
 
   // --- delivery ----------------------------------------------------------------------
@@ -184,6 +185,7 @@ class TKelNetMonitor : public QObject {
   // For hosts; a driver sends on its own thread (OnDriverThread).
   virtual bool SendPacket(TKelNetPacket* packet);
   virtual void TakeTimeToProcess();
+  // For hosts: the driver's name, and its handle of the bound adapter (null when none).
   virtual std::string get_DriverName();
   virtual void* get_driverp();
   // Makes a read that is blocked in TakeTimeToProcess (or the next one to
