@@ -28,9 +28,10 @@
 //    (not user input), so a handler that waits for the UI thread goes on.
 // 4. Widgets are touched on the UI thread alone. Lines, error boxes and the
 //    packet count raised on the worker go there as posted events; a call
-//    that waited for the worker delivers them before it returns, so lines
-//    keep their order. An error box never opens in the middle of an
-//    operation, and never inside another box: it waits for them to end.
+//    that ran driver work delivers the lines before it returns, so they keep
+//    their order. An error box never opens inside such a call or another
+//    box (its event loop would run the host's code half-way): it opens from
+//    the event loop once they have ended.
 //
 // Locks: FStateLock (adapter table, filter list, errors, handlers), FFifoLock
 // (the FIFO) and FJobLock (queued work and the worker's state). Each guards
@@ -261,12 +262,17 @@ class TKelNetMonitor : public QObject {
 
   // --- the UI thread's side ---
   bool OnUiThread() const;
-  bool ServesUi() const;                      // on the UI thread, with an application to serve
-  void PostToUi(std::function<void()> work);  // a posted event, never run at once
-  bool event(QEvent* e) override;             // runs what PostToUi posted
-  // Delivers what other threads (and deferred boxes) have queued to this component.
-  void DeliverQueued();
+  bool ServesUi() const;  // on the UI thread, with an application to serve
+  // A posted event, never run at once; `box` when it opens an error box.
+  void PostToUi(std::function<void()> work, bool box = false);
+  bool event(QEvent* e) override;  // runs what PostToUi posted
+  // The UI thread enters and leaves a call that runs driver work or waits for
+  // the worker; leaving the outermost one (`deliver`: not by an exception)
+  // delivers what the worker handed over meanwhile.
+  void EnterCall();
+  void LeaveCall(bool deliver);
   void ShowErrorBox(const std::string& message);
+  void ShowWaitingBoxes();
   void SetPacketCountText(int32_t received, int32_t buffered);
 
   bool AdapterEntry(int index, std::string& name) const;
@@ -311,7 +317,7 @@ class TKelNetMonitor : public QObject {
   std::atomic<int> FHandlerWatchers{0};   // callers waiting to learn of FInHandler
 
   // UI thread only.
-  int FDriverDepth = 0;  // inside an operation run here on the driver's thread
+  int FInCall = 0;  // EnterCall / LeaveCall
   bool FBoxOpen = false;
   std::deque<std::string> FBoxesWaiting;
 

@@ -42,17 +42,6 @@ bool TKelNetMonitor::OnDriverThread(std::function<void()> work, Wait wait) {
     work();
     return true;
   }
-  // On the UI thread, what the work hands over (lines, error boxes) is
-  // delivered when the outermost operation is done.
-  const bool ui = OnUiThread();
-  if (ui) ++FDriverDepth;
-  struct Deliver {
-    TKelNetMonitor* m;
-    bool ui;
-    ~Deliver() {
-      if (ui && --m->FDriverDepth == 0) m->DeliverQueued();
-    }
-  } deliver{this, ui};
   auto job = std::make_shared<Job>(std::move(work));
   bool queued = false;
   {
@@ -63,14 +52,22 @@ bool TKelNetMonitor::OnDriverThread(std::function<void()> work, Wait wait) {
       queued = true;
     }
   }
-  if (!queued) {  // no worker runs: here
-    job->work();
-    return true;
+  if (queued) {
+    FJobWake.notify_all();  // ends the worker's pause
+    Driver_WakeUp();        // ends its read
   }
-  FJobWake.notify_all();  // ends the worker's pause
-  Driver_WakeUp();        // ends its read
-  const bool ran = WaitForJob(job, wait);
-  if (ran && job->error) std::rethrow_exception(job->error);
+  EnterCall();
+  bool ran = true;
+  try {
+    if (!queued)
+      job->work();  // no worker runs: here
+    else if ((ran = WaitForJob(job, wait)) && job->error)
+      std::rethrow_exception(job->error);
+  } catch (...) {
+    LeaveCall(false);
+    throw;
+  }
+  LeaveCall(true);
   return ran;
 }
 
@@ -264,7 +261,14 @@ void TKelNetMonitor::NotifyThreadEnd() {
   // A call served during the wait may end this worker itself (a host's
   // queued Close), and even start another: then this one is gone.
   const TKelNetMonitorThread* ending = FThread.get();
-  WaitForWorker([this, ending] { return FThread.get() != ending || FWorkerDone; });
+  EnterCall();
+  try {
+    WaitForWorker([this, ending] { return FThread.get() != ending || FWorkerDone; });
+  } catch (...) {
+    LeaveCall(false);  // a host's code served meanwhile threw
+    throw;
+  }
+  LeaveCall(true);
   if (FThread.get() == ending) FThread.reset();
 }
 

@@ -22,6 +22,24 @@
 #endif
 #endif
 
+namespace {
+
+// Work handed to the UI thread: an event posted to the component, which
+// runs it (TKelNetMonitor::event). Error boxes have a type of their own, so
+// that a call can deliver the rest without opening them.
+class UiWork final : public QEvent {
+ public:
+  UiWork(std::function<void()> w, bool box) : QEvent(Type(box)), work(std::move(w)) {}
+  static QEvent::Type Type(bool box) {
+    static const auto work = static_cast<QEvent::Type>(QEvent::registerEventType());
+    static const auto boxes = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return box ? boxes : work;
+  }
+  std::function<void()> work;
+};
+
+}  // namespace
+
 // --- errors ----------------------------------------------------------------------
 
 void TKelNetMonitor::DNetError(const std::string& text) {
@@ -68,21 +86,22 @@ void TKelNetMonitor::User_Error() {
   }
   User_StatusMessage(message);
   if (!ShowErrMsgBox.load()) return;
-  // In the middle of an operation the box waits for its end: its event loop
-  // would run the host's code half-way through.
-  if (OnUiThread() && FDriverDepth == 0)
+  if (OnUiThread())
     ShowErrorBox(message);
   else
-    PostToUi([this, message] { ShowErrorBox(message); });
+    PostToUi([this, message] { ShowErrorBox(message); }, true);
 }
 
 void TKelNetMonitor::ShowErrorBox(const std::string& message) {
-  // One box at a time: a box raised while one is open (from its event loop)
-  // opens when that one is closed.
-  if (FBoxOpen) {
-    FBoxesWaiting.push_back(message);
-    return;
-  }
+  FBoxesWaiting.push_back(message);
+  ShowWaitingBoxes();
+}
+
+void TKelNetMonitor::ShowWaitingBoxes() {
+  // One box at a time, and none inside a call of the component, whose event
+  // loop would run the host's code half-way through it: a box waits for them
+  // to end (LeaveCall).
+  if (FBoxOpen || FInCall > 0) return;
   FBoxOpen = true;
   // A box's event loop may destroy the component (its window closes); then
   // nothing more may touch it.
@@ -93,21 +112,31 @@ void TKelNetMonitor::ShowErrorBox(const std::string& message) {
       if (self) self->FBoxOpen = false;
     }
   } closed{self};
-  std::string text = message;
-  for (;;) {
+  while (!FBoxesWaiting.empty()) {
     QMessageBox box;
     box.setWindowTitle(QApplication::applicationName());
-    box.setText(QString::fromStdString(text));
+    box.setText(QString::fromStdString(FBoxesWaiting.front()));
+    FBoxesWaiting.pop_front();
     box.setIcon(QMessageBox::NoIcon);
     box.setStandardButtons(QMessageBox::Ok);
     box.adjustSize();
     if (QScreen* screen = QGuiApplication::primaryScreen())
       box.move(screen->availableGeometry().center() - box.rect().center());
     box.exec();
-    if (self.isNull() || FBoxesWaiting.empty()) return;
-    text = std::move(FBoxesWaiting.front());
-    FBoxesWaiting.pop_front();
+    if (self.isNull()) return;
   }
+}
+
+void TKelNetMonitor::EnterCall() {
+  if (OnUiThread()) ++FInCall;
+}
+
+void TKelNetMonitor::LeaveCall(bool deliver) {
+  if (!OnUiThread() || --FInCall > 0 || !deliver) return;
+  // What the worker handed over while the call ran comes before the call
+  // returns, in order; boxes wait for the event loop.
+  QCoreApplication::sendPostedEvents(this, UiWork::Type(false));
+  if (!FBoxesWaiting.empty() && !FBoxOpen) PostToUi([this] { ShowWaitingBoxes(); }, true);
 }
 
 // --- status ------------------------------------------------------------------------
@@ -163,24 +192,8 @@ bool TKelNetMonitor::ServesUi() const {
   return OnUiThread() && QCoreApplication::instance() != nullptr;
 }
 
-namespace {
-
-// Work handed to the UI thread: an event posted to the component, which
-// runs it (TKelNetMonitor::event).
-class UiWork final : public QEvent {
- public:
-  explicit UiWork(std::function<void()> w) : QEvent(Type()), work(std::move(w)) {}
-  static QEvent::Type Type() {
-    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
-    return type;
-  }
-  std::function<void()> work;
-};
-
-}  // namespace
-
-void TKelNetMonitor::PostToUi(std::function<void()> work) {
-  auto* event = new UiWork(std::move(work));
+void TKelNetMonitor::PostToUi(std::function<void()> work, bool box) {
+  auto* event = new UiWork(std::move(work), box);
   // Qt's queue hands the event over under a lock of its own, which the thread
   // sanitizer cannot see (Qt is not built with it): it is told here.
 #ifdef NETVANE_TSAN
@@ -190,14 +203,10 @@ void TKelNetMonitor::PostToUi(std::function<void()> work) {
 }
 
 bool TKelNetMonitor::event(QEvent* e) {
-  if (e->type() != UiWork::Type()) return QObject::event(e);
+  if (e->type() != UiWork::Type(false) && e->type() != UiWork::Type(true)) return QObject::event(e);
 #ifdef NETVANE_TSAN
   __tsan_acquire(e);
 #endif
   static_cast<UiWork*>(e)->work();
   return true;
-}
-
-void TKelNetMonitor::DeliverQueued() {
-  QCoreApplication::sendPostedEvents(this, UiWork::Type());
 }
