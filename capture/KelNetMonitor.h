@@ -18,6 +18,8 @@
 //    driver takes no lock, and its connection to a capture helper has one owner.
 // 2. Host code runs with no lock of ours held. The worker raises OnNewPacket
 //    holding nothing; a call from the handler runs at once, on the worker.
+//    (A host's User_ overrides run on the worker too, and must not wait for
+//    the UI thread.)
 // 3. Nothing waits for host code, except Close. While the worker is inside
 //    the new-packet handler, PauseCapture and StopCapture return at once
 //    (isBound() is false at once; the unbind follows when the handler

@@ -132,10 +132,10 @@ void TKelNetMonitor::EnterCall() {
 }
 
 void TKelNetMonitor::LeaveCall(bool deliver) {
-  if (!OnUiThread() || --FInCall > 0 || !deliver) return;
+  if (!OnUiThread() || --FInCall > 0) return;
   // What the worker handed over while the call ran comes before the call
   // returns, in order; boxes wait for the event loop.
-  QCoreApplication::sendPostedEvents(this, UiWork::Type(false));
+  if (deliver) QCoreApplication::sendPostedEvents(this, UiWork::Type(false));
   if (!FBoxesWaiting.empty() && !FBoxOpen) PostToUi([this] { ShowWaitingBoxes(); }, true);
 }
 
