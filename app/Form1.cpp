@@ -17,6 +17,7 @@
 #include "app/exception_report.h"
 #include "app/file_job.h"
 #include "app/frame_views.h"
+#include "app/packet_finder.h"
 #include "app/packet_list_model.h"
 #include "app/storage_budget.h"
 #include "capture/KelNetMonitor.h"
@@ -37,6 +38,7 @@ TForm1::TForm1(netvane::FrameList& frames, QWidget* parent, MonitorFactory facto
   FModel = new TPacketListModel(FFrames, this);
   BuildLayout();
   BuildActions();
+  FFinder = new TPacketFinder(this);
   // The views hook the tree's clicks (TVClick) themselves.
   FViews = new TFrameViews(Packet, PacketASCII, TV, this);
   FListTimer = new QTimer(this);
@@ -56,8 +58,9 @@ TForm1::TForm1(netvane::FrameList& frames, QWidget* parent, MonitorFactory facto
 }
 
 TForm1::~TForm1() {
-  // A file job left running (the window was not closed) goes without a word.
+  // A file job or a search left running (the window was not closed) goes without a word.
   delete FJob.data();
+  FFinder->End();
   // The component goes first: its destruction ends the worker thread, which
   // must not reach this window's members once they start to go away.
   delete NetMonitor;
@@ -115,6 +118,7 @@ void TForm1::FormCreate() {
 
 void TForm1::FormClose() {
   EndFileJob();
+  FFinder->End();
   // Ends the worker thread (waiting for it) before anything is destroyed.
   NetMonitor->Close();
 }
@@ -209,6 +213,7 @@ void TForm1::ClearPackets() {
   // Whatever was stored before the Clear is listed first, so Captured keeps
   // the number of the last stored frame.
   ListNewFrames();
+  FFinder->End();  // a search reads the frames that go now
   const std::lock_guard<std::mutex> lock(FAppendLock);
   FModel->ClearFrames();
   // An empty list has room again; when it fills up the user is told again.

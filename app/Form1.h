@@ -21,6 +21,10 @@
 // first ends a load (what it listed stays until the Start clears it) and
 // finishes a save.
 //
+// Go to and find. The same menu selects a frame by its number and searches the
+// listed frames (packet_finder.h); a search runs on a thread of its own and is
+// ended before anything clears the list and before the window goes.
+//
 // Memory. The frame list has a budget (storage_budget.h). Once it is full the
 // handler still takes every frame from the component, so the capture runs on
 // and the queue stays short, but stores none, and the user is told once, in a
@@ -58,6 +62,7 @@ class QTimer;
 class TFileJob;
 class TCaptureLoad;
 class TCaptureSave;
+class TPacketFinder;
 
 class TForm1 : public QWidget {
   Q_OBJECT
@@ -109,6 +114,8 @@ class TForm1 : public QWidget {
   QWidget* storageFullBox() const;
   // The open or save of a whole capture still under way, if any.
   TFileJob* fileJob() const;
+  // Go to and find (their actions, dialogs and the search under way).
+  TPacketFinder* finder() const { return FFinder; }
 
   // --- handlers ----------------------------------------------------------------------
   void FormCreate();
@@ -190,6 +197,8 @@ class TForm1 : public QWidget {
   QElapsedTimer FSinceListing;
   QPointer<TFileJob> FJob;
   QString FFileDirectory;  // where the file dialogs open
+
+  TPacketFinder* FFinder = nullptr;  // ended before the list is cleared and before the window goes
 
   // Worker side.
   TKelNetPacket FReceive;                   // the receive record

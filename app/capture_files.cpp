@@ -29,28 +29,18 @@ QString DraggedFile(const QMimeData* data) {
   return {};
 }
 
-QAction* ContextAction(QWidget* window, const char* name, const char* text, const QKeySequence& keys) {
-  auto* a = new QAction(QString::fromLatin1(text), window);
-  a->setObjectName(QString::fromLatin1(name));
-  a->setShortcut(keys);
-  a->setShortcutContext(Qt::WindowShortcut);
-  return a;
-}
-
 }  // namespace
 
 void TForm1::BuildActions() {
   OpenCaptureAction =
-      ContextAction(this, "OpenCaptureAction", "Open capture...", QKeySequence(Qt::CTRL | Qt::Key_O));
-  SaveCaptureAction = ContextAction(this, "SaveCaptureAction", "Save capture as...",
-                                    QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+      WindowAction(this, "OpenCaptureAction", "Open capture...", QKeySequence(Qt::CTRL | Qt::Key_O));
+  SaveCaptureAction = WindowAction(this, "SaveCaptureAction", "Save capture as...",
+                                   QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
   connect(OpenCaptureAction, &QAction::triggered, this, [this] { OpenCaptureClick(); });
   connect(SaveCaptureAction, &QAction::triggered, this, [this] { SaveCaptureClick(); });
-  // On the window for the shortcuts, on the list for its context menu.
-  for (QAction* a : {OpenCaptureAction, SaveCaptureAction}) {
-    addAction(a);
-    Packets->addAction(a);
-  }
+  // On the list for its context menu.
+  Packets->addAction(OpenCaptureAction);
+  Packets->addAction(SaveCaptureAction);
   // A file dropped anywhere opens. Controls that take drops of their own
   // (the text boxes) would take a file's name as text: the window sees file
   // drags before they do.

@@ -6,8 +6,15 @@
 
 #include "app/exception_report.h"
 
-namespace {
-constexpr int kProgressSteps = 1000;
+QProgressDialog* NewProgressDialog(QWidget* window, const QString& label) {
+  auto* dialog = new QProgressDialog(label, QStringLiteral("Cancel"), 0, 1000, window);
+  dialog->setWindowTitle(QString::fromLatin1(netvane::kApplicationTitle));
+  dialog->setWindowModality(Qt::NonModal);
+  dialog->setMinimumDuration(0);
+  dialog->setAutoClose(false);
+  dialog->setAutoReset(false);
+  dialog->show();
+  return dialog;
 }
 
 TFileJob::TFileJob(QWidget* window, QString label) : window_(window), label_(std::move(label)) {
@@ -32,19 +39,10 @@ void TFileJob::Step() {
     return;
   }
   if (progress_.isNull() && clock_.elapsed() >= kProgressAfter.count()) {
-    // Not modal: the list can be looked at while it fills.
-    auto* dialog = new QProgressDialog(label_, QStringLiteral("Cancel"), 0, kProgressSteps, window_);
-    dialog->setWindowTitle(QString::fromLatin1(netvane::kApplicationTitle));
-    dialog->setWindowModality(Qt::NonModal);
-    dialog->setMinimumDuration(0);
-    dialog->setAutoClose(false);
-    dialog->setAutoReset(false);
-    // Cancel and the dialog's close button both end the operation.
-    connect(dialog, &QProgressDialog::canceled, this, &TFileJob::Cancel);
-    progress_ = dialog;
-    dialog->show();
+    progress_ = NewProgressDialog(window_, label_);
+    connect(progress_, &QProgressDialog::canceled, this, &TFileJob::Cancel);
   }
-  if (!progress_.isNull()) progress_->setValue(static_cast<int>(Progress() * kProgressSteps));
+  if (!progress_.isNull()) progress_->setValue(static_cast<int>(Progress() * progress_->maximum()));
 }
 
 void TFileJob::RunToEnd() {

@@ -20,6 +20,11 @@
 class QProgressDialog;
 class QWidget;
 
+// The progress dialog of a long operation of the window: not modal (the list
+// can be looked at meanwhile), from 0 to its maximum, with a Cancel button,
+// shown at once. Closing it cancels as its button does.
+QProgressDialog* NewProgressDialog(QWidget* window, const QString& label);
+
 class TFileJob : public QObject {
   Q_OBJECT
  public:

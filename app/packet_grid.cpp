@@ -1,5 +1,6 @@
 #include "app/packet_grid.h"
 
+#include <QAction>
 #include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QMenu>
@@ -14,6 +15,15 @@ constexpr int kColumnWidths[] = {54, 107, 107, 94, 92, 104};
 constexpr int kRowHeight = 18;
 
 }  // namespace
+
+QAction* WindowAction(QWidget* window, const char* name, const char* text, const QKeySequence& keys) {
+  auto* a = new QAction(QString::fromLatin1(text), window);
+  a->setObjectName(QString::fromLatin1(name));
+  a->setShortcut(keys);
+  a->setShortcutContext(Qt::WindowShortcut);
+  window->addAction(a);
+  return a;
+}
 
 TPacketGrid::TPacketGrid(QAbstractItemModel* model, const QPalette& system, QWidget* parent)
     : QTableView(parent) {

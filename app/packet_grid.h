@@ -9,11 +9,17 @@
 //   - taking the focus makes no cell current: tabbing into the list must not
 //     select frame 1 and move the entry that a binary save writes.
 // Its context menu offers the actions added to it (the window's open and
-// save of whole captures).
+// save of whole captures, go to and find).
 
 #include <QTableView>
 
 class QAbstractItemModel;
+class QAction;
+class QKeySequence;
+
+// An action of `window` whose shortcut works anywhere in it; `name` becomes
+// its object name. Added to the grid as well, it is in the list's context menu.
+QAction* WindowAction(QWidget* window, const char* name, const char* text, const QKeySequence& keys);
 
 class TPacketGrid : public QTableView {
   Q_OBJECT

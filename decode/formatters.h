@@ -33,6 +33,14 @@ std::string Decimal(uint64_t value);
 // "1" when any of the `mask` bits is set in `value`, else "0".
 std::string_view FlagText(uint32_t value, uint32_t mask);
 
+// 0 to 15 for a hex digit (either case), -1 for any other character.
+inline int HexDigitValue(uint8_t c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
 // The character a byte shows as in the text dump: "." for 0, the byte itself otherwise.
 inline char DumpChar(uint8_t byte) {
   return byte == 0 ? '.' : static_cast<char>(byte);

@@ -1,17 +1,10 @@
 #include "decode/frame_file.h"
 
 #include "decode/byte_reader.h"
+#include "decode/formatters.h"
 
 namespace netvane {
 namespace {
-
-// 0-15 for a hex digit, -1 otherwise.
-int HexValue(uint8_t c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 // Length of the text without one final "\n" or "\r\n".
 std::size_t WithoutLineBreak(const ByteReader& in) {
@@ -32,8 +25,8 @@ bool ParseHexFrameText(std::span<const uint8_t> text, std::vector<uint8_t>& fram
   std::vector<uint8_t> bytes;
   bytes.reserve(n / 3);
   for (std::size_t at = 0; at < n; at += 3) {
-    const int high = HexValue(in.U8(at));
-    const int low = HexValue(in.U8(at + 1));
+    const int high = HexDigitValue(in.U8(at));
+    const int low = HexDigitValue(in.U8(at + 1));
     if (high < 0 || low < 0 || in.U8(at + 2) != ' ') return false;
     bytes.push_back(static_cast<uint8_t>(high << 4 | low));
   }

@@ -182,6 +182,18 @@ CaptureStamp FrameList::Stamp(uint32_t number) const {
   return {e.seconds, e.microseconds, e.wireLength};
 }
 
+void FrameList::ForEachFrame(uint32_t first, uint32_t last,
+                             const std::function<bool(uint32_t, std::span<const uint8_t>)>& visit) const {
+  const uint32_t count = Count();
+  if (count == 0) return;
+  first = std::clamp<uint32_t>(first, 1, count);
+  last = std::clamp<uint32_t>(last, 1, count);
+  const bool forward = first <= last;
+  for (uint32_t n = first;; n = forward ? n + 1 : n - 1) {
+    if (!visit(n, Frame(n)) || n == last) return;
+  }
+}
+
 bool FrameList::Lookup(uint32_t number) {
   if (number == 0 || number > d->count.load(std::memory_order_acquire)) return false;
   d->current = number;

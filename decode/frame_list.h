@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 
@@ -56,6 +57,15 @@ class FrameList {
   // Time stamp and wire length of entry `number`; all zero for the head entry
   // and unknown numbers.
   CaptureStamp Stamp(uint32_t number) const;
+
+  // Calls visit(number, bytes) for every frame from `first` to `last`, both
+  // inclusive and within 1..Count(), in that order (backwards when first > last).
+  // `bytes` is valid only during the call; a frame that cannot be read is
+  // passed with empty bytes. Stops as soon as visit returns false. Callable
+  // from any thread while another thread appends; the caller ends the walk
+  // before Clear.
+  void ForEachFrame(uint32_t first, uint32_t last,
+                    const std::function<bool(uint32_t number, std::span<const uint8_t> bytes)>& visit) const;
 
   // Hit (1 <= number <= Count): the entry becomes current, true. Miss: false, nothing changes.
   bool Lookup(uint32_t number);

@@ -20,25 +20,20 @@ constexpr std::size_t At(const tree::Field& field, std::size_t header = 0) {
   return header + field.offset;
 }
 
-void AppendMac(std::string& out, const ByteReader& r, const tree::Field& field) {
-  AppendColonHex(out, r.Slice(At(field), field.size), ':');
+std::span<const uint8_t> FieldBytes(const ByteReader& r, const tree::Field& field, std::size_t header = 0) {
+  return r.Slice(At(field, header), field.size);
 }
 
-void AppendIp(std::string& out, const ByteReader& r, const tree::Field& field) {
-  AppendDottedDecimal(out, r.Slice(At(field, kNetworkAt), field.size), '.');
-}
-
-void AppendIpColumn(std::string& out, const ByteReader& r, bool source) {
-  if (!r.Has(At(tree::kEtherType), 2)) return;
+// IP: the IPv4 header's addresses; ARP: the sender's and target's protocol addresses.
+std::span<const uint8_t> IpBytes(const ByteReader& r, bool source) {
+  if (!r.Has(At(tree::kEtherType), 2)) return {};
   switch (r.U16(At(tree::kEtherType))) {
     case kEtherTypeIp:
-      AppendIp(out, r, source ? tree::kIpSource : tree::kIpDestination);
-      break;
+      return FieldBytes(r, source ? tree::kIpSource : tree::kIpDestination, kNetworkAt);
     case kEtherTypeArp:
-      AppendIp(out, r, source ? tree::kArpSourceIp : tree::kArpTargetIp);
-      break;
+      return FieldBytes(r, source ? tree::kArpSourceIp : tree::kArpTargetIp, kNetworkAt);
     default:
-      break;
+      return {};
   }
 }
 
@@ -56,26 +51,37 @@ void AppendProtocol(std::string& out, const ByteReader& r) {
 
 }  // namespace
 
+std::span<const uint8_t> AddressCellBytes(std::span<const uint8_t> frame, int column) {
+  const ByteReader r(frame);
+  switch (column) {
+    case kSourceCard:
+      return FieldBytes(r, tree::kSourceCard);
+    case kDestinationCard:
+      return FieldBytes(r, tree::kDestinationCard);
+    case kSourceIp:
+      return IpBytes(r, true);
+    case kDestinationIp:
+      return IpBytes(r, false);
+    default:
+      return {};
+  }
+}
+
 void AppendRowCell(std::string& out, std::span<const uint8_t> frame, uint32_t number, int column) {
-  ByteReader r(frame);
   switch (column) {
     case kNumber:
       AppendDecimal(out, number);
       break;
     case kSourceCard:
-      AppendMac(out, r, tree::kSourceCard);
-      break;
     case kDestinationCard:
-      AppendMac(out, r, tree::kDestinationCard);
+      AppendColonHex(out, AddressCellBytes(frame, column), ':');
       break;
     case kSourceIp:
-      AppendIpColumn(out, r, true);
-      break;
     case kDestinationIp:
-      AppendIpColumn(out, r, false);
+      AppendDottedDecimal(out, AddressCellBytes(frame, column), '.');
       break;
     case kProtocol:
-      AppendProtocol(out, r);
+      AppendProtocol(out, ByteReader(frame));
       break;
     default:
       break;

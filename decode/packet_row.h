@@ -21,6 +21,11 @@ extern const std::array<const char*, kColumnCount> kColumnHeaders;
 std::string RowCell(std::span<const uint8_t> frame, uint32_t number, int column);
 std::array<std::string, kColumnCount> PacketRow(std::span<const uint8_t> frame, uint32_t number);
 
+// The bytes that address cell `column` shows: 6 for a hardware address
+// (kSourceCard, kDestinationCard), 4 for an IPv4 address (kSourceIp,
+// kDestinationIp); empty when the cell is empty or `column` is no address cell.
+std::span<const uint8_t> AddressCellBytes(std::span<const uint8_t> frame, int column);
+
 // Appends cell `column` to `out` (no allocation of its own); used for bulk output.
 void AppendRowCell(std::string& out, std::span<const uint8_t> frame, uint32_t number, int column);
 // Appends the six cells joined by `separator` (no line end).

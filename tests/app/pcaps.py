@@ -7,6 +7,7 @@
   pcaps.py same A B           compares two files record by record: bytes, time
                               stamps, wire lengths; prints the number of records,
                               or exits 1 saying where they differ
+  pcaps.py frame FILE N OUT   writes the bytes of record N (from 1) to OUT
 """
 import struct
 import sys
@@ -72,6 +73,9 @@ def main(argv):
         sample(argv[2], int(argv[3]))
     elif len(argv) == 4 and argv[1] == "same":
         same(argv[2], argv[3])
+    elif len(argv) == 5 and argv[1] == "frame":
+        with open(argv[4], "wb") as f:
+            f.write(records(argv[2])[1][int(argv[3]) - 1][3])
     else:
         raise SystemExit(__doc__)
 

@@ -24,7 +24,10 @@
 # list's context menu and the file dialog lists its frames as rows, a row of it
 # shows its frame, and Ctrl+Shift+S saves it; the saved file holds the same
 # frames as the original, record by record (bytes, time stamps, wire lengths),
-# and netvane-dump (and tcpdump, where installed) read it.
+# and netvane-dump (and tcpdump, where installed) read it. Last, `netvane
+# FILE` lists the file's frames; Go to packet says that a frame out of range
+# does not exist, then selects and scrolls to one; Find selects the first frame
+# after it with a byte string, F3 the next one after wrapping round, with a note.
 # Pictures stay under the build tree.
 # Usage: xvfb_interaction_test.sh <netvane executable> <artifact directory> <netvane-dump executable>
 set -u
@@ -157,6 +160,18 @@ gone() { # window: waits up to 5 s for it to be unmapped
   return 1
 }
 
+# dialog name: saves the selected frame with the open save dialog as
+# $tmp/cwd/name (the dialog shows the working directory), waiting up to 5 s.
+save_as() {
+  click "$1" 150 274 # the file name box
+  xdotool key --clearmodifiers ctrl+a type "$2"
+  click "$1" 68 324 # Save
+  for _ in $(seq 50); do
+    [ -s "$tmp/cwd/$2" ] && break
+    sleep 0.1
+  done
+}
+
 run() {
   local palette=$1 p=$1- blue ink bx0 by0 bx1 by1 dy0 rest tblue
   echo "--- $palette palette"
@@ -278,13 +293,7 @@ run() {
   box=$(window_titled "$npid" "File Error") || fail "error box title"
   "$py" "$XWIN" close "$box" || fail "close the error box"
   gone "$box" || fail "the error box stayed"
-  click "$dlg" 150 274 # the file name box
-  xdotool key --clearmodifiers ctrl+a type "frame.bin"
-  click "$dlg" 68 324
-  for _ in $(seq 50); do
-    [ -s "$tmp/cwd/frame.bin" ] && break
-    sleep 0.1
-  done
+  save_as "$dlg" frame.bin
   size=$(stat -c %s "$tmp/cwd/frame.bin" 2>/dev/null || echo none)
   [ "$size" = "$frame_bytes" ] || fail "the save wrote $size bytes, not the $frame_bytes of frame 1"
   sleep 0.3
@@ -370,8 +379,79 @@ captures() {
   close_and_wait "$win"
 }
 
+# name number: the selected frame, saved through the save dialog, is record
+# `number` of many.pcap.
+selected_is() {
+  click "$win" $save_x $start_y
+  dlg=$(window_titled "$npid" "Save packet") || fail "save dialog title"
+  save_as "$dlg" "$1.bin"
+  "$py" "$XWIN" close "$dlg" || fail "close the save dialog"
+  gone "$dlg" || fail "the save dialog stayed"
+  "$py" "$here/pcaps.py" frame "$tmp/many.pcap" "$2" "$tmp/expected.bin"
+  cmp -s "$tmp/cwd/$1.bin" "$tmp/expected.bin" || fail "$1: the selected frame is not frame $2"
+  echo "$1: frame $2 is selected"
+}
+# dialog text: types into a dialog's focused line and presses Return.
+answer() {
+  xdotool windowfocus "$1" 2>/dev/null
+  sleep 0.3
+  xdotool key --clearmodifiers ctrl+a type "$2"
+  xdotool key Return
+  gone "$1" || fail "the dialog stayed after \"$2\""
+}
+
+# netvane FILE (with a Qt option and its value before it, to be passed over),
+# then Go to packet (a number out of range first), Find and F3. The sample
+# capture's frame k goes to 10.213.0.(1 + (k - 1) % 200), so the bytes
+# 0A D5 00 69 (10.213.0.105) are in frames 105, 305 and 505 alone.
+go_to_and_find() {
+  local frames=600 bar
+  echo "--- netvane FILE, go to and find"
+  "$py" "$here/pcaps.py" sample "$tmp/many.pcap" $frames || fail "could not write the sample capture"
+  rm -rf "$tmp/cwd" && mkdir "$tmp/cwd"
+  (
+    cd "$tmp/cwd" || exit 1
+    QT_QPA_PLATFORM=xcb exec ip netns exec "$cap" "$exe" -platform offscreen "$tmp/many.pcap"
+  ) >"$tmp/netvane.log" 2>&1 &
+  npid=$!
+  win=$(window_titled "$npid" "Netvane") || fail "no main window: $(cat "$tmp/netvane.log")"
+  settle "cmdline-opened" filled "${row1[@]}" || fail "netvane FILE listed no rows"
+  grep -q '^netvane:' "$tmp/netvane.log" && fail "the Qt option was not passed over: $(cat "$tmp/netvane.log")"
+
+  xdotool windowfocus "$win" 2>/dev/null
+  xdotool key ctrl+g
+  dlg=$(window_titled "$npid" "Go to packet") || fail "no dialog titled Go to packet"
+  answer "$dlg" $((frames + 1))
+  box=$(window_titled "$npid" "Go to packet") || fail "no message about frame $((frames + 1))"
+  "$py" "$XWIN" close "$box" || fail "close the message"
+  gone "$box" || fail "the message stayed"
+  dlg=$(window_titled "$npid" "Go to packet") || fail "Go to packet did not ask again"
+  answer "$dlg" 500
+  sleep 0.5
+  shoot "$win" "go-to-500"
+  bar=($((page_x + 280 + 568)) $((page_y + 19)) 14 170) # the list's scroll bar
+  [ "$(differ "cmdline-opened" "go-to-500" "${bar[@]}")" -gt 0 ] || fail "the list did not scroll to frame 500"
+  selected_is go-to 500
+
+  xdotool windowfocus "$win" 2>/dev/null
+  xdotool key ctrl+f
+  dlg=$(window_titled "$npid" "Find") || fail "no dialog titled Find"
+  answer "$dlg" "0A D5 00 69"
+  sleep 0.5
+  selected_is find 505
+  xdotool windowfocus "$win" 2>/dev/null
+  xdotool key F3
+  sleep 0.5
+  # The note that the search wrapped: a tool tip, the one other window.
+  xdotool search --onlyvisible --pid "$npid" | grep -qvx "$win" || fail "F3 wrapped round without a note"
+  selected_is find-next 105
+  shoot "$win" "find-wrapped"
+  close_and_wait "$win"
+}
+
 run light
 run dark
 captures
+go_to_and_find
 echo "pictures: $out/{light,dark,file}-*.png"
 echo "PASS"
