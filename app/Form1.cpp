@@ -22,7 +22,6 @@
 #include "app/storage_budget.h"
 #include "capture/KelNetMonitor.h"
 #include "capture/KelWinPcapNetMonitor.h"
-#include "capture/capture_settings.h"
 #include "decode/packet_row.h"
 
 namespace {
@@ -52,9 +51,7 @@ TForm1::TForm1(netvane::FrameList& frames, QWidget* parent, MonitorFactory facto
   NetMonitor->setObjectName(QStringLiteral("NetMonitor"));
   NetMonitor->setAdapterComboBox(CardBox);
   NetMonitor->setOnNewPacket([this](TKelNetMonitor* Sender) { NetMonitorNewPacket(Sender); });
-  NetMonitor->setProperty("MaxPacketsPerCall", netvane::capture_settings::kMaxPacketsPerCall);
-  NetMonitor->setProperty("TimeOut", netvane::capture_settings::kReadTimeOutMs);
-  NetMonitor->setProperty("MaxPacketSize", netvane::capture_settings::kSnapshotLength);
+  TKelWinPcapNetMonitor::ApplyProgramSettings(NetMonitor);
 
   ConnectHandlers();
   FormCreate();
@@ -156,7 +153,7 @@ void TForm1::NetMonitorNewPacket(TKelNetMonitor* Sender) {
       if (!take) continue;
       const std::span<const uint8_t> frame(FReceive.Data, FReceive.Data ? FReceive.Length : 0);
       // The check box is read once per frame: a change affects later frames only.
-      if (FSkipBroadcast.load() && netvane::IsBroadcast(frame)) continue;
+      if (netvane::LeftOut(frame, FSkipBroadcast.load())) continue;
       netvane::CaptureStamp stamp{FReceive.CaptureSeconds, FReceive.CaptureMicroseconds, FReceive.WireLength};
       // A driver that gives no time stamp: the frame is stamped as it is taken.
       if (stamp.seconds == 0 && stamp.microseconds == 0) {

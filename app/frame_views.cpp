@@ -86,8 +86,11 @@ bool TFrameViews::eventFilter(QObject* watched, QEvent* event) {
 
 void TFrameViews::InitialTree() {
   TV_->clear();
-  for (const char* title : {"Ethernet Header", "IP Header", "TCP Header"}) {
-    TV_->addTopLevelItem(new QTreeWidgetItem(QStringList{QString::fromLatin1(title)}));
+  using netvane::SectionKind;
+  for (const SectionKind kind : {SectionKind::Ethernet, SectionKind::Ip, SectionKind::Tcp}) {
+    const std::string_view title = netvane::SectionTitle(kind);
+    TV_->addTopLevelItem(new QTreeWidgetItem(
+        QStringList{QString::fromLatin1(title.data(), static_cast<qsizetype>(title.size()))}));
   }
   shown_ = {};
   frameShown_ = false;

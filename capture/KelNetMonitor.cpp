@@ -51,17 +51,17 @@ QString TKelNetMonitor::GetTKelNetMonitorVersion() const {
 void TKelNetMonitor::SetTKelNetMonitorVersion(const QString&) {}
 
 void TKelNetMonitor::setOnNewPacket(TNewPacketEvent handler) {
-  std::lock_guard<std::mutex> lock(FHandlerLock);
+  std::lock_guard<std::mutex> lock(FStateLock);
   OnNewPacket = std::move(handler);
 }
 
 void TKelNetMonitor::setOnStatusMessage(TStatusMessageEvent handler) {
-  std::lock_guard<std::mutex> lock(FHandlerLock);
+  std::lock_guard<std::mutex> lock(FStateLock);
   OnStatusMessage = std::move(handler);
 }
 
 void TKelNetMonitor::StopCallbackEvents() {
-  std::lock_guard<std::mutex> lock(FHandlerLock);
+  std::lock_guard<std::mutex> lock(FStateLock);
   OnNewPacket = nullptr;
   OnStatusMessage = nullptr;
 }
@@ -99,21 +99,24 @@ void TKelNetMonitor::DeInitialize() {
 
 bool TKelNetMonitor::Open() {
   if (FOpened.load()) Close();
+  if (!OnDriverThread(Wait::ForResult, false, [this] { return OpenHere(); })) return false;
+  InitializeComboBox();  // a widget: here, on the UI thread
+  return true;
+}
+
+bool TKelNetMonitor::OpenHere() {
   if (!Driver_Open()) {
     DNetError("Could not open Network Monitor Driver");
     return false;
   }
   FOpened.store(true);
   {
-    // The driver lists from index 0, also when the Close above served a
-    // queued call that opened the component again meanwhile.
     std::lock_guard<std::mutex> lock(FStateLock);
     FAdapterCount = 0;
   }
   Driver_RetrieveAdapterList();
   if (adapterCount() > 0) {
     User_StatusMessage("Opened the Network Monitoring System.");
-    InitializeComboBox();
     return true;
   }
   DNetError("No network adapters found");
@@ -124,14 +127,16 @@ bool TKelNetMonitor::Open() {
 
 bool TKelNetMonitor::Close() {
   NotifyThreadEnd();
+  return OnDriverThread(Wait::ForResult, true, [this] { return CloseHere(); });
+}
+
+bool TKelNetMonitor::CloseHere() {
   bool result = true;
   if (FOpened.load()) {
     StopCapture();
     result = Driver_Close();
   }
   {
-    // Emptied before FOpened falls: an Open on the other thread that sees the
-    // component closed must not have its new table emptied after it.
     std::lock_guard<std::mutex> lock(FStateLock);
     FAdapterCount = 0;
   }
@@ -141,21 +146,31 @@ bool TKelNetMonitor::Close() {
 }
 
 bool TKelNetMonitor::StartCapture() {
-  if (!FOpened.load()) return false;
-  const bool result = FBound.load() ? true : BindAdapter(FSelectedAdapter.load());
-  if (result) User_StatusMessage("Monitoring of adapter started.");
-  return result;
+  return OnDriverThread(Wait::ForResult, false, [this] {
+    if (!FOpened.load()) return false;
+    const bool result = FBound.load() ? true : BindHere(FSelectedAdapter.load());
+    if (result) User_StatusMessage("Monitoring of adapter started.");
+    return result;
+  });
+}
+
+void TKelNetMonitor::EndCapture(std::function<void()> more, const char* line) {
+  const bool wasBound = FBound.exchange(false);
+  OnDriverThread(
+      [this, wasBound, more = std::move(more), line] {
+        UnbindHere(wasBound);
+        if (more) more();
+        User_StatusMessage(line);
+      },
+      Wait::UnlessHandler);
 }
 
 void TKelNetMonitor::StopCapture() {
-  UnBindAdapter();
-  DrainFifo();
-  User_StatusMessage("Monitoring of adapter has been stopped.");
+  EndCapture([this] { DrainFifo(); }, "Monitoring of adapter has been stopped.");
 }
 
 void TKelNetMonitor::PauseCapture() {
-  UnBindAdapter();
-  User_StatusMessage("Monitoring of adapter has been paused.");
+  EndCapture(nullptr, "Monitoring of adapter has been paused.");
 }
 
 // --- driver operations of the abstract component ---------------------------------

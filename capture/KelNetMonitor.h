@@ -3,33 +3,42 @@
 // thread and the status / error channels. It never talks to a capture library
 // itself; a driver subclass implements the Driver_ operations and TakeTimeToProcess.
 //
-// Threads. Two threads use a component: the user-interface (UI) thread, the
-// one that constructed it, and its worker thread, which polls the driver and
-// raises OnNewPacket. The host calls the operations on the UI thread, and its
-// new-packet handler may call them on the worker, except these, which belong
-// to the UI thread alone: Initialize, DeInitialize, Open, the combo-box
-// operations (FillAdapterComboBox, InitializeComboBox, AdapterComboBoxChanges),
-// the control properties, NotifyThreadStart and threadRunning. Close or
-// NotifyThreadEnd from the handler cannot wait for the worker it runs on: the
-// worker ends after that turn and the UI thread joins it later. The queries
-// (isOpened, adapterName, get_packetcount, ...), GetNextPacket, DNetError, the
-// handler setters and StopCallbackEvents may be called from any thread.
+// Threads. The host calls the component on its UI thread (the one that built
+// it); the component's worker polls the driver and raises OnNewPacket, whose
+// handler may call the component too. Only the UI thread may call Initialize,
+// DeInitialize, Open, NotifyThreadStart, threadRunning, the combo-box
+// operations and the control properties; a Close from the handler ends the
+// worker after that turn, and the UI thread joins it later.
 //
-// Every field that both threads reach is either atomic or kept under a lock of
-// its own, named beside it below; no such lock is held while host code runs.
-// The worker calls TakeTimeToProcess, and so the new-packet handler, with the
-// adapter lock held; the UI thread takes the same lock around every change of
-// the driver's adapter (bind, unbind, filter, send) after waking a read that
-// may be blocked, so the handle is never changed under a read and no change
-// waits for the next frame. While the UI thread waits for that lock it keeps
-// serving calls queued to it, so whatever it checked before the wait is
-// checked again once it holds the lock.
+// 1. One thread works the driver. While a worker runs, every driver operation
+//    and every change of the capture (open, bind, filter, unbind, drain,
+//    close, send, counters) runs on the worker, between its reads: a call on
+//    another thread is queued to it (the read is woken with Driver_WakeUp)
+//    and waits for it. With no worker it runs on the calling thread. So a
+//    driver takes no lock, and its connection to a capture helper has one owner.
+// 2. Host code runs with no lock of ours held. The worker raises OnNewPacket
+//    holding nothing; a call from the handler runs at once, on the worker.
+//    (A host's User_ overrides run on the worker too, and must not wait for
+//    the UI thread.)
+// 3. Nothing waits for host code, except Close. While the worker is inside
+//    the new-packet handler, PauseCapture and StopCapture return at once
+//    (isBound() is false at once; the unbind follows when the handler
+//    returns), and a call that needs the driver's answer (bind, filter, send,
+//    counters) waits at most 1 s for the worker to take it. Close
+//    (NotifyThreadEnd) waits for the worker to end, handler included. While
+//    the UI thread waits for the handler it serves queued calls and timers
+//    (not user input), so a handler that waits for the UI thread goes on.
+// 4. Widgets are touched on the UI thread alone. Lines, error boxes and the
+//    packet count raised on the worker go there as posted events; a call
+//    that ran driver work delivers the lines before it returns, so they keep
+//    their order. An error box never opens inside such a call or another
+//    box (its event loop would run the host's code half-way): it opens from
+//    the event loop once they have ended.
 //
-// Widgets (status bar, combo box, message boxes) are only touched on the UI
-// thread: the worker hands status lines and error boxes over through a mailbox
-// that it never waits on. An error box never opens while the UI thread holds
-// the adapter lock; it waits until the lock is released, so the worker goes on
-// delivering frames while the box is open.
+// Locks: FStateLock (adapter table, filter list, errors, handlers), FFifoLock
+// (the FIFO) and FJobLock (queued work and the worker's state). Each guards
+// a few field accesses; none is held while a driver or host code runs or while
+// waiting for another thread. Every field used by two threads names its guard.
 //
 // Counting. The received count and the sequence numbers taken from it run
 // modulo 2^31: after 2147483647 comes 0, so neither ever turns negative.
@@ -38,7 +47,6 @@
 #include <QPointer>
 #include <QString>
 
-#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -87,8 +95,7 @@ class TKelNetMonitor : public QObject {
   QString GetTKelNetMonitorVersion() const;
   void SetTKelNetMonitorVersion(const QString& ignored);
 
-  // Assignable handlers; StopCallbackEvents unassigns both. Safe to change while
-  // the worker thread delivers.
+  // Assignable handlers; StopCallbackEvents unassigns both. Any thread.
   void setOnNewPacket(TNewPacketEvent handler);
   void setOnStatusMessage(TStatusMessageEvent handler);
 
@@ -115,8 +122,11 @@ class TKelNetMonitor : public QObject {
   bool SelectAdapter(const std::string& text);
   int get_adapternum(const std::string& text) const;
   bool BindAdapter(int index);
+  // The driver's answer; true when the worker is inside the new-packet
+  // handler and the unbind follows later.
   bool UnBindAdapter();
 
+  // Readers of the component's fields, for hosts; any thread.
   int adapterCount() const;
   std::string adapterName(int index) const;
   std::string adapterDescription(int index) const;
@@ -131,24 +141,25 @@ class TKelNetMonitor : public QObject {
   int errorCount() const;
   std::string errorText() const;
 
+  // For hosts: unassigns both handlers; frames go on being queued and counted.
   void StopCallbackEvents();
 
-  // --- delivery (the worker's side) -------------------------------------------------
-  // Takes ownership. Raises OnNewPacket on the calling (worker) thread; the
-  // record passed to User_NewPacketArrived may already have been taken by a
-  // consumer on another thread, so an override must not dereference it. An
-  // exception that escapes the handler is reported through DNetError, and
-  // delivery goes on (so does the worker after an exception of the driver's poll).
+  // --- delivery ----------------------------------------------------------------------
+  // Takes ownership. Raises OnNewPacket on the calling thread (the worker, in
+  // a driver's read); the record passed to User_NewPacketArrived may already
+  // have been taken by a consumer on another thread, so an override must not
+  // dereference it. An exception that escapes the handler is reported through
+  // DNetError, and delivery goes on (so does the worker after an exception of
+  // the driver's poll).
   void HandlePacket(TKelNetPacket* packet);
   bool GetNextPacket(TKelNetPacket* packet);  // any thread
   int get_packetcount() const;                // any thread
   // Starts the worker unless one runs; one that a handler's Close has ended is
   // joined first and replaced.
   void NotifyThreadStart(int interval);
-  // Ends and joins the worker; returns within one short turn because it wakes
-  // the driver's read and the pause. Reached from the worker itself (a handler
-  // that closes the component) it only asks the worker to end; the next call
-  // on the UI thread joins it.
+  // Ends and joins the worker, after its current turn; wakes the driver's read
+  // and the pause, so an idle worker ends at once. From the worker itself (a
+  // handler that closes the component) it only asks the worker to end.
   void NotifyThreadEnd();
   bool threadRunning() const { return FThread != nullptr; }  // UI thread
 
@@ -157,11 +168,14 @@ class TKelNetMonitor : public QObject {
   std::string get_FilterIP() const;
   bool apply_FilterIP();
   void FilterAllIP();
+  // For hosts: the local host's addresses, and a filter of them.
   static std::string get_LocalIPs();
   static uint32_t IPStringToAddr(const std::string& text);
   void FilterLocalIP();
 
   // --- virtual operations, in slot order -----------------------------------------
+  // The Driver_ operations and TakeTimeToProcess are called on the driver's
+  // thread only (rule 1 above).
   virtual bool Driver_SetFilter(const std::string& filterList);
   virtual void User_Error();
   virtual void User_StatusMessage(const std::string& mesg);
@@ -171,131 +185,147 @@ class TKelNetMonitor : public QObject {
   virtual bool Driver_Close();
   virtual bool Driver_BindAdapter(const char* deviceName);
   virtual bool Driver_UnBindAdapter();
-  // Called on the UI thread; a driver sends under AdapterGuard so the handle
-  // cannot change under a read.
+  // For hosts; a driver sends on its own thread (OnDriverThread).
   virtual bool SendPacket(TKelNetPacket* packet);
   virtual void TakeTimeToProcess();
+  // For hosts: the driver's name, and its handle of the bound adapter (null when none).
   virtual std::string get_DriverName();
   virtual void* get_driverp();
-  // Makes a read that is blocked in TakeTimeToProcess (or the next one to start)
-  // return promptly. Called from the UI thread without the adapter lock; must be
-  // safe against a concurrent read. The base class has nothing to wake.
+  // Makes a read that is blocked in TakeTimeToProcess (or the next one to
+  // start) return promptly. Any thread; the base class has nothing to wake.
   virtual void Driver_WakeUp();
 
- public slots:
-  // Runs on the UI thread: status lines, status-bar texts and error boxes handed
-  // over by the worker thread, in the order they were posted. Not re-entered.
-  void FlushUiWork();
-
  protected:
-  // Held by the worker around TakeTimeToProcess and by the UI thread around every
-  // change of the driver's adapter. Lock order: adapter lock, then FIFO lock.
-  class AdapterGuard {
-   public:
-    explicit AdapterGuard(TKelNetMonitor& monitor);
-    // Takes over the lock this thread has just acquired itself.
-    AdapterGuard(TKelNetMonitor& monitor, std::adopt_lock_t);
-    ~AdapterGuard();
-    AdapterGuard(const AdapterGuard&) = delete;
-    AdapterGuard& operator=(const AdapterGuard&) = delete;
-
-   private:
-    TKelNetMonitor& m;
+  // How a call waits for the work it hands to the worker.
+  enum class Wait {
+    ForResult,      // until it has run; given up when the worker has not taken it within 1 s
+    UnlessHandler,  // until it has run, or not at all while the worker is inside the handler
   };
-  // True while another thread waits for the adapter lock or the thread is asked
-  // to end: a driver that reads again after a full batch stops and returns.
-  bool WakeRequested() const;
-
-  // Hands work to the UI thread; runs it at once when already there. Never waits.
-  void PostToUi(std::function<void()> work);
-  bool OnUiThread() const;
+  // Runs `work` on the driver's thread (rule 1): at once when this is the
+  // worker or no worker runs, else on the worker. True once it has run. False
+  // when the caller stopped waiting: UnlessHandler work runs later (so it must
+  // hold no reference to the caller's stack), ForResult work never runs and
+  // the delay has been reported. An exception of `work` reaches the caller.
+  bool OnDriverThread(std::function<void()> work, Wait wait);
+  template <class T, class F>
+  T OnDriverThread(Wait wait, T fallback, F&& work) {
+    T result = fallback;
+    OnDriverThread([&] { result = work(); }, wait);
+    return result;
+  }
+  // True while work waits for the worker or the worker is asked to end: a
+  // driver that reads batch after batch stops and returns.
+  bool WakeRequested() const { return FJobsPending.load() || FEnding.load(); }
 
   bool designMode() const { return FDesignMode; }
 
-  // Fault injection for tests of the FIFO's self-check: overwrites the three
-  // indicators without touching the records. Nothing else may call it.
-  void ForceFifoIndicators(TKelNetPacket* first, TKelNetPacket* last, int32_t count);
-  // True when the indicators agree: both ends null and count 0, or a chain of
-  // exactly count records from FFirst whose last one is FLast.
-  bool FifoIndicatorsAgree() const;
-
   // Fields, as the capture classes name them. A driver gives each record the
   // sequence number FReceived holds when it builds it (see HandlePacket).
-  std::atomic<bool> FOpened{false};
+  std::atomic<bool> FOpened{false};  // written on the driver's thread
+  // Written on the driver's thread; PauseCapture and StopCapture clear it at
+  // once on the calling thread too.
   std::atomic<bool> FBound{false};
   std::atomic<int32_t> FReceived{0};  // 0 .. 2147483647, then 0 again
   std::atomic<bool> ShowErrMsgBox{true};
 
  private:
   friend class TKelNetMonitorThread;
-  void ThreadTurn();  // one worker turn: lock, TakeTimeToProcess
+  struct Job;
+
+  // --- the operations' bodies, on the driver's thread ---
+  bool OpenHere();
+  bool CloseHere();
+  bool BindHere(int index);
+  // Unbinds when the caller found the adapter bound (`wasBound`) or a bind
+  // queued before this unbind has bound it since.
+  bool UnbindHere(bool wasBound);
+  bool SelectHere(int index);
+  bool ApplyFilterHere();
+  // Clears FBound at once, then hands the unbind, `more` and the line to the
+  // driver's thread (PauseCapture, StopCapture).
+  void EndCapture(std::function<void()> more, const char* line);
+
+  // --- the worker ---
+  bool OnWorker() const;  // the calling thread is this component's worker
+  void WorkerBody(int interval);
+  bool RunJobs();               // the queued work; false once the worker is to end
+  bool PauseFor(int interval);  // running work that comes meanwhile; false to end
+  void RunJob(const std::shared_ptr<Job>& job);
+  bool WaitForJob(const std::shared_ptr<Job>& job, Wait wait);
+  // The UI thread waits for `done`, serving queued calls and timers; another
+  // thread (or one with no application) waits on FJobWake.
+  void WaitForWorker(const std::function<bool()>& done);
+  // Tells waiting callers the worker now runs host code (rule 3).
+  void EnterHandler();
   // Reports the exception in flight (call from a catch block) as
   // "<what>: <its message>"; a report that itself fails is dropped, so the
   // worker always goes on.
   void ReportException(const std::string& what) noexcept;
-  // The adapter entry at `index`, or false when there is none.
-  bool AdapterEntry(int index, std::string& name) const;
-  // Hands work to the UI thread through the mailbox, also when called there.
-  void QueueForUi(std::function<void()> work);
-  bool HoldsAdapter() const;  // the calling thread holds the adapter lock
-  // The UI thread's wait for the worker (its end, or the adapter lock): until
-  // `done` holds, it delivers the calls other threads queue to this thread, so
-  // a new-packet handler that waits on the UI thread can finish its turn. Our
-  // own queued work waits until the end. `done` may block for a moment.
-  void ServeUiUntil(const std::function<bool()>& done);
+
+  // --- the UI thread's side ---
+  bool OnUiThread() const;
   bool ServesUi() const;  // on the UI thread, with an application to serve
+  // A posted event, never run at once; `box` when it opens an error box.
+  void PostToUi(std::function<void()> work, bool box = false);
+  bool event(QEvent* e) override;  // runs what PostToUi posted
+  // The UI thread enters and leaves a call that runs driver work or waits for
+  // the worker; leaving the outermost one (`deliver`: not by an exception)
+  // delivers what the worker handed over meanwhile.
+  void EnterCall();
+  void LeaveCall(bool deliver);
+  void ShowErrorBox(const std::string& message);
+  void ShowWaitingBoxes();
   void SetPacketCountText(int32_t received, int32_t buffered);
+
+  bool AdapterEntry(int index, std::string& name) const;
   void AppendToFifo(TKelNetPacket* packet, bool& accepted);
   void DrainFifo();
 
   bool FDesignMode = false;
+  std::thread::id FUiThread;                      // the thread that constructed the component
   std::unique_ptr<TKelNetMonitorThread> FThread;  // UI thread only; null when none
-  std::atomic<int> FSelectedAdapter{-1};
+  std::atomic<int> FSelectedAdapter{-1};          // written on the driver's thread
 
-  // The adapter table and the filter list, guarded by FStateLock. The texts
-  // of the table outlive Close; FAdapterCount says how many are in use.
+  // Guarded by FStateLock. The texts of the adapter table outlive Close;
+  // FAdapterCount says how many are in use.
   mutable std::mutex FStateLock;
   int FAdapterCount = 0;
   std::vector<std::string> FAdapterName;
   std::vector<std::string> FAdapterDescription;
   std::string FFilterIP;
-
-  QPointer<QStatusBar> FStatusBar;
-  QPointer<QComboBox> FAdapterComboBox;
-  std::atomic<bool> FHasStatusBar{false};
-
-  mutable std::mutex FHandlerLock;
+  int FErrorCount = 0;
+  std::string FErrorText;
   TNewPacketEvent OnNewPacket;
   TStatusMessageEvent OnStatusMessage;
 
-  // Packet FIFO (oldest first), guarded by FFifoLock.
+  // Packet FIFO (oldest first), guarded by FFifoLock; the count is also read
+  // without it.
   mutable std::mutex FFifoLock;
   std::atomic<int32_t> FPacketCount{0};
   TKelNetPacket* FFirst = nullptr;
   TKelNetPacket* FLast = nullptr;
 
-  mutable std::mutex FErrorLock;
-  int FErrorCount = 0;
-  std::string FErrorText;
+  // Work for the worker and the worker's state, guarded by FJobLock. FJobWake
+  // is signalled when work is queued or done, the worker enters the handler
+  // while a caller watches, and the worker is to end or has ended.
+  std::mutex FJobLock;
+  std::condition_variable FJobWake;
+  std::deque<std::shared_ptr<Job>> FJobs;
+  bool FWorkerTakesJobs = false;          // from NotifyThreadStart until the worker's last job
+  bool FWorkerDone = false;               // the worker's body has returned
+  std::atomic<bool> FJobsPending{false};  // FJobs is not empty; written under FJobLock
+  std::atomic<bool> FEnding{false};       // the worker is to end; written under FJobLock
+  std::atomic<bool> FInHandler{false};    // the worker runs host code; written by the worker
+  std::atomic<int> FHandlerWatchers{0};   // callers waiting to learn of FInHandler
 
-  std::mutex FAdapterLock;
-  std::atomic<int> FWakeRequests{0};
-  // The adapter lock is re-entrant for its holder (BindAdapter unbinds and
-  // installs the filter under the lock it already holds).
-  std::atomic<std::thread::id> FAdapterOwner{};
-  int FAdapterDepth = 0;             // touched only by the holder
-  std::atomic<bool> FEnding{false};  // NotifyThreadEnd is under way
+  // UI thread only.
+  int FInCall = 0;  // EnterCall / LeaveCall
+  bool FBoxOpen = false;
+  std::deque<std::string> FBoxesWaiting;
 
-  std::thread::id FUiThread;  // the thread that constructed the component
+  QPointer<QStatusBar> FStatusBar;            // UI thread only
+  QPointer<QComboBox> FAdapterComboBox;       // UI thread only
+  std::atomic<bool> FHasStatusBar{false};     // read by the worker before it posts a count
+  std::atomic<bool> FCountLinePosted{false};  // a packet-count line is on its way to the UI thread
   QMetaObject::Connection FStatusBarGone;
-
-  // UI mailbox.
-  std::mutex FMailboxLock;
-  std::deque<std::function<void()>> FMailbox;
-  bool FFlushPosted = false;
-  bool FFlushing = false;
-  int FServing = 0;               // UI thread only: ServeUiUntil is running
-  bool FFlushDeferred = false;    // UI thread only: a flush arrived while serving or holding the adapter
-  std::string FPendingCountText;  // latest packet-count line, coalesced
-  bool FCountTextPending = false;
 };

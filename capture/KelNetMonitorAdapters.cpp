@@ -92,6 +92,10 @@ bool TKelNetMonitor::SelectAdapter(const std::string& text) {
 }
 
 bool TKelNetMonitor::SelectAdapter(int index) {
+  return OnDriverThread(Wait::ForResult, false, [this, index] { return SelectHere(index); });
+}
+
+bool TKelNetMonitor::SelectHere(int index) {
   std::string name;
   if (!AdapterEntry(index, name)) {
     User_StatusMessage("Invalid Network adapter specified.");
@@ -108,10 +112,12 @@ bool TKelNetMonitor::SelectAdapter(int index) {
 }
 
 bool TKelNetMonitor::BindAdapter(int index) {
-  // One hold of the adapter lock across the checks, unbind, bind and filter:
-  // the worker never reads a handle that is bound but not yet filtered, and
-  // what waiting for the lock served (a handler's Close, say) is seen here.
-  AdapterGuard guard(*this);
+  return OnDriverThread(Wait::ForResult, false, [this, index] { return BindHere(index); });
+}
+
+// On the driver's thread, so the worker never reads an adapter that is bound
+// but not yet filtered.
+bool TKelNetMonitor::BindHere(int index) {
   std::string name;
   if (!AdapterEntry(index, name)) {
     DNetError("Invalid network adapter specified");
@@ -133,13 +139,17 @@ bool TKelNetMonitor::BindAdapter(int index) {
 }
 
 bool TKelNetMonitor::UnBindAdapter() {
-  if (!FOpened.load() || !FBound.load()) return true;
-  AdapterGuard guard(*this);
-  // Asked again: while this thread waited for the lock, another call may have
-  // unbound or closed the adapter already.
-  if (!FOpened.load() || !FBound.load()) return true;
+  const bool wasBound = FBound.exchange(false);
+  auto result = std::make_shared<bool>(true);
+  if (!OnDriverThread([this, wasBound, result] { *result = UnbindHere(wasBound); }, Wait::UnlessHandler))
+    return true;
+  return *result;
+}
+
+bool TKelNetMonitor::UnbindHere(bool wasBound) {
+  const bool bound = FBound.exchange(false) || wasBound;
+  if (!FOpened.load() || !bound) return true;
   const bool result = Driver_UnBindAdapter();
   User_StatusMessage("Network adapter has been unbound.");
-  FBound.store(false);
   return result;
 }

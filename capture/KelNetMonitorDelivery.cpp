@@ -1,78 +1,216 @@
-// Packet delivery: the FIFO, HandlePacket and GetNextPacket, the worker's turn,
-// starting and ending the worker, and the adapter lock that keeps the driver's
-// adapter still while the worker reads it.
+// Packet delivery and the worker: the FIFO, HandlePacket and GetNextPacket,
+// starting and ending the worker, and the work other threads hand to it.
 #include "capture/KelNetMonitor.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QTimer>
 
 #include <chrono>
 #include <exception>
 
 #include "capture/KelNetMonitorThread.h"
 
-// --- adapter lock ----------------------------------------------------------------
+namespace {
 
-TKelNetMonitor::AdapterGuard::AdapterGuard(TKelNetMonitor& monitor) : m(monitor) {
-  if (m.FAdapterOwner.load() == std::this_thread::get_id()) {
-    ++m.FAdapterDepth;
-    return;
+// How long a call that needs the driver's answer waits for the worker to take
+// its work; the helper's own answer is limited to as long again.
+constexpr auto kTakeLimit = std::chrono::seconds(1);
+
+}  // namespace
+
+struct TKelNetMonitor::Job {
+  enum class State { Queued, Running, Done };
+  explicit Job(std::function<void()> w) : work(std::move(w)) {}
+  std::function<void()> work;
+  // Guarded by FJobLock.
+  State state = State::Queued;
+  bool attended = true;      // the caller still waits for it
+  bool wakeServing = false;  // the caller serves the UI thread's events: post it a wake-up when done
+  std::exception_ptr error;  // what `work` threw; written before Done
+};
+
+// --- work on the driver's thread ---------------------------------------------------
+
+bool TKelNetMonitor::OnWorker() const {
+  const TKelNetMonitorThread* self = TKelNetMonitorThread::Current();
+  return self != nullptr && self->Monitor() == this;
+}
+
+bool TKelNetMonitor::OnDriverThread(std::function<void()> work, Wait wait) {
+  if (OnWorker()) {
+    work();
+    return true;
   }
-  // Announce the request first, then wake a read that may be blocked: the
-  // worker skips its next poll while a request is pending, and a driver that
-  // reads batch after batch stops at WakeRequested().
-  ++m.FWakeRequests;
-  m.Driver_WakeUp();
-  if (!m.ServesUi()) {
-    m.FAdapterLock.lock();
-  } else if (!m.FAdapterLock.try_lock()) {
-    m.ServeUiUntil([this] {
-      if (m.FAdapterLock.try_lock()) return true;
-      std::this_thread::sleep_for(std::chrono::microseconds(100));
-      return false;
-    });
+  auto job = std::make_shared<Job>(std::move(work));
+  bool queued = false;
+  {
+    std::lock_guard<std::mutex> lock(FJobLock);
+    if (FWorkerTakesJobs) {
+      FJobs.push_back(job);
+      FJobsPending.store(true);
+      queued = true;
+    }
   }
-  --m.FWakeRequests;
-  m.FAdapterOwner.store(std::this_thread::get_id());
-  m.FAdapterDepth = 1;
-}
-
-TKelNetMonitor::AdapterGuard::AdapterGuard(TKelNetMonitor& monitor, std::adopt_lock_t) : m(monitor) {
-  m.FAdapterOwner.store(std::this_thread::get_id());
-  m.FAdapterDepth = 1;
-}
-
-TKelNetMonitor::AdapterGuard::~AdapterGuard() {
-  if (--m.FAdapterDepth > 0) return;
-  m.FAdapterOwner.store(std::thread::id());
-  m.FAdapterLock.unlock();
-  // UI work that arrived while the lock was held (an error box) may run now.
-  if (m.OnUiThread() && m.FFlushDeferred && m.FServing == 0) {
-    m.FFlushDeferred = false;
-    QMetaObject::invokeMethod(&m, "FlushUiWork", Qt::QueuedConnection);
+  if (queued) {
+    FJobWake.notify_all();  // ends the worker's pause
+    Driver_WakeUp();        // ends its read
   }
+  EnterCall();
+  bool ran = true;
+  try {
+    if (!queued)
+      job->work();  // no worker runs: here
+    else if ((ran = WaitForJob(job, wait)) && job->error)
+      std::rethrow_exception(job->error);
+  } catch (...) {
+    LeaveCall(false);
+    throw;
+  }
+  LeaveCall(true);
+  return ran;
 }
 
-bool TKelNetMonitor::HoldsAdapter() const {
-  return FAdapterOwner.load() == std::this_thread::get_id();
-}
-
-bool TKelNetMonitor::WakeRequested() const {
-  return FWakeRequests.load() > 0 || FEnding.load();
-}
-
-void TKelNetMonitor::ThreadTurn() {
-  // The worker never blocks on the adapter lock: while the UI thread holds it
-  // (or ends this very thread) the worker keeps checking whether it is asked
-  // to stop, so no wait of the UI thread can deadlock with it.
+bool TKelNetMonitor::WaitForJob(const std::shared_ptr<Job>& job, Wait wait) {
+  const auto takeBy = std::chrono::steady_clock::now() + kTakeLimit;
+  const bool serve = ServesUi();
+  std::unique_lock<std::mutex> lock(FJobLock);
+  ++FHandlerWatchers;
+  struct Unwatch {
+    std::atomic<int>& n;
+    ~Unwatch() { --n; }
+  } unwatch{FHandlerWatchers};
   for (;;) {
-    if (FEnding.load()) return;
-    if (FWakeRequests.load() == 0 && FAdapterLock.try_lock()) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (job->state == Job::State::Done) return true;
+    const bool queued = job->state == Job::State::Queued;
+    const bool inHandler = FInHandler.load();
+    if (queued && inHandler && wait == Wait::UnlessHandler) {
+      job->attended = false;
+      return false;
+    }
+    if (queued && std::chrono::steady_clock::now() >= takeBy) {
+      for (auto it = FJobs.begin(); it != FJobs.end(); ++it) {
+        if (*it != job) continue;
+        FJobs.erase(it);
+        break;
+      }
+      FJobsPending.store(!FJobs.empty());
+      lock.unlock();
+      DNetError("The capture thread did not take the request within 1 s");
+      return false;
+    }
+    if (inHandler && serve) {
+      // The host's handler may be waiting for this thread: serve what it may
+      // wait for until the worker is done with the work or the time is up.
+      job->wakeServing = true;
+      lock.unlock();
+      QTimer deadline;
+      deadline.setSingleShot(true);
+      if (queued)
+        deadline.start(
+            std::chrono::ceil<std::chrono::milliseconds>(takeBy - std::chrono::steady_clock::now()));
+      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
+      lock.lock();
+      continue;
+    }
+    // The worker runs our own code, which never waits for this thread: it
+    // takes the work within one read, or enters the handler (and says so).
+    if (queued)
+      FJobWake.wait_until(lock, takeBy);
+    else
+      FJobWake.wait(lock);
   }
-  // Released however the turn ends, an exception of the driver's included.
-  const AdapterGuard held(*this, std::adopt_lock);
-  if (FWakeRequests.load() == 0) TakeTimeToProcess();
+}
+
+void TKelNetMonitor::RunJob(const std::shared_ptr<Job>& job) {
+  try {
+    job->work();
+  } catch (...) {
+    job->error = std::current_exception();
+  }
+  job->work = nullptr;  // what it holds goes here, not on the caller's thread
+  bool wake;
+  bool unattendedError;
+  {
+    std::lock_guard<std::mutex> lock(FJobLock);
+    job->state = Job::State::Done;
+    wake = job->wakeServing;
+    unattendedError = job->error && !job->attended;
+  }
+  FJobWake.notify_all();
+  if (wake) PostToUi([] {});
+  if (unattendedError) {
+    try {
+      std::rethrow_exception(job->error);
+    } catch (...) {
+      ReportException("Capture driver failed");
+    }
+  }
+}
+
+bool TKelNetMonitor::RunJobs() {
+  std::unique_lock<std::mutex> lock(FJobLock);
+  while (!FJobs.empty()) {
+    std::shared_ptr<Job> job = std::move(FJobs.front());
+    FJobs.pop_front();
+    FJobsPending.store(!FJobs.empty());
+    job->state = Job::State::Running;
+    lock.unlock();
+    RunJob(job);
+    lock.lock();
+  }
+  return !FEnding.load();
+}
+
+bool TKelNetMonitor::PauseFor(int interval) {
+  if (interval == 0) {
+    std::this_thread::yield();
+    return !FEnding.load();
+  }
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(interval);
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> lock(FJobLock);
+      if (!FJobWake.wait_until(lock, until, [this] { return FEnding.load() || !FJobs.empty(); })) return true;
+    }
+    if (!RunJobs()) return false;
+  }
+}
+
+void TKelNetMonitor::WorkerBody(int interval) {
+  while (RunJobs()) {
+    // Whatever a turn throws (the driver's poll, or a host's code it reaches)
+    // is reported like a failed poll, and the thread goes on polling.
+    try {
+      TakeTimeToProcess();
+    } catch (...) {
+      ReportException("Capture driver failed");
+    }
+    if (!RunJobs() || !PauseFor(interval)) break;
+  }
+  // Work queued until now is still done here; later work runs on its caller.
+  std::unique_lock<std::mutex> lock(FJobLock);
+  for (;;) {
+    if (FJobs.empty()) break;
+    lock.unlock();
+    RunJobs();
+    lock.lock();
+  }
+  FWorkerTakesJobs = false;
+  FWorkerDone = true;
+  lock.unlock();
+  FJobWake.notify_all();
+  PostToUi([] {});  // wakes a UI thread that serves events while it waits for the end
+}
+
+void TKelNetMonitor::EnterHandler() {
+  FInHandler.store(true);
+  if (FHandlerWatchers.load() > 0) {
+    // Through the lock, so a caller between its look at FInHandler and its
+    // wait cannot miss the news.
+    { std::lock_guard<std::mutex> lock(FJobLock); }
+    FJobWake.notify_all();
+  }
 }
 
 void TKelNetMonitor::ReportException(const std::string& what) noexcept {
@@ -92,101 +230,81 @@ void TKelNetMonitor::ReportException(const std::string& what) noexcept {
   }
 }
 
-bool TKelNetMonitor::ServesUi() const {
-  return OnUiThread() && QCoreApplication::instance() != nullptr;
-}
-
-void TKelNetMonitor::ServeUiUntil(const std::function<bool()>& done) {
-  ++FServing;
-  // Posted events only: no input, no timers, no socket notifiers, which would
-  // run the host's own code in the middle of a component operation.
-  constexpr auto kPostedOnly =
-      QEventLoop::ExcludeUserInputEvents | QEventLoop::ExcludeSocketNotifiers | QEventLoop::X11ExcludeTimers;
-  while (!done()) QCoreApplication::processEvents(kPostedOnly);
-  if (--FServing == 0 && FFlushDeferred) {
-    FFlushDeferred = false;
-    QMetaObject::invokeMethod(this, "FlushUiWork", Qt::QueuedConnection);
-  }
-}
-
-// --- worker thread -------------------------------------------------------------------
+// --- starting and ending the worker -------------------------------------------------
 
 void TKelNetMonitor::NotifyThreadStart(int interval) {
   // A worker that a handler's Close has ended is joined, then replaced.
-  if (FThread != nullptr && FThread->Terminated()) NotifyThreadEnd();
+  if (FThread != nullptr && FEnding.load()) NotifyThreadEnd();
   if (FThread != nullptr) return;
-  FEnding.store(false);
+  {
+    std::lock_guard<std::mutex> lock(FJobLock);
+    FEnding.store(false);
+    FWorkerDone = false;
+    FWorkerTakesJobs = true;
+  }
   FThread = std::make_unique<TKelNetMonitorThread>(this, interval);
 }
 
 void TKelNetMonitor::NotifyThreadEnd() {
-  // Reached from the worker's own turn (a handler that closes the component):
-  // it cannot wait for itself. It ends after this turn; the next
-  // NotifyThreadEnd on the UI thread (at the latest at destruction) joins and
-  // destroys it. FThread is the UI thread's: the worker may start running
-  // before the UI thread has stored it, so the worker knows itself instead.
-  if (TKelNetMonitorThread* self = TKelNetMonitorThread::Current();
-      self != nullptr && self->Monitor() == this) {
+  const bool self = OnWorker();
+  if (!self && FThread == nullptr) return;
+  {
+    std::lock_guard<std::mutex> lock(FJobLock);
     FEnding.store(true);
-    self->Terminate();
-    return;
   }
-  if (FThread == nullptr) return;
-  // The join below cannot deadlock: nothing of ours on the worker waits for
-  // the UI thread. Status lines and boxes are posted to a mailbox, never
-  // waited on, and the worker's turn gives up waiting for the adapter lock once
-  // FEnding is set. A host's handler may wait on the UI thread, though, so the
-  // UI thread keeps serving such calls until the worker is done. Waking the
-  // driver ends a read that would otherwise wait for a frame, and Terminate
-  // ends the pause, so this returns within one short turn.
-  FEnding.store(true);
-  FThread->Terminate();
-  ++FWakeRequests;
+  FJobWake.notify_all();
   Driver_WakeUp();
-  // A call served during the wait may end the worker itself (a host's queued
-  // Close): then FThread is gone when the wait is over, and so is the worker.
-  if (ServesUi())
-    ServeUiUntil(
-        [this] { return FThread == nullptr || FThread->FinishedWithin(std::chrono::milliseconds(1)); });
-  if (FThread != nullptr) {
-    FThread->WaitFor();
-    FThread.reset();
+  // From the worker's own turn (a handler that closes the component) it
+  // cannot wait for itself: it ends after this turn, and the next
+  // NotifyThreadStart or NotifyThreadEnd on the UI thread joins it.
+  if (self) return;
+  // A call served during the wait may end this worker itself (a host's
+  // queued Close), and even start another: then this one is gone.
+  const TKelNetMonitorThread* ending = FThread.get();
+  EnterCall();
+  try {
+    WaitForWorker([this, ending] { return FThread.get() != ending || FWorkerDone; });
+  } catch (...) {
+    LeaveCall(false);  // a host's code served meanwhile threw
+    throw;
   }
-  --FWakeRequests;
-  FEnding.store(false);
+  LeaveCall(true);
+  if (FThread.get() == ending) FThread.reset();
+}
+
+void TKelNetMonitor::WaitForWorker(const std::function<bool()>& done) {
+  if (ServesUi()) {
+    // The worker posts a wake-up when it ends.
+    for (;;) {
+      {
+        std::lock_guard<std::mutex> lock(FJobLock);
+        if (done()) return;
+      }
+      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
+    }
+  }
+  std::unique_lock<std::mutex> lock(FJobLock);
+  FJobWake.wait(lock, done);
 }
 
 // --- FIFO ------------------------------------------------------------------------------
 
 void TKelNetMonitor::AppendToFifo(TKelNetPacket* packet, bool& accepted) {
-  bool desynchronized = false;
   {
     std::lock_guard<std::mutex> lock(FFifoLock);
     const int32_t count = FPacketCount.load();
-    if (count >= MaxFifoPackets) {
-      accepted = false;
-    } else {
+    accepted = count < MaxFifoPackets;
+    if (accepted) {
       packet->Next = nullptr;  // a reused record must not drag a stale chain in
-      if (FLast != nullptr && FFirst != nullptr && count != 0) {
+      if (FLast != nullptr)
         FLast->Next = packet;
-        FLast = packet;
-      } else {
-        // Indicators that disagree mean records were lost track of; those are
-        // left alone (they cannot be walked safely) and the FIFO restarts.
-        desynchronized = FFirst != nullptr || FLast != nullptr || count != 0;
+      else
         FFirst = packet;
-        FLast = packet;
-      }
+      FLast = packet;
       FPacketCount.store(count + 1);
-      accepted = true;
     }
   }
-  if (!accepted) {
-    delete packet;
-    return;
-  }
-  // Reported outside the FIFO lock: the error path runs host code.
-  if (desynchronized) DNetError("In TKelNetMonitor:HandlePacker(), fifo became somehow desynchronized");
+  if (!accepted) delete packet;
 }
 
 void TKelNetMonitor::DrainFifo() {
@@ -203,26 +321,6 @@ void TKelNetMonitor::DrainFifo() {
     delete chain;
     chain = next;
   }
-}
-
-void TKelNetMonitor::ForceFifoIndicators(TKelNetPacket* first, TKelNetPacket* last, int32_t count) {
-  std::lock_guard<std::mutex> lock(FFifoLock);
-  FFirst = first;
-  FLast = last;
-  FPacketCount.store(count);
-}
-
-bool TKelNetMonitor::FifoIndicatorsAgree() const {
-  std::lock_guard<std::mutex> lock(FFifoLock);
-  const int32_t count = FPacketCount.load();
-  if (FFirst == nullptr || FLast == nullptr || count == 0)
-    return FFirst == nullptr && FLast == nullptr && count == 0;
-  const TKelNetPacket* p = FFirst;
-  for (int32_t i = 1; i < count; ++i) {
-    p = p->Next;
-    if (p == nullptr) return false;
-  }
-  return p == FLast && p->Next == nullptr;
 }
 
 // --- delivery ---------------------------------------------------------------------------
@@ -243,17 +341,20 @@ void TKelNetMonitor::HandlePacket(TKelNetPacket* packet) {
   // The record may already be taken by another consumer by now; the base
   // class only announces it and never looks inside. The host's handler runs
   // inside a driver's read: what it throws must not unwind through the read.
+  const bool worker = OnWorker();
+  if (worker) EnterHandler();
   try {
     User_NewPacketArrived(packet);
   } catch (...) {
     ReportException("New-packet handler failed");
   }
+  if (worker) FInHandler.store(false);
 }
 
 void TKelNetMonitor::User_NewPacketArrived(TKelNetPacket*) {
   TNewPacketEvent handler;
   {
-    std::lock_guard<std::mutex> lock(FHandlerLock);
+    std::lock_guard<std::mutex> lock(FStateLock);
     handler = OnNewPacket;
   }
   // Called outside the lock: the handler takes frames and may reassign handlers.

@@ -15,16 +15,15 @@ std::string TKelNetMonitor::get_FilterIP() const {
 }
 
 bool TKelNetMonitor::apply_FilterIP() {
+  // Nothing bound: the list waits for the next bind, which installs it.
   if (!FBound.load()) return true;
-  std::string list;
-  bool result;
-  {
-    AdapterGuard guard(*this);
-    // Asked again: the wait for the lock may have served an unbind.
-    if (!FBound.load()) return true;
-    list = get_FilterIP();
-    result = Driver_SetFilter(list);
-  }
+  return OnDriverThread(Wait::ForResult, false, [this] { return ApplyFilterHere(); });
+}
+
+bool TKelNetMonitor::ApplyFilterHere() {
+  if (!FBound.load()) return true;
+  const std::string list = get_FilterIP();
+  const bool result = Driver_SetFilter(list);
   if (!result) {
     if (list.empty())
       DNetError("Failed to install standard ip filter");

@@ -1,8 +1,9 @@
-// The error and status channels, and the mailbox that carries them (and the
-// packet-count line) from the worker thread to the user-interface thread.
+// The error and status channels, and how what the worker raises reaches the
+// user-interface thread: events posted to the component.
 #include "capture/KelNetMonitor.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
@@ -11,11 +12,39 @@
 #include <charconv>
 #include <cstring>
 
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+#define NETVANE_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#include <sanitizer/tsan_interface.h>
+#define NETVANE_TSAN 1
+#endif
+#endif
+
+namespace {
+
+// Work handed to the UI thread: an event posted to the component, which
+// runs it (TKelNetMonitor::event). Error boxes have a type of their own, so
+// that a call can deliver the rest without opening them.
+class UiWork final : public QEvent {
+ public:
+  UiWork(std::function<void()> w, bool box) : QEvent(Type(box)), work(std::move(w)) {}
+  static QEvent::Type Type(bool box) {
+    static const auto work = static_cast<QEvent::Type>(QEvent::registerEventType());
+    static const auto boxes = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return box ? boxes : work;
+  }
+  std::function<void()> work;
+};
+
+}  // namespace
+
 // --- errors ----------------------------------------------------------------------
 
 void TKelNetMonitor::DNetError(const std::string& text) {
   {
-    std::lock_guard<std::mutex> lock(FErrorLock);
+    std::lock_guard<std::mutex> lock(FStateLock);
     FErrorText += text;
     ++FErrorCount;
   }
@@ -23,18 +52,18 @@ void TKelNetMonitor::DNetError(const std::string& text) {
 }
 
 void TKelNetMonitor::ClearErrors() {
-  std::lock_guard<std::mutex> lock(FErrorLock);
+  std::lock_guard<std::mutex> lock(FStateLock);
   FErrorCount = 0;
   FErrorText.clear();
 }
 
 int TKelNetMonitor::errorCount() const {
-  std::lock_guard<std::mutex> lock(FErrorLock);
+  std::lock_guard<std::mutex> lock(FStateLock);
   return FErrorCount;
 }
 
 std::string TKelNetMonitor::errorText() const {
-  std::lock_guard<std::mutex> lock(FErrorLock);
+  std::lock_guard<std::mutex> lock(FStateLock);
   return FErrorText;
 }
 
@@ -44,7 +73,7 @@ void TKelNetMonitor::User_Error() {
     // Taking the texts and clearing them is one step: when both threads raise
     // errors at once, each text is reported exactly once. A call that finds
     // nothing collected (the other thread reported it already) shows nothing.
-    std::lock_guard<std::mutex> lock(FErrorLock);
+    std::lock_guard<std::mutex> lock(FStateLock);
     if (FErrorCount == 0) return;
     auto visible = [](char c) { return static_cast<unsigned char>(c) > 32; };
     size_t begin = 0;
@@ -57,25 +86,57 @@ void TKelNetMonitor::User_Error() {
   }
   User_StatusMessage(message);
   if (!ShowErrMsgBox.load()) return;
-  auto showBox = [message] {
+  if (OnUiThread())
+    ShowErrorBox(message);
+  else
+    PostToUi([this, message] { ShowErrorBox(message); }, true);
+}
+
+void TKelNetMonitor::ShowErrorBox(const std::string& message) {
+  FBoxesWaiting.push_back(message);
+  ShowWaitingBoxes();
+}
+
+void TKelNetMonitor::ShowWaitingBoxes() {
+  // One box at a time, and none inside a call of the component, whose event
+  // loop would run the host's code half-way through it: a box waits for them
+  // to end (LeaveCall).
+  if (FBoxOpen || FInCall > 0) return;
+  FBoxOpen = true;
+  // A box's event loop may destroy the component (its window closes); then
+  // nothing more may touch it.
+  QPointer<TKelNetMonitor> self(this);
+  struct Closed {
+    QPointer<TKelNetMonitor>& self;
+    ~Closed() {
+      if (self) self->FBoxOpen = false;
+    }
+  } closed{self};
+  while (!FBoxesWaiting.empty()) {
     QMessageBox box;
     box.setWindowTitle(QApplication::applicationName());
-    box.setText(QString::fromStdString(message));
+    box.setText(QString::fromStdString(FBoxesWaiting.front()));
+    FBoxesWaiting.pop_front();
     box.setIcon(QMessageBox::NoIcon);
     box.setStandardButtons(QMessageBox::Ok);
     box.adjustSize();
     if (QScreen* screen = QGuiApplication::primaryScreen())
       box.move(screen->availableGeometry().center() - box.rect().center());
     box.exec();
-  };
-  // The box's event loop must not run while this thread holds the adapter
-  // lock (a driver reports its reasons from inside its bind or filter): the
-  // worker could not deliver until the user answered. It opens once the lock
-  // is released.
-  if (HoldsAdapter())
-    QueueForUi(std::move(showBox));
-  else
-    PostToUi(std::move(showBox));
+    if (self.isNull()) return;
+  }
+}
+
+void TKelNetMonitor::EnterCall() {
+  if (OnUiThread()) ++FInCall;
+}
+
+void TKelNetMonitor::LeaveCall(bool deliver) {
+  if (!OnUiThread() || --FInCall > 0) return;
+  // What the worker handed over while the call ran comes before the call
+  // returns, in order; boxes wait for the event loop.
+  if (deliver) QCoreApplication::sendPostedEvents(this, UiWork::Type(false));
+  if (!FBoxesWaiting.empty() && !FBoxOpen) PostToUi([this] { ShowWaitingBoxes(); }, true);
 }
 
 // --- status ------------------------------------------------------------------------
@@ -89,7 +150,7 @@ void TKelNetMonitor::User_StatusMessage(const std::string& mesg) {
   if (QStatusBar* bar = FStatusBar.data()) bar->showMessage(QString::fromStdString(mesg));
   TStatusMessageEvent handler;
   {
-    std::lock_guard<std::mutex> lock(FHandlerLock);
+    std::lock_guard<std::mutex> lock(FStateLock);
     handler = OnStatusMessage;
   }
   if (handler) handler(this, mesg);
@@ -97,7 +158,18 @@ void TKelNetMonitor::User_StatusMessage(const std::string& mesg) {
 
 void TKelNetMonitor::SetPacketCountText(int32_t received, int32_t buffered) {
   if (!FHasStatusBar.load()) return;
-  // Formatted without allocating: the worker writes this line for every frame.
+  if (!OnUiThread()) {
+    // One queued call at a time, which shows the counts as they are when it
+    // runs: a burst of frames leaves one line to show, not one per frame.
+    if (!FCountLinePosted.exchange(true))
+      PostToUi([this] {
+        FCountLinePosted.store(false);
+        SetPacketCountText(FReceived.load(), FPacketCount.load());
+      });
+    return;
+  }
+  QStatusBar* bar = FStatusBar.data();
+  if (bar == nullptr) return;
   char text[96];
   char* p = std::to_chars(text, text + 16, received).ptr;
   static constexpr char mid[] = " packets received (";
@@ -107,122 +179,34 @@ void TKelNetMonitor::SetPacketCountText(int32_t received, int32_t buffered) {
   static constexpr char tail[] = " still buffered locally).";
   std::memcpy(p, tail, sizeof tail - 1);
   p += sizeof tail - 1;
-  const size_t length = static_cast<size_t>(p - text);
-
-  if (OnUiThread()) {
-    if (QStatusBar* bar = FStatusBar.data())
-      bar->showMessage(QString::fromLatin1(text, static_cast<qsizetype>(length)));
-    return;
-  }
-  bool post = false;
-  {
-    // Only the newest count matters: a burst of frames leaves one line to show.
-    std::lock_guard<std::mutex> lock(FMailboxLock);
-    FPendingCountText.assign(text, length);
-    FCountTextPending = true;
-    if (!FFlushPosted) {
-      FFlushPosted = true;
-      post = true;
-    }
-  }
-  if (post) QMetaObject::invokeMethod(this, "FlushUiWork", Qt::QueuedConnection);
+  bar->showMessage(QString::fromLatin1(text, static_cast<qsizetype>(p - text)));
 }
 
-// --- mailbox -------------------------------------------------------------------------
+// --- the UI thread --------------------------------------------------------------------
 
 bool TKelNetMonitor::OnUiThread() const {
   return std::this_thread::get_id() == FUiThread;
 }
 
-void TKelNetMonitor::PostToUi(std::function<void()> work) {
-  if (OnUiThread()) {
-    work();
-    return;
-  }
-  QueueForUi(std::move(work));
+bool TKelNetMonitor::ServesUi() const {
+  return OnUiThread() && QCoreApplication::instance() != nullptr;
 }
 
-void TKelNetMonitor::QueueForUi(std::function<void()> work) {
-  bool post = false;
-  {
-    std::lock_guard<std::mutex> lock(FMailboxLock);
-    // A count line written before this work stays before it.
-    if (FCountTextPending) {
-      FMailbox.emplace_back([this, text = FPendingCountText] {
-        if (QStatusBar* bar = FStatusBar.data()) bar->showMessage(QString::fromStdString(text));
-      });
-      FCountTextPending = false;
-    }
-    FMailbox.push_back(std::move(work));
-    if (!FFlushPosted) {
-      FFlushPosted = true;
-      post = true;
-    }
-  }
-  // The event carries no data; everything crossed through our own lock above.
-  if (post) QMetaObject::invokeMethod(this, "FlushUiWork", Qt::QueuedConnection);
+void TKelNetMonitor::PostToUi(std::function<void()> work, bool box) {
+  auto* event = new UiWork(std::move(work), box);
+  // Qt's queue hands the event over under a lock of its own, which the thread
+  // sanitizer cannot see (Qt is not built with it): it is told here.
+#ifdef NETVANE_TSAN
+  __tsan_release(event);
+#endif
+  QCoreApplication::postEvent(this, event);
 }
 
-void TKelNetMonitor::FlushUiWork() {
-  if (!OnUiThread()) return;
-  if (FServing > 0 || HoldsAdapter()) {
-    // Delivered while the UI thread waits for the worker or holds the adapter
-    // lock: the work (a status line, a modal box) waits until that is over.
-    FFlushDeferred = true;
-    return;
-  }
-  std::deque<std::function<void()>> batch;
-  std::string countText;
-  bool hasCount = false;
-  {
-    std::lock_guard<std::mutex> lock(FMailboxLock);
-    // A modal error box runs a nested event loop; a flush reached from there
-    // leaves the work to the running one, which keeps the posting order.
-    if (FFlushing) return;
-    batch.swap(FMailbox);
-    if (FCountTextPending) {
-      countText.swap(FPendingCountText);
-      FCountTextPending = false;
-      hasCount = true;
-    }
-    FFlushing = true;
-  }
-  // A modal box's event loop may destroy the component (its window closes);
-  // then nothing more of this batch may touch it.
-  QPointer<TKelNetMonitor> self(this);
-  for (size_t i = 0; i < batch.size(); ++i) {
-    try {
-      batch[i]();
-    } catch (...) {
-      // A host's handler threw; the exception goes on to the application's
-      // report. What is left of the batch stays first in line, and the
-      // hand-over stays open for it.
-      if (self.isNull()) throw;
-      {
-        std::lock_guard<std::mutex> lock(FMailboxLock);
-        for (size_t j = batch.size(); j > i + 1; --j) FMailbox.push_front(std::move(batch[j - 1]));
-        if (hasCount && !FCountTextPending) {
-          FPendingCountText.swap(countText);
-          FCountTextPending = true;
-        }
-        FFlushing = false;
-        FFlushPosted = true;
-      }
-      QMetaObject::invokeMethod(this, "FlushUiWork", Qt::QueuedConnection);
-      throw;
-    }
-    if (self.isNull()) return;
-  }
-  if (hasCount)
-    if (QStatusBar* bar = FStatusBar.data()) bar->showMessage(QString::fromStdString(countText));
-  bool repost = false;
-  {
-    // Work posted while this batch ran gets an event of its own rather than a
-    // loop here, so a worker that keeps posting cannot hold the UI thread.
-    std::lock_guard<std::mutex> lock(FMailboxLock);
-    FFlushing = false;
-    repost = !FMailbox.empty() || FCountTextPending;
-    FFlushPosted = repost;
-  }
-  if (repost) QMetaObject::invokeMethod(this, "FlushUiWork", Qt::QueuedConnection);
+bool TKelNetMonitor::event(QEvent* e) {
+  if (e->type() != UiWork::Type(false) && e->type() != UiWork::Type(true)) return QObject::event(e);
+#ifdef NETVANE_TSAN
+  __tsan_acquire(e);
+#endif
+  static_cast<UiWork*>(e)->work();
+  return true;
 }

@@ -23,6 +23,7 @@ class TKelNetPacket {
   // hands instead of being copied; the source is left without it. Next is not moved.
   void MoveFrom(TKelNetPacket& source);
 
+  // For hosts.
   uint8_t* get_data() const { return Data; }
   uint32_t get_length() const { return Length; }
 
@@ -30,7 +31,7 @@ class TKelNetPacket {
   static double NowTimestamp();
 
   bool OwnsData = false;
-  double Timestamp = 0.0;
+  double Timestamp = 0.0;  // when the record was filled (NowTimestamp), for hosts
   uint8_t* Data = nullptr;
   uint32_t Length = 0;
   TKelNetPacket* Next = nullptr;

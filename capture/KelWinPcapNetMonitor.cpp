@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
+#include <QVariant>
 
 #include <algorithm>
 #include <cerrno>
@@ -27,14 +28,17 @@ constexpr int kFallbackWaitMs = 1000;
 
 TKelWinPcapNetMonitor::TKelWinPcapNetMonitor(QObject* AOwner, bool designMode)
     : TKelNetMonitor(AOwner, designMode), FHelper(std::make_unique<netvane::CaptureHelperClient>()) {
-  if (designMode) {
-    MaxPacketsPerCall = netvane::capture_settings::kMaxPacketsPerCall;
-    TimeOut = netvane::capture_settings::kReadTimeOutMs;
-    MaxPacketSize = netvane::capture_settings::kSnapshotLength;
-  } else {
+  if (designMode)
+    ApplyProgramSettings(this);
+  else
     FBoundAdapterName.clear();
-  }
   FWakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+}
+
+void TKelWinPcapNetMonitor::ApplyProgramSettings(QObject* component) {
+  component->setProperty("MaxPacketsPerCall", netvane::capture_settings::kMaxPacketsPerCall);
+  component->setProperty("TimeOut", netvane::capture_settings::kReadTimeOutMs);
+  component->setProperty("MaxPacketSize", netvane::capture_settings::kSnapshotLength);
 }
 
 TKelWinPcapNetMonitor::~TKelWinPcapNetMonitor() {
@@ -49,7 +53,6 @@ bool TKelWinPcapNetMonitor::Driver_Open() {
 }
 
 bool TKelWinPcapNetMonitor::Driver_Close() {
-  AdapterGuard guard(*this);
   StopHelper();
   return true;
 }
@@ -81,12 +84,12 @@ void TKelWinPcapNetMonitor::Driver_RetrieveAdapterList() {
 
 bool TKelWinPcapNetMonitor::Driver_BindAdapter(const char* deviceName) {
   const std::string name = deviceName ? deviceName : "";
-  if (name.size() > MaxAdapterNameLength) {
+  // The helper's limit, which is also what the adapter-name field holds.
+  if (name.size() > helper::kMaxAdapterName) {
     DNetError("WinPcap driver failed to open adapter " + name + ": the name is longer than " +
-              std::to_string(MaxAdapterNameLength) + " characters");
+              std::to_string(helper::kMaxAdapterName) + " characters");
     return false;
   }
-  AdapterGuard guard(*this);
   FBoundAdapterName = name;
   StopHelper();
   std::string error;
@@ -133,7 +136,6 @@ bool TKelWinPcapNetMonitor::Driver_BindAdapter(const char* deviceName) {
 }
 
 bool TKelWinPcapNetMonitor::Driver_UnBindAdapter() {
-  AdapterGuard guard(*this);
   // Ending the helper closes the adapter; frames it had read but not yet
   // handed over go with it, as they would with the library's own ring.
   StopHelper();
@@ -145,7 +147,10 @@ bool TKelWinPcapNetMonitor::Driver_SetFilter(const std::string& filterList) {
 }
 
 bool TKelWinPcapNetMonitor::SetLocalIPFilter(const std::string& expression) {
-  AdapterGuard guard(*this);
+  return OnDriverThread(Wait::ForResult, false, [&] { return SetFilterHere(expression); });
+}
+
+bool TKelWinPcapNetMonitor::SetFilterHere(const std::string& expression) {
   if (!FAdapterOpen.load()) return false;
   char errbuf[PCAP_ERRBUF_SIZE] = {};
   bpf_u_int32 net = 0;
@@ -240,7 +245,7 @@ TKelWinPcapNetMonitor::WaitResult TKelWinPcapNetMonitor::WaitForFrames() {
 }
 
 // Hands over every frame that has arrived, in order: first those taken in
-// while the UI thread waited for an answer, then the helper's stream. A wait
+// while a request waited for its answer, then the helper's stream. A wait
 // that brought a full batch (MaxPacketsPerCall frames or more) means the
 // adapter is busy and more frames are waiting in the kernel's ring behind the
 // helper, so the turn waits for the next ones at once instead of leaving them
@@ -292,13 +297,15 @@ void TKelWinPcapNetMonitor::TakeTimeToProcess() {
 
 bool TKelWinPcapNetMonitor::SendPacket(TKelNetPacket* packet) {
   if (!FBound || !packet) return false;
-  // Serialised with a running read (the guard is re-entrant for the worker).
-  AdapterGuard guard(*this);
-  if (!FAdapterOpen.load() || packet->Length == 0 || packet->Length > helper::kMaxSendFrame || !packet->Data)
+  return OnDriverThread(Wait::ForResult, false, [&] { return SendHere(*packet); });
+}
+
+bool TKelWinPcapNetMonitor::SendHere(const TKelNetPacket& packet) {
+  if (!FAdapterOpen.load() || packet.Length == 0 || packet.Length > helper::kMaxSendFrame || !packet.Data)
     return false;
   helper::Request request;
   request.type = helper::RequestType::Send;
-  request.frame.assign(packet->Data, packet->Data + packet->Length);
+  request.frame.assign(packet.Data, packet.Data + packet.Length);
   helper::Reply reply;
   std::string error;
   if (!AskHelper(request, reply, error)) return false;
@@ -306,7 +313,10 @@ bool TKelWinPcapNetMonitor::SendPacket(TKelNetPacket* packet) {
 }
 
 bool TKelWinPcapNetMonitor::GetKernelStats(unsigned& received, unsigned& dropped) {
-  AdapterGuard guard(*this);
+  return OnDriverThread(Wait::ForResult, false, [&] { return StatsHere(received, dropped); });
+}
+
+bool TKelWinPcapNetMonitor::StatsHere(unsigned& received, unsigned& dropped) {
   if (!FAdapterOpen.load()) return false;
   helper::Request request;
   request.type = helper::RequestType::Stats;
@@ -334,7 +344,7 @@ std::string TKelWinPcapNetMonitor::get_DriverName() {
 }
 
 void* TKelWinPcapNetMonitor::get_driverp() {
-  return FAdapterOpen.load() ? FHelper.get() : nullptr;
+  return FBound.load() && FAdapterOpen.load() ? FHelper.get() : nullptr;
 }
 
 void TKelWinPcapNetMonitor::Register() {}

@@ -7,9 +7,13 @@
 // own; it lists the adapters and compiles filters itself, and waits at most
 // a second for any answer of the helper.
 //
-// Reads never block for long: the worker waits in poll() on the helper's
-// socket and a wake-up descriptor, at most TimeOut milliseconds, so
-// Driver_WakeUp makes any pending read return at once.
+// Everything that talks to the helper runs on the component's driver thread
+// (KelNetMonitor.h): the worker while it runs, so the helper's connection has
+// one owner and no lock. Reads never block for long: the worker waits in
+// poll() on the helper's descriptor and a wake-up descriptor, at most TimeOut
+// milliseconds, so Driver_WakeUp makes a pending read return at once.
+
+#include <QObject>
 
 #include <atomic>
 #include <deque>
@@ -31,8 +35,6 @@ class TKelWinPcapNetMonitor : public TKelNetMonitor {
   Q_PROPERTY(int MaxPacketSize MEMBER MaxPacketSize)
 
  public:
-  static constexpr size_t MaxAdapterNameLength = 255;
-
   explicit TKelWinPcapNetMonitor(QObject* AOwner = nullptr, bool designMode = false);
   ~TKelWinPcapNetMonitor() override;
 
@@ -40,6 +42,10 @@ class TKelWinPcapNetMonitor : public TKelNetMonitor {
   int MaxPacketsPerCall = 0;
   int TimeOut = 0;
   int MaxPacketSize = 0;
+  // Gives a component this program's capture settings (capture_settings.h)
+  // through its published properties, as its window stores them; the
+  // designer's defaults are the same.
+  static void ApplyProgramSettings(QObject* component);
 
   bool Driver_SetFilter(const std::string& filterList) override;
   void Driver_RetrieveAdapterList() override;
@@ -47,6 +53,7 @@ class TKelWinPcapNetMonitor : public TKelNetMonitor {
   bool Driver_Close() override;
   bool Driver_BindAdapter(const char* deviceName) override;
   bool Driver_UnBindAdapter() override;
+  // For hosts: sends the record's bytes as one frame on the bound adapter.
   bool SendPacket(TKelNetPacket* packet) override;
   void TakeTimeToProcess() override;
   std::string get_DriverName() override;
@@ -63,17 +70,21 @@ class TKelWinPcapNetMonitor : public TKelNetMonitor {
   // helper does not answer (reported once, and the helper is stopped).
   bool GetKernelStats(unsigned& received, unsigned& dropped);
 
-  // Designer registration under the palette page "TKelComponents"; there is no
-  // designer on this platform, so nothing is registered.
+  // For hosts: designer registration under the palette page "TKelComponents";
+  // there is no designer on this platform, so nothing is registered.
   static void Register();
 
  protected:
-  std::string FBoundAdapterName;
+  std::string FBoundAdapterName;  // the driver's thread only
 
  private:
   enum class WaitResult { Woken, Ready };
   // Waits until the helper has sent something, a wake-up arrives or TimeOut passes.
   WaitResult WaitForFrames();
+  // The bodies of the host's calls above, on the driver's thread.
+  bool SetFilterHere(const std::string& expression);
+  bool SendHere(const TKelNetPacket& packet);
+  bool StatsHere(unsigned& received, unsigned& dropped);
   // Starts the helper if it is not running; on failure `error` says why.
   bool EnsureHelper(std::string& error);
   // Ends the helper; an open adapter is closed with it.
@@ -85,16 +96,17 @@ class TKelWinPcapNetMonitor : public TKelNetMonitor {
   std::unique_ptr<TKelNetPacket> RecordOrReport(netvane::helper::MessageType type,
                                                 std::span<const uint8_t> payload);
   // Asks the helper about the open adapter; frames and failures that arrive
-  // first are kept for the worker. False, with the helper stopped, when it
+  // first are kept for the next read. False, with the helper stopped, when it
   // no longer answers.
   bool AskHelper(const netvane::helper::Request& request, netvane::helper::Reply& reply, std::string& error);
   // The helper ended while the adapter was open: reported once.
   void HelperGone();
   void DrainWakeUps();
 
-  std::unique_ptr<netvane::CaptureHelperClient> FHelper;
+  // The driver's thread only, but for FAdapterOpen, which get_driverp reads anywhere.
+  const std::unique_ptr<netvane::CaptureHelperClient> FHelper;
   std::atomic<bool> FAdapterOpen{false};                // the helper has the adapter open
   std::deque<std::unique_ptr<TKelNetPacket>> FPending;  // frames taken in while answering a request
   uint32_t FSnapLength = 0;  // of the open adapter; compiled filters cut frames to it
-  int FWakeFd = -1;          // eventfd written by Driver_WakeUp
+  int FWakeFd = -1;          // eventfd written by Driver_WakeUp on any thread; set at construction
 };

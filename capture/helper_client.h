@@ -1,45 +1,39 @@
 #pragma once
 // The driver's end of the conversation with the capture helper: starting the
-// helper program, asking it something and waiting for the answer, and taking
-// in the frames it sends. Not thread-safe: the driver uses it under its
-// adapter lock.
-
-#include <sys/types.h>
+// helper over a link (helper_link.h), asking it something and waiting for the
+// answer, and taking in the frames it sends. Not thread-safe: the driver uses
+// it on its own thread only.
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 
+#include "capture/helper_link.h"
 #include "helper/protocol.h"
 
 namespace netvane {
-
-// The group whose members may run the helper, and so capture.
-inline constexpr const char* kCaptureGroup = "netvane";
-
-// The helper program: libexec/netvane/netvane-capture beside the running
-// program's bin directory, where it is installed.
-std::string CaptureHelperPath();
 
 // How long a caller waits for the helper to answer one request, at most.
 inline constexpr int kHelperAnswerMs = 1000;
 
 class CaptureHelperClient {
  public:
-  CaptureHelperClient() = default;
+  explicit CaptureHelperClient(std::unique_ptr<HelperLink> link = std::make_unique<LocalHelperLink>())
+      : link_(std::move(link)) {}
   ~CaptureHelperClient() { Stop(); }
   CaptureHelperClient(const CaptureHelperClient&) = delete;
   CaptureHelperClient& operator=(const CaptureHelperClient&) = delete;
 
   // Starts the helper. On failure `error` says, for the user, why and what to do.
   bool Start(std::string& error);
-  // Closes the socket, which ends the helper, and reaps it (killing it when
-  // it has not ended within a moment).
-  void Stop();
-  bool running() const { return fd_ >= 0; }
-  int fd() const { return fd_; }
-  const std::string& path() const { return path_; }
+  // Ends the helper (see HelperLink::End).
+  void Stop() { End(kHelperExitGrace); }
+  bool running() const { return link_->readFd() >= 0; }
+  // What to wait on for the helper's messages.
+  int fd() const { return link_->readFd(); }
+  const std::string& path() const { return link_->name(); }
 
   // Messages other than the awaited reply: frames and failures, in order.
   using MessageSink = std::function<void(helper::MessageType type, std::span<const uint8_t> payload)>;
@@ -61,15 +55,13 @@ class CaptureHelperClient {
   }
 
  private:
-  int fd_ = -1;
-  pid_t pid_ = -1;
-  std::string path_;
+  void End(std::chrono::milliseconds grace) {
+    link_->End(grace);
+    inbox_.Clear();
+  }
+
+  std::unique_ptr<HelperLink> link_;
   helper::Inbox inbox_{helper::kMaxMessagePayload};
-  // Kills and reaps the helper after it broke the conversation.
-  void Kill();
-  // Closes the socket and reaps the helper, killing it when it has not ended
-  // within `grace`.
-  void End(std::chrono::milliseconds grace);
 };
 
 }  // namespace netvane

@@ -35,5 +35,11 @@ void AppendPacketRow(std::string& out, std::span<const uint8_t> frame, uint32_t 
 
 // Destination hardware address FF:FF:FF:FF:FF:FF (a frame shorter than 6 bytes is not broadcast).
 bool IsBroadcast(std::span<const uint8_t> frame);
+// The packet list's "Don't capture broadcast" rule, which netvane-dump's
+// --no-broadcast follows too: a frame it leaves out is not listed, printed or
+// written, and takes no number.
+inline bool LeftOut(std::span<const uint8_t> frame, bool leaveOutBroadcast) {
+  return leaveOutBroadcast && IsBroadcast(frame);
+}
 
 }  // namespace netvane

@@ -132,4 +132,10 @@ ProtocolTree BuildProtocolTree(std::span<const uint8_t> frame) {
   return result;
 }
 
+std::string_view SectionTitle(SectionKind kind) {
+  for (const tree::Layout* layout : {&tree::kEthernet, &tree::kIp, &tree::kArp, &tree::kUdp, &tree::kTcp})
+    if (layout->kind == kind) return layout->title;
+  return {};
+}
+
 }  // namespace netvane

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace netvane {
@@ -43,5 +44,8 @@ struct ProtocolTree {
 // The transport header is read where the IP header length puts it; a
 // non-first fragment or a header length below 5 has no transport section.
 ProtocolTree BuildProtocolTree(std::span<const uint8_t> frame);
+
+// The title of a section's node ("Ethernet Header", ...).
+std::string_view SectionTitle(SectionKind kind);
 
 }  // namespace netvane

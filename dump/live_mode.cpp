@@ -51,9 +51,7 @@ thread_local bool tReportingError = false;
 class DumpMonitor : public TKelWinPcapNetMonitor {
  public:
   DumpMonitor() {
-    MaxPacketsPerCall = kMaxPacketsPerCall;
-    TimeOut = kReadTimeOutMs;
-    MaxPacketSize = kSnapshotLength;
+    ApplyProgramSettings(this);
     setShowErrMsgBox(false);
   }
 
@@ -149,7 +147,7 @@ class LiveRun {
   bool Keep(const TKelNetPacket& record) {
     const std::span<const uint8_t> frame(record.Data, record.Data ? record.Length : 0);
     if (!writer_) return printer_.Print(frame);
-    if (options_.noBroadcast && IsBroadcast(frame)) return false;
+    if (LeftOut(frame, options_.noBroadcast)) return false;
     if (writer_->Write(frame, record.CaptureSeconds, record.CaptureMicroseconds, record.WireLength))
       return true;
     writeFailed_.store(true);

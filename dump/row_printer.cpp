@@ -19,7 +19,7 @@ RowPrinter::~RowPrinter() {
 }
 
 bool RowPrinter::Print(std::span<const uint8_t> frame) {
-  if (options_.noBroadcast && IsBroadcast(frame)) return false;
+  if (LeftOut(frame, options_.noBroadcast)) return false;
   ++number_;
   AppendPacketRow(buffer_, frame, number_, '\t');
   buffer_.push_back('\n');

@@ -5,8 +5,13 @@
 namespace netvane::helper {
 namespace {
 
-// Little-endian fields, written and read byte by byte: no alignment, no
-// dependence on the host's byte order.
+// `size` bytes of `v`, little-endian, at `at`: no alignment, no dependence on
+// the host's byte order.
+void PutLe(uint8_t* at, uint64_t v, int size) {
+  for (int i = 0; i < size; ++i) at[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// Little-endian fields, written and read byte by byte.
 class Writer {
  public:
   explicit Writer(std::vector<uint8_t>& out) : out_(out) {}
@@ -29,7 +34,9 @@ class Writer {
 
  private:
   void Uint(uint64_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) out_.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    uint8_t le[8];
+    PutLe(le, v, bytes);
+    out_.insert(out_.end(), le, le + bytes);
   }
   std::vector<uint8_t>& out_;
 };
@@ -96,13 +103,19 @@ bool PlausibleAdapterName(const std::string& name, std::string& error) {
   return true;
 }
 
+// The message header: payload length, type, and two bytes of zero.
+void PutHeader(uint8_t* at, uint16_t type, uint32_t payloadLength) {
+  PutLe(at, payloadLength, 4);
+  PutLe(at + 4, type, 2);
+  PutLe(at + 6, 0, 2);
+}
+
 }  // namespace
 
 void AppendHeader(std::vector<uint8_t>& out, uint16_t type, uint32_t payloadLength) {
-  Writer w(out);
-  w.U32(payloadLength);
-  w.U16(type);
-  w.U16(0);
+  uint8_t head[kHeaderSize];
+  PutHeader(head, type, payloadLength);
+  out.insert(out.end(), head, head + kHeaderSize);
 }
 
 void ReadHeader(const uint8_t* bytes, uint32_t& payloadLength, uint16_t& type) {
@@ -284,16 +297,11 @@ bool ParseReply(std::span<const uint8_t> payload, Reply& out) {
 void AppendFrame(std::vector<uint8_t>& out, const FrameHeader& header, const uint8_t* bytes) {
   // Written into a fixed block: this runs once per captured frame.
   uint8_t head[kHeaderSize + kFrameHeaderSize];
-  auto put = [&head](size_t at, uint64_t v, int size) {
-    for (int i = 0; i < size; ++i) head[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
-  };
-  put(0, kFrameHeaderSize + header.capturedLength, 4);
-  put(4, static_cast<uint16_t>(MessageType::Frame), 2);
-  put(6, 0, 2);
-  put(8, static_cast<uint64_t>(header.seconds), 8);
-  put(16, header.microseconds, 4);
-  put(20, header.capturedLength, 4);
-  put(24, header.wireLength, 4);
+  PutHeader(head, static_cast<uint16_t>(MessageType::Frame), kFrameHeaderSize + header.capturedLength);
+  PutLe(head + 8, static_cast<uint64_t>(header.seconds), 8);
+  PutLe(head + 16, header.microseconds, 4);
+  PutLe(head + 20, header.capturedLength, 4);
+  PutLe(head + 24, header.wireLength, 4);
   out.insert(out.end(), head, head + sizeof head);
   out.insert(out.end(), bytes, bytes + header.capturedLength);
 }

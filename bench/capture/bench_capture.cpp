@@ -98,7 +98,7 @@ void BM_DeliverAndTake(benchmark::State& state) {
 BENCHMARK(BM_DeliverAndTake)->Arg(60)->Arg(1514);
 
 // The same path with the driver on the worker thread and the consumer in the
-// new-packet handler: adds the adapter lock, the FIFO lock and the thread turn.
+// new-packet handler: adds the FIFO lock, the thread turn and its look for queued work.
 void BM_WorkerThroughput(benchmark::State& state) {
   BenchDriver m(static_cast<uint32_t>(state.range(0)));
   TKelNetPacket consumer;

@@ -1,8 +1,8 @@
 // The worker delivers frames as fast as it can while the UI thread cycles
 // through every operation that changes the capture. Every frame the driver
-// hands over must reach the consumer exactly once, in order, intact; the FIFO
-// indicators must always agree; and nothing may hang (a watchdog ends the
-// process if it does). Meant to run under ThreadSanitizer as well.
+// hands over must reach the consumer exactly once, in order, intact; and
+// nothing may hang (a watchdog ends the process if it does). Meant to run
+// under ThreadSanitizer as well.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -60,7 +60,6 @@ struct Consumer {
   std::mutex lock;
   std::vector<int32_t> sequences;
   std::atomic<int> corrupt{0};
-  std::atomic<int> disagreements{0};
 
   void Take(FakeDriver& m) {
     TKelNetPacket r;
@@ -71,7 +70,6 @@ struct Consumer {
       if (r.Length != 60 || inBytes != r.SequenceNumber || r.Data[59] != 0x5A) ++corrupt;
       std::lock_guard<std::mutex> g(lock);
       sequences.push_back(r.SequenceNumber);
-      if (sequences.size() % 64 == 0 && !m.FifoIndicatorsAgree()) ++disagreements;
     }
   }
 };
@@ -86,13 +84,15 @@ TEST(Stress, UiCyclesWhileTheWorkerDeliversFlatOut) {
   m.endless = true;
   m.setStatusBar(&bar);
   m.setOnNewPacket([&](TKelNetMonitor*) { consumer.Take(m); });
+  // The only error a round may cause: a start before any adapter was selected.
   m.setOnStatusMessage([&](TKelNetMonitor*, const std::string& l) {
-    if (l.find("desynchronized") != std::string::npos) errors.push_back(l);
+    if (l.rfind("TKelNetMonitor Error: ", 0) == 0 &&
+        l != "TKelNetMonitor Error: Invalid network adapter specified.")
+      errors.push_back(l);
   });
 
   std::mt19937 rng(20261208);
   int bindsWhileDelivering = 0;
-  int indicatorFaults = 0;
   constexpr int kRounds = 1500;
   for (int i = 0; i < kRounds; ++i) {
     const int op = std::uniform_int_distribution<int>(0, 9)(rng);
@@ -129,7 +129,6 @@ TEST(Stress, UiCyclesWhileTheWorkerDeliversFlatOut) {
     }
     m.maxPerCall = std::uniform_int_distribution<int>(1, 64)(rng);
     if (!m.threadRunning()) m.NotifyThreadStart(0);
-    if (!m.FifoIndicatorsAgree()) ++indicatorFaults;
     if (m.isBound()) {
       // Let frames flow for a moment before the next change.
       watchdog.Step("waiting for frames");
@@ -168,8 +167,6 @@ TEST(Stress, UiCyclesWhileTheWorkerDeliversFlatOut) {
   }
   EXPECT_EQ(m.receivedCount(), static_cast<int32_t>(delivered.size()));
   EXPECT_EQ(consumer.corrupt.load(), 0);
-  EXPECT_EQ(consumer.disagreements.load(), 0);
-  EXPECT_EQ(indicatorFaults, 0);
   EXPECT_TRUE(errors.empty());
   EXPECT_EQ(m.get_packetcount(), 0);
   const auto events = m.Events();

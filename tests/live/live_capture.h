@@ -75,7 +75,7 @@ class LiveCapture {
     return out;
   }
 
-  // Serves the UI thread's mailbox while waiting; true when pred held in time.
+  // Serves what the worker posts to the UI thread while waiting; true when pred held in time.
   static bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {
     QCoreApplication::processEvents();  // at least once, also when pred already holds
     return PumpUntil(pred, timeout);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QTimer>
 
 #include <algorithm>
 #include <atomic>
@@ -193,6 +194,72 @@ TEST(HostCalls, HandlerWaitingOnTheUiThread) {
     ASSERT_TRUE(LiveCapture::WaitUntil([&] { return window.shown.load() >= 20; }, 3000ms));
     EXPECT_LT(LiveCapture::Timed([&] { c.call(cap.monitor); }), 500ms);
     EXPECT_FALSE(cap.monitor.isBound());
+    EXPECT_LT(LiveCapture::Timed([&] { cap.monitor.Close(); }), 500ms);
+    EXPECT_FALSE(cap.monitor.threadRunning());
+  }
+}
+
+// A handler that waits for its host: for the UI thread's next timer tick, as
+// a host does that hands each frame to its window and waits for the window to
+// take it, or for a lock the host holds around its call. The host cannot go
+// on while it is inside the call, so no call may wait for the handler; Close,
+// which must, serves the timer while it waits.
+TEST(HostCalls, HandlerWaitingForItsHost) {
+  REQUIRE_LAB(lab);
+  enum class Waits { ForATick, ForTheHostsLock };
+  struct Case {
+    const char* name;
+    Waits waits;
+    std::function<void(TKelNetMonitor&)> call;
+    bool boundAfter;
+  };
+  const std::string adapter = lab.localIf();
+  const Case cases[] = {
+      {"PauseCapture, handler waits for a tick", Waits::ForATick, [](TKelNetMonitor& m) { m.PauseCapture(); },
+       false},
+      {"StopCapture, handler waits for a tick", Waits::ForATick, [](TKelNetMonitor& m) { m.StopCapture(); },
+       false},
+      {"adapter change, handler waits for a tick", Waits::ForATick,
+       [adapter](TKelNetMonitor& m) { m.SelectAdapter(adapter); }, true},
+      {"PauseCapture, handler waits for the host's lock", Waits::ForTheHostsLock,
+       [](TKelNetMonitor& m) { m.PauseCapture(); }, false},
+      {"StopCapture, handler waits for the host's lock", Waits::ForTheHostsLock,
+       [](TKelNetMonitor& m) { m.StopCapture(); }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Watchdog watchdog(c.name);
+    LiveCapture cap;
+    std::atomic<int> ticks{0};
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] { ++ticks; });
+    tick.start(10);
+    std::timed_mutex hostLock;
+    std::atomic<bool> waiting{false};
+    cap.monitor.setOnNewPacket([&](TKelNetMonitor* sender) {
+      TKelNetPacket record;
+      while (sender->get_packetcount() > 0 && sender->GetNextPacket(&record)) {
+        const int seen = ticks.load();
+        waiting.store(true);
+        // Bounded, so that a component that waits for the handler shows as
+        // a slow call rather than a hang.
+        if (c.waits == Waits::ForATick) {
+          WaitWithoutPumping([&] { return ticks.load() > seen; }, 3s);
+        } else if (hostLock.try_lock_for(3s)) {
+          hostLock.unlock();
+        }
+        waiting.store(false);
+      }
+    });
+    ASSERT_TRUE(cap.Start(lab.localIf()));
+    Sender sender(lab);
+    {
+      std::unique_lock<std::timed_mutex> held(hostLock, std::defer_lock);
+      if (c.waits == Waits::ForTheHostsLock) held.lock();
+      ASSERT_TRUE(WaitWithoutPumping([&] { return waiting.load(); }));
+      EXPECT_LT(LiveCapture::Timed([&] { c.call(cap.monitor); }), 500ms);
+    }
+    EXPECT_EQ(cap.monitor.isBound(), c.boundAfter);
     EXPECT_LT(LiveCapture::Timed([&] { cap.monitor.Close(); }), 500ms);
     EXPECT_FALSE(cap.monitor.threadRunning());
   }

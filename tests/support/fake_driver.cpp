@@ -134,8 +134,8 @@ void FakeDriver::Deliver(const std::vector<uint8_t>& bytes) {
 
 void FakeDriver::TakeTimeToProcess() {
   if (!isBound()) return;
-  // A read must only ever run on an adapter that is bound; the adapter lock
-  // makes that hold for the whole read.
+  // A read must only ever run on an adapter that is bound; no driver
+  // operation runs during a read, so that holds for the whole read.
   if (!FHandleOpen.load()) Log("ReadWhileUnbound", false);
   ++FTurns;
   if (readDelayMs.load() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(readDelayMs.load()));

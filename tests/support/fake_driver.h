@@ -60,8 +60,6 @@ class FakeDriver : public TKelNetMonitor {
   bool InBlockedRead() const { return FInBlockedRead.load(); }
 
   // Test access to protected parts of the component.
-  using TKelNetMonitor::FifoIndicatorsAgree;
-  using TKelNetMonitor::ForceFifoIndicators;
   using TKelNetMonitor::FReceived;
   using TKelNetMonitor::WakeRequested;
 

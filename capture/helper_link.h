@@ -1,0 +1,63 @@
+#pragma once
+// How the driver reaches its capture helper: a helper program started for it,
+// with one descriptor to read the helper's messages from and one to write
+// requests to. The conversation (helper_client.h) works on any link; the
+// local link starts the installed helper on a socket pair, so both are the
+// same socket there.
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace netvane {
+
+// The group whose members may run the helper, and so capture.
+inline constexpr const char* kCaptureGroup = "netvane";
+
+// The helper program: libexec/netvane/netvane-capture beside the running
+// program's bin directory, where it is installed.
+std::string CaptureHelperPath();
+
+// A helper whose descriptors closed ends at once; one that has not ended
+// after this long is killed.
+inline constexpr auto kHelperExitGrace = std::chrono::milliseconds(200);
+
+class HelperLink {
+ public:
+  virtual ~HelperLink() = default;
+  // Starts the helper. On failure `error` says, for the user, why and what to do.
+  virtual bool Start(std::string& error) = 0;
+  // Closes the descriptors, which ends the helper, and reaps it, killing it
+  // when it has not ended within `grace`.
+  virtual void End(std::chrono::milliseconds grace) = 0;
+  // Both non-blocking; -1 while no helper runs.
+  virtual int readFd() const = 0;
+  virtual int writeFd() const = 0;
+  // Writes what writeFd() takes now, as write(2) does, and never raises SIGPIPE.
+  virtual ssize_t Write(const uint8_t* bytes, size_t size) = 0;
+  // The helper as messages name it.
+  virtual const std::string& name() const = 0;
+};
+
+// The helper installed beside this program (CaptureHelperPath), started as
+// this program's child on a socket pair.
+class LocalHelperLink final : public HelperLink {
+ public:
+  ~LocalHelperLink() override { End(kHelperExitGrace); }
+  bool Start(std::string& error) override;
+  void End(std::chrono::milliseconds grace) override;
+  int readFd() const override { return fd_; }
+  int writeFd() const override { return fd_; }
+  ssize_t Write(const uint8_t* bytes, size_t size) override;
+  const std::string& name() const override { return path_; }
+
+ private:
+  int fd_ = -1;
+  pid_t pid_ = -1;
+  std::string path_;
+};
+
+}  // namespace netvane
