@@ -15,6 +15,8 @@
 #include "capture/capture_settings.h"
 #include "capture/helper_client.h"
 #include "capture/host_filter.h"
+#include "capture/remote_name.h"
+#include "capture/ssh_link.h"
 
 namespace helper = netvane::helper;
 
@@ -75,31 +77,56 @@ void TKelWinPcapNetMonitor::Driver_RetrieveAdapterList() {
   if (!FOpened) return;
   std::vector<std::string> names;
   std::string error;
-  if (!netvane::ScanEthernetAdapters(names, error)) {
+  if (netvane::ScanEthernetAdapters(names, error))
+    for (const std::string& name : names) AddAdapter(name, name);
+  else
     DNetError("WinPcap driver could not list adapters: " + error);
-    return;
+  for (const std::string& name : FRemoteAdapters) {
+    netvane::RemoteTarget remote;
+    if (netvane::ParseRemoteAdapter(name, remote, error))
+      AddAdapter(remote.AdapterName(), remote.Description());
   }
-  for (const std::string& name : names) AddAdapter(name, name);
+}
+
+void TKelWinPcapNetMonitor::SetRemoteAdapters(std::vector<std::string> names) {
+  OnDriverThread(Wait::ForResult, false, [&] {
+    FRemoteAdapters = std::move(names);
+    return true;
+  });
 }
 
 bool TKelWinPcapNetMonitor::Driver_BindAdapter(const char* deviceName) {
   const std::string name = deviceName ? deviceName : "";
+  std::string error;
+  netvane::RemoteTarget remote;
+  const bool isRemote = netvane::IsRemoteName(name);
+  if (isRemote && !netvane::ParseRemoteAdapter(name, remote, error)) {
+    DNetError("WinPcap driver failed to open adapter " + name + ": " + error);
+    return false;
+  }
   // The helper's limit, which is also what the adapter-name field holds.
-  if (name.size() > helper::kMaxAdapterName) {
+  const std::string device = isRemote ? remote.adapter : name;
+  if (device.size() > helper::kMaxAdapterName) {
     DNetError("WinPcap driver failed to open adapter " + name + ": the name is longer than " +
               std::to_string(helper::kMaxAdapterName) + " characters");
     return false;
   }
   FBoundAdapterName = name;
   StopHelper();
-  std::string error;
-  if (!EnsureHelper(error)) {
+  if (isRemote)
+    FHelper->Use(std::make_unique<netvane::SshHelperLink>(remote));
+  else if (FRemote)
+    FHelper->Use(std::make_unique<netvane::LocalHelperLink>());
+  FRemote = isRemote;
+  // Said of a remote adapter's failures: where they happened.
+  const std::string where = isRemote ? " on " + remote.HostText() : std::string();
+  if (!EnsureHelper(error) || (isRemote && !AskOwnConnection(error))) {
     DNetError("WinPcap driver failed to open adapter " + name + ": " + error);
     return false;
   }
   helper::Request request;
   request.type = helper::RequestType::Open;
-  request.name = name;
+  request.name = device;
   // Out-of-range settings take the library's own defaults, as it would itself.
   request.snapLength = (MaxPacketSize <= 0 || static_cast<uint32_t>(MaxPacketSize) > helper::kMaxSnapLength)
                            ? helper::kMaxSnapLength
@@ -120,7 +147,7 @@ bool TKelWinPcapNetMonitor::Driver_BindAdapter(const char* deviceName) {
     case helper::ReplyStatus::NotEthernet:
       // Everything downstream decodes Ethernet at fixed offsets; a frame of
       // any other link type would be misread, so such an adapter is never bound.
-      DNetError("WinPcap driver refused adapter " + name + ": " + reply.text);
+      DNetError("WinPcap driver refused adapter " + name + ": " + reply.text + where);
       break;
     case helper::ReplyStatus::PermissionDenied:
       DNetError("WinPcap driver failed to open adapter " + name + ": " + reply.text +
@@ -128,7 +155,7 @@ bool TKelWinPcapNetMonitor::Driver_BindAdapter(const char* deviceName) {
                 " holds no capture right: ask an administrator to give it CAP_NET_RAW");
       break;
     default:
-      DNetError("WinPcap driver failed to open adapter " + name + ": " + reply.text);
+      DNetError("WinPcap driver failed to open adapter " + name + ": " + reply.text + where);
       break;
   }
   StopHelper();
@@ -157,11 +184,14 @@ bool TKelWinPcapNetMonitor::SetFilterHere(const std::string& expression) {
   bpf_u_int32 mask = 0;
   // An adapter without an IPv4 network (a monitoring port, a veth) is still
   // worth capturing on; the mask only matters for broadcast-address filters.
-  if (pcap_lookupnet(FBoundAdapterName.c_str(), &net, &mask, errbuf) < 0) mask = PCAP_NETMASK_UNKNOWN;
+  // Another host's network is not known here.
+  if (FRemote || pcap_lookupnet(FBoundAdapterName.c_str(), &net, &mask, errbuf) < 0)
+    mask = PCAP_NETMASK_UNKNOWN;
   helper::Request request;
   request.type = helper::RequestType::SetFilter;
   std::string error;
-  if (!netvane::CompileFilter(expression, static_cast<int>(FSnapLength), mask, request.filter, error)) {
+  const std::string compiled = FRemote ? netvane::WithoutConnection(expression, FOwnConnection) : expression;
+  if (!netvane::CompileFilter(compiled, static_cast<int>(FSnapLength), mask, request.filter, error)) {
     DNetError("Failed to compile bpf filter on " + FBoundAdapterName + ": " + error);
     return false;
   }
@@ -214,9 +244,26 @@ bool TKelWinPcapNetMonitor::AskHelper(const helper::Request& request, helper::Re
 
 void TKelWinPcapNetMonitor::HelperGone() {
   // The adapter stays bound, as after any failing read; pausing and starting
-  // again starts a new helper.
+  // again starts a new helper. A connection to another host that drops ends
+  // here too, and its link says why.
   StopHelper();
-  DNetError("WinPcap driver complained: the capture helper ended");
+  DNetError("WinPcap driver complained: " + FHelper->Explain("the capture helper ended"));
+}
+
+bool TKelWinPcapNetMonitor::AskOwnConnection(std::string& error) {
+  helper::Request request;
+  request.type = helper::RequestType::Connection;
+  helper::Reply reply;
+  if (!FHelper->Call(request, reply, error, nullptr)) return false;
+  if (reply.status == helper::ReplyStatus::Ok) {
+    FOwnConnection = reply.connection;
+    return true;
+  }
+  // Without it every frame the capture sends back would be captured again.
+  error = "the capture helper " + FHelper->path() + " cannot tell which SSH connection is its own (" +
+          reply.text + "), so it would capture itself";
+  StopHelper();
+  return false;
 }
 
 void TKelWinPcapNetMonitor::DrainWakeUps() {

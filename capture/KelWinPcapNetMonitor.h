@@ -7,6 +7,12 @@
 // own; it lists the adapters and compiles filters itself, and waits at most
 // a second for any answer of the helper.
 //
+// An adapter named ssh://[USER@]HOST[:PORT]/ADAPTER is another host's: the
+// driver runs that host's helper over SSH (capture/ssh_link.h) and leaves
+// the frames of that SSH connection out of the filter it compiles, so that a
+// capture never captures itself. The host hands such names to
+// SetRemoteAdapters; they are listed after the machine's own.
+//
 // Everything that talks to the helper runs on the component's driver thread
 // (KelNetMonitor.h): the worker while it runs, so the helper's connection has
 // one owner and no lock. Reads never block for long: the worker waits in
@@ -20,6 +26,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "capture/KelNetMonitor.h"
 #include "helper/protocol.h"
@@ -70,6 +77,11 @@ class TKelWinPcapNetMonitor : public TKelNetMonitor {
   // helper does not answer (reported once, and the helper is stopped).
   bool GetKernelStats(unsigned& received, unsigned& dropped);
 
+  // Adapters of other hosts (ssh://[USER@]HOST[:PORT]/ADAPTER), listed after
+  // the machine's own from the next Open, each described as "ADAPTER on
+  // [USER@]HOST[:PORT]"; names that are not such are left out.
+  void SetRemoteAdapters(std::vector<std::string> names);
+
   // For hosts: designer registration under the palette page "TKelComponents";
   // there is no designer on this platform, so nothing is registered.
   static void Register();
@@ -101,6 +113,9 @@ class TKelWinPcapNetMonitor : public TKelNetMonitor {
   bool AskHelper(const netvane::helper::Request& request, netvane::helper::Reply& reply, std::string& error);
   // The helper ended while the adapter was open: reported once.
   void HelperGone();
+  // The SSH connection a remote helper runs over, into FOwnConnection. False,
+  // with the helper stopped and why in `error`, when it cannot be had.
+  bool AskOwnConnection(std::string& error);
   void DrainWakeUps();
 
   // The driver's thread only, but for FAdapterOpen, which get_driverp reads anywhere.
@@ -109,4 +124,7 @@ class TKelWinPcapNetMonitor : public TKelNetMonitor {
   std::deque<std::unique_ptr<TKelNetPacket>> FPending;  // frames taken in while answering a request
   uint32_t FSnapLength = 0;  // of the open adapter; compiled filters cut frames to it
   int FWakeFd = -1;          // eventfd written by Driver_WakeUp on any thread; set at construction
+  std::vector<std::string> FRemoteAdapters;       // SetRemoteAdapters
+  bool FRemote = false;                           // the helper is another host's
+  netvane::helper::SshConnection FOwnConnection;  // of that helper, left out of every filter
 };

@@ -12,6 +12,16 @@ namespace {
 constexpr auto kAnswerTime = std::chrono::milliseconds(kHelperAnswerMs);
 constexpr size_t kReadChunk = 256 * 1024;
 
+// The start of what came instead of a message, as far as it is printable:
+// what a remote shell said in the helper's place.
+std::string Excerpt(std::span<const uint8_t> bytes) {
+  constexpr size_t kMost = 80;
+  std::string text;
+  for (size_t i = 0; i < bytes.size() && i < kMost && bytes[i] >= ' ' && bytes[i] < 0x7F; ++i)
+    text += static_cast<char>(bytes[i]);
+  return text.empty() ? text : " (\"" + text + "\")";
+}
+
 int RemainingMs(std::chrono::steady_clock::time_point deadline) {
   const auto left =
       std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -22,6 +32,7 @@ int RemainingMs(std::chrono::steady_clock::time_point deadline) {
 
 bool CaptureHelperClient::Start(std::string& error) {
   Stop();
+  answered_ = false;
   return link_->Start(error);
 }
 
@@ -48,14 +59,18 @@ bool CaptureHelperClient::Call(const helper::Request& request, helper::Reply& re
   }
   const std::vector<uint8_t> bytes = helper::EncodeRequest(request);
   size_t sent = 0;
-  const auto deadline = std::chrono::steady_clock::now() + kAnswerTime;
+  const std::chrono::milliseconds answerTime =
+      answered_ ? std::chrono::milliseconds(kAnswerTime) : link_->FirstAnswerTime();
+  const auto deadline = std::chrono::steady_clock::now() + answerTime;
   std::string reason;  // what the helper said when it failed, if it did
+  bool gone = false;   // the helper has ended; what it sent first is still taken
   auto broken = [&](const std::string& why) {
-    error = reason.empty() ? why : why + ": " + reason;
-    End(std::chrono::milliseconds(0));
+    // One that has gone is given the time to end by itself, so that the link
+    // learns how it ended; one that stays is ended at once.
+    End(gone ? kHelperExitGrace : std::chrono::milliseconds(0));
+    error = Explain(reason.empty() ? why : why + ": " + reason);
     return false;
   };
-  bool gone = false;  // the helper has ended; what it sent first is still taken
   for (;;) {
     // Whatever has arrived comes first: frames before the reply, then the reply.
     uint16_t type = 0;
@@ -64,7 +79,8 @@ bool CaptureHelperClient::Call(const helper::Request& request, helper::Reply& re
       const helper::Inbox::Next next = inbox_.Pop(type, payload);
       if (next == helper::Inbox::Next::NeedMore) break;
       if (next == helper::Inbox::Next::Oversized)
-        return broken("the capture helper sent a malformed message");
+        return broken("the capture helper sent a malformed message" +
+                      (answered_ ? std::string() : Excerpt(inbox_.Waiting())));
       const auto kind = static_cast<helper::MessageType>(type);
       if (kind != helper::MessageType::Reply) {
         if (kind == helper::MessageType::Failure) reason.assign(payload.begin(), payload.end());
@@ -74,6 +90,7 @@ bool CaptureHelperClient::Call(const helper::Request& request, helper::Reply& re
       if (sent < bytes.size()) continue;  // cannot answer what was not asked yet
       if (!helper::ParseReply(payload, reply) || reply.request != request.type)
         return broken("the capture helper sent a malformed reply");
+      answered_ = true;
       return true;
     }
     if (gone) return broken("the capture helper ended");
@@ -90,8 +107,8 @@ bool CaptureHelperClient::Call(const helper::Request& request, helper::Reply& re
     const int ready = ::poll(fds, count, RemainingMs(deadline));
     if (ready < 0 && errno == EINTR) continue;
     if (ready <= 0)
-      return broken("the capture helper did not answer within " + std::to_string(kHelperAnswerMs / 1000) +
-                    " s");
+      return broken("the capture helper did not answer within " +
+                    std::to_string((answerTime.count() + 999) / 1000) + " s");
     const bool writable = ((count == 2 ? fds[1].revents : fds[0].revents) & POLLOUT) != 0;
     if (sending && writable) {
       const ssize_t n = link_->Write(bytes.data() + sent, bytes.size() - sent);

@@ -26,6 +26,11 @@ class CaptureHelperClient {
   CaptureHelperClient(const CaptureHelperClient&) = delete;
   CaptureHelperClient& operator=(const CaptureHelperClient&) = delete;
 
+  // Talks to the helper over `link` from now on; a running helper is ended first.
+  void Use(std::unique_ptr<HelperLink> link) {
+    Stop();
+    link_ = std::move(link);
+  }
   // Starts the helper. On failure `error` says, for the user, why and what to do.
   bool Start(std::string& error);
   // Ends the helper (see HelperLink::End).
@@ -38,10 +43,11 @@ class CaptureHelperClient {
   // Messages other than the awaited reply: frames and failures, in order.
   using MessageSink = std::function<void(helper::MessageType type, std::span<const uint8_t> payload)>;
 
-  // Sends a request and waits for its reply, kHelperAnswerMs at most; what
+  // Sends a request and waits for its reply, kHelperAnswerMs at most (the
+  // first after Start, what the link allows for reaching the helper); what
   // comes before the reply goes to `sink`. False, with `error` set, when the
-  // helper is gone (with the reason it gave, if any), does not answer in
-  // time or breaks the protocol; it is then killed and reaped at once.
+  // helper is gone (with the reason it gave, or the link's, if any), does not
+  // answer in time or breaks the protocol; it is then ended and reaped.
   bool Call(const helper::Request& request, helper::Reply& reply, std::string& error,
             const MessageSink& sink);
 
@@ -53,6 +59,9 @@ class CaptureHelperClient {
   helper::Inbox::Next Next(uint16_t& type, std::span<const uint8_t>& payload) {
     return inbox_.Pop(type, payload);
   }
+  // Once the helper has gone and Stop has run: why, for the user (`what` is
+  // what the caller saw).
+  std::string Explain(const std::string& what) const { return link_->Explain(what, answered_); }
 
  private:
   void End(std::chrono::milliseconds grace) {
@@ -62,6 +71,7 @@ class CaptureHelperClient {
 
   std::unique_ptr<HelperLink> link_;
   helper::Inbox inbox_{helper::kMaxMessagePayload};
+  bool answered_ = false;  // a reply has come since Start
 };
 
 }  // namespace netvane

@@ -3,7 +3,7 @@
 // with one descriptor to read the helper's messages from and one to write
 // requests to. The conversation (helper_client.h) works on any link; the
 // local link starts the installed helper on a socket pair, so both are the
-// same socket there.
+// same socket there; the SSH link (ssh_link.h) runs the helper of another host.
 
 #include <sys/types.h>
 
@@ -40,6 +40,15 @@ class HelperLink {
   virtual ssize_t Write(const uint8_t* bytes, size_t size) = 0;
   // The helper as messages name it.
   virtual const std::string& name() const = 0;
+  // How long the first answer after Start may take: the helper's start, and
+  // whatever the link needs to reach it.
+  virtual std::chrono::milliseconds FirstAnswerTime() const { return std::chrono::seconds(1); }
+  // After End: why the helper went, for the user, given what the caller saw
+  // (`what`) and whether the helper had answered since Start.
+  virtual std::string Explain(const std::string& what, bool answered) const {
+    (void)answered;
+    return what;
+  }
 };
 
 // The helper installed beside this program (CaptureHelperPath), started as

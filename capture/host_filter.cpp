@@ -1,5 +1,6 @@
 #include "capture/host_filter.h"
 
+#include <arpa/inet.h>
 #include <pcap/pcap.h>
 
 #include <memory>
@@ -16,6 +17,27 @@ std::string HostFilterExpression(const std::string& list) {
       expr += c;
   }
   return expr;
+}
+
+namespace {
+
+std::string AddressText(const helper::Endpoint& end) {
+  char text[INET6_ADDRSTRLEN] = {};
+  inet_ntop(end.family == 6 ? AF_INET6 : AF_INET, end.address.data(), text, sizeof text);
+  return text;
+}
+
+std::string Direction(const helper::Endpoint& from, const helper::Endpoint& to) {
+  return "(src host " + AddressText(from) + " and src port " + std::to_string(from.port) + " and dst host " +
+         AddressText(to) + " and dst port " + std::to_string(to.port) + ")";
+}
+
+}  // namespace
+
+std::string WithoutConnection(const std::string& expression, const helper::SshConnection& connection) {
+  const std::string exclusion = "not (tcp and (" + Direction(connection.client, connection.server) + " or " +
+                                Direction(connection.server, connection.client) + "))";
+  return expression.empty() ? exclusion : "(" + expression + ") and " + exclusion;
 }
 
 bool CompileFilter(const std::string& expression, int snapLength, uint32_t netmask,

@@ -8,12 +8,18 @@
 #include <vector>
 
 #include "helper/filter_program.h"
+#include "helper/protocol.h"
 
 namespace netvane {
 
 // "host a or host b ..." from "a,b,..."; empty for the empty list. Every ","
 // becomes " or host ", blanks stay where they are.
 std::string HostFilterExpression(const std::string& list);
+
+// `expression` (all frames when empty) less the frames of `connection`, in
+// both directions: only that TCP connection's, so that other connections
+// between the same hosts, and to the same port, stay in.
+std::string WithoutConnection(const std::string& expression, const helper::SshConnection& connection);
 
 // Compiles `expression` for Ethernet frames cut to `snapLength` bytes, with
 // optimisation off and the adapter's `netmask` (0xFFFFFFFF when unknown,

@@ -16,6 +16,7 @@
 
 #include "capture/KelWinPcapNetMonitor.h"
 #include "capture/capture_settings.h"
+#include "capture/ssh_link.h"
 #include "decode/packet_row.h"
 #include "dump/row_printer.h"
 
@@ -97,6 +98,8 @@ class LiveRun {
 
   int Run() {
     monitor_.setOnNewPacket([this](TKelNetMonitor* sender) { TakeFrames(sender); });
+    // Another host's adapter is named, not listed: its helper says whether it has it.
+    if (IsRemoteName(options_.adapter)) monitor_.SetRemoteAdapters({options_.adapter});
     if (!monitor_.Open() || !SelectAdapter() || !OpenOutput()) return 1;
     monitor_.set_FilterIP(JoinFilters(options_.filters));  // installed by the bind below
     if (!monitor_.StartCapture()) return 1;
@@ -213,6 +216,21 @@ int RunListAdapters() {
   if (!monitor.Open()) return 1;
   for (int i = 0; i < monitor.adapterCount(); ++i) std::printf("%d\t%s\n", i, monitor.adapterName(i).c_str());
   monitor.Close();
+  return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+int RunListRemoteAdapters(const RemoteTarget& host) {
+  std::vector<std::string> names;
+  std::string error;
+  if (!ListRemoteAdapters(host, names, error)) {
+    std::fprintf(stderr, "netvane-dump: %s\n", error.c_str());
+    return 1;
+  }
+  RemoteTarget adapter = host;
+  for (size_t i = 0; i < names.size(); ++i) {
+    adapter.adapter = names[i];
+    std::printf("%zu\t%s\n", i, adapter.AdapterName().c_str());
+  }
   return std::fflush(stdout) == 0 ? 0 : 1;
 }
 

@@ -7,12 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "capture/remote_name.h"
 #include "dump/rotating_writer.h"
 
 namespace netvane {
 
 struct LiveOptions {
-  std::string adapter;               // -i
+  std::string adapter;               // -i; ssh://... for another host's
   int adapterNumber = -1;            // -i as a place in the -D list, when it is all digits
   uint64_t count = 0;                // -c; 0 = until interrupted
   std::vector<std::string> filters;  // -f, the address-filter list
@@ -26,6 +27,8 @@ struct LiveOptions {
 // Exit status as for the whole program: 0 success, 1 runtime failure (kernel
 // counters that could not be read at the end included), 2 usage.
 int RunListAdapters();
+// -D ssh://...: the adapters of another host, by their ssh:// names.
+int RunListRemoteAdapters(const RemoteTarget& host);
 int RunLiveCapture(const LiveOptions& options);
 
 }  // namespace netvane

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "capture/remote_name.h"
+#include "capture/ssh_link.h"
 #include "dump/file_mode.h"
 #include "dump/live_mode.h"
 
@@ -22,7 +24,7 @@ constexpr const char* kUsage =
     "       netvane-dump [--no-broadcast] [-V] [-x] -i ADAPTER [-c COUNT] [-f LIST]\n"
     "       netvane-dump [--no-broadcast] -i ADAPTER [-c COUNT] [-f LIST] -w FILE\n"
     "                    [-C SIZE] [-G SECONDS] [-W COUNT]\n"
-    "       netvane-dump -D | --help | --version\n";
+    "       netvane-dump -D [ssh://[USER@]HOST[:PORT]] | --help | --version\n";
 
 constexpr const char* kHelp =
     "Prints each frame as a packet-list row: number, source card, destination card,\n"
@@ -36,9 +38,13 @@ constexpr const char* kHelp =
     "                  lines as two blanks, the text, TAB and [start/count] of the\n"
     "                  field's characters in the hex dump\n"
     "  -x              after each row (and tree), the hex dump on one line\n"
-    "  -D              list the capture adapters\n"
+    "  -D              list the capture adapters; -D ssh://[USER@]HOST[:PORT]\n"
+    "                  lists those of another host, over SSH\n"
     "  -i ADAPTER      capture from ADAPTER (a name, or a number of the -D list)\n"
-    "                  instead of reading files\n"
+    "                  instead of reading files; ssh://[USER@]HOST[:PORT]/ADAPTER\n"
+    "                  captures an adapter of another host over SSH, with the time\n"
+    "                  stamps of that host's kernel and without the frames of the\n"
+    "                  SSH connection itself\n"
     "  -c COUNT        with -i: stop after COUNT printed (or written) frames\n"
     "  -f LIST         with -i: capture only traffic of these hosts (comma-separated,\n"
     "                  may be repeated)\n"
@@ -64,6 +70,13 @@ constexpr const char* kHelp =
     "number). With -W COUNT they are FILE0 to FILE<COUNT-1>, the numbers padded with\n"
     "zeros to one width (FILE00 to FILE11 for -W 12), and after the last FILE0 is\n"
     "overwritten. A frame is never split between files; each is a capture of its own.\n"
+    "\n"
+    "Another host is reached with ssh -T -o BatchMode=yes, so it must take a key or\n"
+    "an agent, never a password. It runs its own capture helper, which its user\n"
+    "may run when in its group netvane. NETVANE_SSH replaces the ssh command\n"
+    "(NETVANE_SSH='ssh -F my_config'; split into words with ' \" and \\ quoting, no\n"
+    "shell); NETVANE_REMOTE_HELPER names the helper on the other hosts when it is\n"
+    "not /usr/libexec/netvane/netvane-capture.\n"
     "\n"
     "Exit status: 0 success; 1 a file could not be read to its end, a capture failed\n"
     "or could not be written, or its kernel counters could not be read; 2 usage\n"
@@ -119,6 +132,15 @@ std::string TakeValue(char letter, std::string_view value, Options& o) {
       if (value.empty()) return "option -i needs an adapter name";
       o.live.adapter = value;
       o.live.adapterNumber = -1;
+      if (netvane::IsRemoteName(value)) {
+        // Named as the driver names it, so that the capture finds it.
+        netvane::RemoteTarget remote;
+        std::string error;
+        if (!netvane::ParseRemoteAdapter(value, remote, error)) return "option -i " + quoted + ": " + error;
+        o.live.adapter = remote.AdapterName();
+        o.haveAdapter = true;
+        return {};
+      }
       if (AllDigits(value)) {
         // Zero is a place in the list too.
         if (value.find_first_not_of('0') == std::string_view::npos)
@@ -214,9 +236,22 @@ std::string Parse(int argc, char** argv, Options& o) {
   return {};
 }
 
+// -D ssh://[USER@]HOST[:PORT]: the host whose adapters are listed, into
+// `host`; an empty text when it is one (or -D has no host), else why not.
+std::string RemoteHostToList(const Options& o, netvane::RemoteTarget& host) {
+  if (o.files.empty()) return {};
+  if (o.files.size() > 1 || !netvane::IsRemoteName(o.files[0])) return "-D takes no files";
+  std::string error;
+  if (!netvane::ParseRemoteHost(o.files[0], host, error)) return "-D \"" + o.files[0] + "\": " + error;
+  return {};
+}
+
 // How the options go together; an empty text when they do.
 std::string Validate(const Options& o) {
-  if (o.listAdapters) return o.haveAdapter || !o.files.empty() ? "-D takes no adapter and no files" : "";
+  if (o.listAdapters) {
+    netvane::RemoteTarget host;
+    return o.haveAdapter ? "-D takes no adapter" : RemoteHostToList(o, host);
+  }
   if (!o.haveAdapter) {
     if (o.haveCount || o.haveFilter || o.haveWrite || o.haveSize || o.haveSeconds || o.haveRing)
       return "-c, -f, -w, -C, -G and -W belong to live capture (-i ADAPTER)";
@@ -232,6 +267,11 @@ std::string Validate(const Options& o) {
 }
 
 int Run(const Options& o) {
+  if (o.listAdapters && !o.files.empty()) {
+    netvane::RemoteTarget host;
+    RemoteHostToList(o, host);
+    return netvane::RunListRemoteAdapters(host);
+  }
   if (o.listAdapters) return netvane::RunListAdapters();
   if (o.haveAdapter) return netvane::RunLiveCapture(o.live);
   // Full buffering even on a terminal; RowPrinter writes in large pieces anyway.

@@ -91,4 +91,14 @@ AdapterCheck AdapterChecker::Check(const std::string& name) const {
   return {AdapterKind::NotEthernet, "its hardware type is " + HardwareTypeText(type) + ", not Ethernet"};
 }
 
+std::vector<std::string> AdapterChecker::EthernetInterfaces() const {
+  std::vector<std::string> names;
+  struct if_nameindex* all = if_nameindex();
+  if (all == nullptr) return names;
+  for (const struct if_nameindex* i = all; i->if_index != 0 && i->if_name != nullptr; ++i)
+    if (Check(i->if_name).kind == AdapterKind::Ethernet) names.emplace_back(i->if_name);
+  if_freenameindex(all);
+  return names;
+}
+
 }  // namespace netvane::helper

@@ -5,6 +5,7 @@
 // even to learn its link type. The driver lists adapters by the same rule.
 
 #include <string>
+#include <vector>
 
 namespace netvane::helper {
 
@@ -29,6 +30,9 @@ class AdapterChecker {
   AdapterChecker& operator=(const AdapterChecker&) = delete;
 
   AdapterCheck Check(const std::string& name) const;
+  // The interfaces of the namespace that Check calls Ethernet, in the order
+  // of their index; nothing is opened and no library module is asked.
+  std::vector<std::string> EthernetInterfaces() const;
 
  private:
   int fd_;

@@ -1,5 +1,6 @@
 #include "helper/protocol.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace netvane::helper {
@@ -79,8 +80,15 @@ class Reader {
   bool ok_ = true;
 };
 
-// Adapter names become file names and interface-request fields: plain
-// printable characters, no path separators.
+// The message header: payload length, type, and two bytes of zero.
+void PutHeader(uint8_t* at, uint16_t type, uint32_t payloadLength) {
+  PutLe(at, payloadLength, 4);
+  PutLe(at + 4, type, 2);
+  PutLe(at + 6, 0, 2);
+}
+
+}  // namespace
+
 bool PlausibleAdapterName(const std::string& name, std::string& error) {
   if (name.empty()) {
     error = "empty adapter name";
@@ -102,15 +110,6 @@ bool PlausibleAdapterName(const std::string& name, std::string& error) {
   }
   return true;
 }
-
-// The message header: payload length, type, and two bytes of zero.
-void PutHeader(uint8_t* at, uint16_t type, uint32_t payloadLength) {
-  PutLe(at, payloadLength, 4);
-  PutLe(at + 4, type, 2);
-  PutLe(at + 6, 0, 2);
-}
-
-}  // namespace
 
 void AppendHeader(std::vector<uint8_t>& out, uint16_t type, uint32_t payloadLength) {
   uint8_t head[kHeaderSize];
@@ -150,6 +149,8 @@ std::vector<uint8_t> EncodeRequest(const Request& request) {
       w.Bytes(request.frame.data(), request.frame.size());
       break;
     case RequestType::Stats:
+    case RequestType::ListAdapters:
+    case RequestType::Connection:
       break;
   }
   std::vector<uint8_t> out;
@@ -222,7 +223,8 @@ bool ParseSend(Reader& r, Request& out, std::string& error) {
   return true;
 }
 
-bool ParseStats(Reader&, Request&, std::string&) {
+// Requests without a payload.
+bool ParseNothing(Reader&, Request&, std::string&) {
   return true;
 }
 
@@ -246,7 +248,9 @@ bool ParseRequest(uint16_t type, std::span<const uint8_t> payload, Request& out,
       parse = ParseSend;
       break;
     case RequestType::Stats:
-      parse = ParseStats;
+    case RequestType::ListAdapters:
+    case RequestType::Connection:
+      parse = ParseNothing;
       break;
   }
   if (parse == nullptr) {
@@ -277,6 +281,18 @@ void AppendReply(std::vector<uint8_t>& out, const Reply& reply) {
     w.U32(reply.received);
     w.U32(reply.dropped);
   }
+  if (reply.status == ReplyStatus::Ok && reply.request == RequestType::ListAdapters) {
+    const size_t count = std::min(reply.adapters.size(), kMaxListedAdapters);
+    w.U16(static_cast<uint16_t>(count));
+    for (size_t i = 0; i < count; ++i) w.Text16(reply.adapters[i].substr(0, kMaxAdapterName));
+  }
+  if (reply.status == ReplyStatus::Ok && reply.request == RequestType::Connection) {
+    for (const Endpoint& end : {reply.connection.client, reply.connection.server}) {
+      w.U8(end.family);
+      w.Bytes(end.address.data(), end.address.size());
+      w.U16(end.port);
+    }
+  }
   AppendHeader(out, static_cast<uint16_t>(MessageType::Reply), static_cast<uint32_t>(payload.size()));
   out.insert(out.end(), payload.begin(), payload.end());
 }
@@ -290,6 +306,24 @@ bool ParseReply(std::span<const uint8_t> payload, Reply& out) {
   if (r.ok() && out.status == ReplyStatus::Ok && out.request == RequestType::Stats) {
     out.received = r.U32();
     out.dropped = r.U32();
+  }
+  if (r.ok() && out.status == ReplyStatus::Ok && out.request == RequestType::ListAdapters) {
+    const uint16_t count = r.U16();
+    if (count > kMaxListedAdapters) return false;
+    std::string ignored;
+    for (uint16_t i = 0; i < count && r.ok(); ++i) {
+      out.adapters.push_back(r.Text(r.U16()));
+      if (r.ok() && !PlausibleAdapterName(out.adapters.back(), ignored)) return false;
+    }
+  }
+  if (r.ok() && out.status == ReplyStatus::Ok && out.request == RequestType::Connection) {
+    for (Endpoint* end : {&out.connection.client, &out.connection.server}) {
+      end->family = r.U8();
+      const auto address = r.Take(end->address.size());
+      if (r.ok()) std::copy(address.begin(), address.end(), end->address.begin());
+      end->port = r.U16();
+      if (r.ok() && ((end->family != 4 && end->family != 6) || end->port == 0)) return false;
+    }
   }
   return r.ok() && r.AtEnd();
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The conversation between the capture driver and its privileged helper
-// program (netvane-capture), over one stream socket.
+// program (netvane-capture), over one stream socket, or over the standard
+// input and output of an SSH session for an adapter of another host.
 //
 // Every message, in both directions, is an 8-byte header (payload length and
 // message type, little-endian) followed by the payload. The driver sends
@@ -15,6 +16,7 @@
 // stops reading while the replies it has not yet sent pass a fixed mark, so
 // neither a malformed nor an endless stream of requests makes it grow.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -40,10 +42,12 @@ inline constexpr uint32_t kMaxRequestPayload =
              : kMaxFilterInstructions * kFilterInstructionSize);
 
 enum class RequestType : uint16_t {
-  Open = 2,       // open one adapter (closing any open one first)
-  SetFilter = 3,  // attach a compiled filter; frames flow from then on
-  Send = 5,       // send one frame on the open adapter
-  Stats = 6,      // the kernel's counters of the open adapter
+  Open = 2,          // open one adapter (closing any open one first)
+  SetFilter = 3,     // attach a compiled filter; frames flow from then on
+  Send = 5,          // send one frame on the open adapter
+  Stats = 6,         // the kernel's counters of the open adapter
+  ListAdapters = 7,  // the adapters the helper would open
+  Connection = 8,    // the SSH connection the helper was started over
 };
 
 enum class MessageType : uint16_t {
@@ -72,12 +76,31 @@ struct Request {
   std::vector<uint8_t> frame;             // Send
 };
 
+// One end of a TCP connection.
+struct Endpoint {
+  uint8_t family = 0;                 // 4 or 6
+  std::array<uint8_t, 16> address{};  // network order; IPv4 in the first four bytes
+  uint16_t port = 0;
+  bool operator==(const Endpoint&) const = default;
+};
+
+struct SshConnection {
+  Endpoint client;
+  Endpoint server;
+  bool operator==(const SshConnection&) const = default;
+};
+
+// Adapters in one ListAdapters reply, at most: their longest names fit one message.
+inline constexpr size_t kMaxListedAdapters = 1000;
+
 struct Reply {
   RequestType request = RequestType::Stats;
   ReplyStatus status = ReplyStatus::Ok;
   std::string text;
-  uint32_t received = 0;  // Stats
-  uint32_t dropped = 0;   // Stats
+  uint32_t received = 0;              // Stats
+  uint32_t dropped = 0;               // Stats
+  std::vector<std::string> adapters;  // ListAdapters
+  SshConnection connection;           // Connection
 };
 
 struct FrameHeader {
@@ -90,6 +113,11 @@ inline constexpr size_t kFrameHeaderSize = 20;
 // Largest message from the helper: a frame of the largest snapshot length
 // (its replies and failures are short texts).
 inline constexpr uint32_t kMaxMessagePayload = kFrameHeaderSize + kMaxSnapLength;
+
+// Adapter names become file names and interface-request fields: 1 to
+// kMaxAdapterName printable characters, no blank and no '/', neither "."
+// nor "..". False, with the reason in `error`, for any other.
+bool PlausibleAdapterName(const std::string& name, std::string& error);
 
 // --- framing -------------------------------------------------------------------
 
@@ -132,6 +160,8 @@ class Inbox {
   void Commit(size_t size) { tail_ += size; }
   // The next whole message; `payload` stays valid until the next Space or Clear.
   Next Pop(uint16_t& type, std::span<const uint8_t>& payload);
+  // The bytes read and not yet taken as messages.
+  std::span<const uint8_t> Waiting() const { return {buf_.data() + head_, tail_ - head_}; }
   void Clear() { head_ = tail_ = 0; }
 
  private:

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "helper/adapter_check.h"
 #include "helper/capture_session.h"
 #include "helper/protocol.h"
 
@@ -59,14 +60,25 @@ class Outbox {
   size_t head_ = 0;
 };
 
-// The driver has closed its end (or the socket broke), whatever still waits
-// to be read: nothing more is done for it.
-bool HungUp(int channel) {
-  pollfd fd{channel, 0, 0};
-  return ::poll(&fd, 1, 0) > 0 && (fd.revents & (POLLHUP | POLLERR | POLLNVAL));
+// The two ends the helper talks to its driver over; one socket when local.
+struct Channel {
+  int in;
+  int out;
+};
+
+// The driver has closed its end (or the stream broke), whatever still waits
+// to be read: nothing more is done for it. A pipe the helper writes to
+// reports its reader gone as an error.
+bool HungUp(const Channel& channel) {
+  pollfd fds[2] = {{channel.in, 0, 0}, {channel.out, 0, 0}};
+  const nfds_t count = channel.in == channel.out ? 1 : 2;
+  if (::poll(fds, count, 0) <= 0) return false;
+  for (nfds_t i = 0; i < count; ++i)
+    if (fds[i].revents & (POLLHUP | POLLERR | POLLNVAL)) return true;
+  return false;
 }
 
-Reply Handle(const Request& request, CaptureSession& session) {
+Reply Handle(const Request& request, CaptureSession& session, const SshConnection* connection) {
   Reply reply;
   reply.request = request.type;
   switch (request.type) {
@@ -82,15 +94,27 @@ Reply Handle(const Request& request, CaptureSession& session) {
     case RequestType::Stats:
       reply.status = session.Stats(reply.received, reply.dropped, reply.text);
       break;
+    case RequestType::ListAdapters:
+      reply.adapters = AdapterChecker().EthernetInterfaces();
+      break;
+    case RequestType::Connection:
+      if (connection != nullptr) {
+        reply.connection = *connection;
+      } else {
+        reply.status = ReplyStatus::Failed;
+        reply.text = "not started over SSH";
+      }
+      break;
   }
   return reply;
 }
 
-void Answer(uint16_t type, std::span<const uint8_t> payload, CaptureSession& session, Outbox& outbox) {
+void Answer(uint16_t type, std::span<const uint8_t> payload, CaptureSession& session, Outbox& outbox,
+            const SshConnection* connection) {
   Request request;
   std::string error;
   if (ParseRequest(type, payload, request, error)) {
-    AppendReply(outbox.bytes(), Handle(request, session));
+    AppendReply(outbox.bytes(), Handle(request, session, connection));
     return;
   }
   Reply refusal;
@@ -104,7 +128,8 @@ enum class Answered { AllThatCame, OutboxFull, HungUp, Unframeable };
 
 // Answers the whole requests read so far while there is room for replies,
 // checking before each one that the driver is still there.
-Answered AnswerWaiting(int channel, Inbox& inbox, CaptureSession& session, Outbox& outbox) {
+Answered AnswerWaiting(const Channel& channel, Inbox& inbox, CaptureSession& session, Outbox& outbox,
+                       const SshConnection* connection) {
   for (;;) {
     if (outbox.Full()) return Answered::OutboxFull;
     uint16_t type = 0;
@@ -113,18 +138,19 @@ Answered AnswerWaiting(int channel, Inbox& inbox, CaptureSession& session, Outbo
     if (next == Inbox::Next::NeedMore) return Answered::AllThatCame;
     if (next == Inbox::Next::Oversized) return Answered::Unframeable;
     if (HungUp(channel)) return Answered::HungUp;
-    Answer(type, payload, session, outbox);
+    Answer(type, payload, session, outbox, connection);
   }
 }
 
 }  // namespace
 
-int Serve(int channel) {
+int Serve(int in, int out, const SshConnection* connection) {
+  const Channel channel{in, out};
   Inbox inbox(kMaxRequestPayload);
-  Outbox outbox(channel);
+  Outbox outbox(out);
   CaptureSession session;
   for (;;) {
-    const Answered answered = AnswerWaiting(channel, inbox, session, outbox);
+    const Answered answered = AnswerWaiting(channel, inbox, session, outbox, connection);
     if (answered == Answered::HungUp) return 0;
     if (answered == Answered::Unframeable) {
       // The stream's framing cannot be trusted past this: say why and end.
@@ -140,11 +166,18 @@ int Serve(int channel) {
     const bool wantRequests = answered == Answered::AllThatCame;
     const bool failing = session.delivering() && session.failing();
     const bool wantFrames = session.delivering() && !failing && !outbox.Full();
-    pollfd fds[2] = {};
-    const short channelEvents =
-        static_cast<short>((wantRequests ? POLLIN : 0) | (outbox.Pending() > 0 ? POLLOUT : 0));
-    fds[0] = {channel, channelEvents, 0};
-    int count = 1;
+    // The driver's end or ends first (a hang-up of either ends the helper), then the adapter.
+    pollfd fds[3] = {};
+    const short inEvents = wantRequests ? POLLIN : 0;
+    const short outEvents = outbox.Pending() > 0 ? POLLOUT : 0;
+    int count = 0;
+    if (in == out) {
+      fds[count++] = {in, static_cast<short>(inEvents | outEvents), 0};
+    } else {
+      fds[count++] = {in, inEvents, 0};
+      fds[count++] = {out, outEvents, 0};
+    }
+    const int ends = count;  // and the adapter's place when it is polled
     if (wantFrames) fds[count++] = {session.fd(), POLLIN, 0};
     int timeout = -1;
     if (wantFrames) timeout = session.timeOutMs() > 0 ? session.timeOutMs() : kFallbackWaitMs;
@@ -154,17 +187,19 @@ int Serve(int channel) {
     if (ready < 0) continue;
 
     // Reported whatever was asked for: the driver is gone, never capture for nobody.
-    if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return 0;
+    for (int i = 0; i < ends; ++i)
+      if (fds[i].revents & (POLLHUP | POLLERR | POLLNVAL)) return 0;
     if (fds[0].revents & POLLIN) {
-      const ssize_t n = ::read(channel, inbox.Space(kReadChunk), kReadChunk);
+      const ssize_t n = ::read(in, inbox.Space(kReadChunk), kReadChunk);
       if (n == 0) return 0;
       if (n < 0 && errno != EAGAIN && errno != EINTR) return 1;
       if (n > 0) inbox.Commit(static_cast<size_t>(n));
     }
 
     if (wantFrames || failing) {
-      const bool signalled = count > 1 && (fds[1].revents & (POLLERR | POLLHUP));
-      const bool due = ready == 0 || (count > 1 && fds[1].revents != 0);
+      const bool polled = count > ends;
+      const bool signalled = polled && (fds[ends].revents & (POLLERR | POLLHUP));
+      const bool due = ready == 0 || (polled && fds[ends].revents != 0);
       if (due) {
         std::string failure;
         // Bounded by what waits unsent, not by what the buffer once held.

@@ -1,0 +1,340 @@
+#include "capture/ssh_link.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "capture/helper_client.h"
+
+extern char** environ;
+
+namespace netvane {
+namespace {
+
+// What ssh says on standard error is read back from its end, this much at most.
+constexpr off_t kErrorTail = 4096;
+// ssh's pipe to us: room for a burst of frames while this side is busy.
+constexpr int kPipeBytes = 1 << 20;
+// Exit statuses: ssh's own failure, and the remote shell's for a command it
+// cannot find or may not run.
+constexpr int kSshFailed = 255;
+constexpr int kNotFound = 127;
+constexpr int kNotPermitted = 126;
+
+// A word for the remote user's shell: quoted, so it stays one word.
+std::string ShellQuoted(const std::string& word) {
+  std::string quoted = "'";
+  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+std::string Lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+// The ConnectTimeout that NETVANE_SSH's words set (-o ConnectTimeout=N,
+// -oConnectTimeout=N, or with a blank for '='); 0 when they set none.
+int ConnectTimeoutIn(const std::vector<std::string>& words) {
+  for (size_t i = 0; i < words.size(); ++i) {
+    std::string option;
+    if (words[i] == "-o" && i + 1 < words.size())
+      option = words[i + 1];
+    else if (words[i].starts_with("-o"))
+      option = words[i].substr(2);
+    else
+      continue;
+    const size_t split = option.find_first_of("= \t");
+    if (split == std::string::npos || Lower(option.substr(0, split)) != "connecttimeout") continue;
+    const std::string value = option.substr(option.find_first_not_of("= \t", split));
+    int seconds = 0;
+    const auto [end, problem] = std::from_chars(value.data(), value.data() + value.size(), seconds);
+    if (problem == std::errc() && end == value.data() + value.size() && seconds > 0) return seconds;
+  }
+  return 0;
+}
+
+std::vector<std::string> SshWords(std::string& error) {
+  std::vector<std::string> words;
+  const char* custom = std::getenv("NETVANE_SSH");
+  if (custom == nullptr || *custom == '\0') return {"ssh"};
+  if (!SplitWords(custom, words, error)) {
+    error = "NETVANE_SSH cannot be read: " + error;
+    return {};
+  }
+  if (words.empty()) error = "NETVANE_SSH names no command";
+  return words;
+}
+
+std::string RemoteHelperPath() {
+  const char* path = std::getenv("NETVANE_REMOTE_HELPER");
+  return path != nullptr && *path != '\0' ? std::string(path) : std::string(kRemoteHelperPath);
+}
+
+void Close(int& fd) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
+}  // namespace
+
+bool SplitWords(const std::string& text, std::vector<std::string>& words, std::string& error) {
+  words.clear();
+  std::string word;
+  bool inWord = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == ' ' || c == '\t' || c == '\n') {
+      if (inWord) words.push_back(word);
+      word.clear();
+      inWord = false;
+      continue;
+    }
+    inWord = true;
+    if (c == '\\') {
+      if (++i == text.size()) {
+        error = "it ends in a '\\'";
+        return false;
+      }
+      if (text[i] != '\n') word += text[i];
+    } else if (c == '\'') {
+      const size_t close = text.find('\'', i + 1);
+      if (close == std::string::npos) {
+        error = "a ' is not closed";
+        return false;
+      }
+      word += text.substr(i + 1, close - i - 1);
+      i = close;
+    } else if (c == '"') {
+      // Inside double quotes a '\' only escapes what a shell lets it escape.
+      for (++i;; ++i) {
+        if (i == text.size()) {
+          error = "a \" is not closed";
+          return false;
+        }
+        if (text[i] == '"') break;
+        if (text[i] == '\\' && i + 1 < text.size() && std::strchr("\\\"$`\n", text[i + 1]) != nullptr) {
+          ++i;
+          if (text[i] != '\n') word += text[i];  // a '\' before a line end joins the lines
+          continue;
+        }
+        word += text[i];
+      }
+    } else {
+      word += c;
+    }
+  }
+  if (inWord) words.push_back(word);
+  return true;
+}
+
+SshHelperLink::SshHelperLink(RemoteTarget target) : target_(std::move(target)) {
+  name_ = RemoteHelperPath() + " on " + target_.HostText();
+  std::string ignored;
+  if (const int seconds = ConnectTimeoutIn(SshWords(ignored)); seconds > 0) connectTimeoutS_ = seconds;
+}
+
+SshHelperLink::~SshHelperLink() {
+  End(kHelperExitGrace);
+  Close(err_);
+}
+
+std::vector<std::string> SshHelperLink::Command(std::string& error) const {
+  std::vector<std::string> command = SshWords(error);
+  if (command.empty()) return command;
+  // No terminal, no prompt, nothing forwarded; a connection that goes silent
+  // is given up as soon as a new one would be.
+  const std::string timeout = std::to_string(connectTimeoutS_);
+  for (const std::string& word :
+       {std::string("-T"), std::string("-a"), std::string("-x"), std::string("-o"),
+        std::string("BatchMode=yes"), std::string("-o"), "ConnectTimeout=" + timeout, std::string("-o"),
+        std::string("ClearAllForwardings=yes"), std::string("-o"), std::string("ServerAliveInterval=2"),
+        std::string("-o"), std::string("ServerAliveCountMax=2")})
+    command.push_back(word);
+  if (target_.port != 0) {
+    command.push_back("-p");
+    command.push_back(std::to_string(target_.port));
+  }
+  if (!target_.user.empty()) {
+    command.push_back("-l");
+    command.push_back(target_.user);
+  }
+  command.push_back("--");
+  command.push_back(target_.host);
+  command.push_back(ShellQuoted(RemoteHelperPath()) + " --ssh");
+  return command;
+}
+
+std::chrono::milliseconds SshHelperLink::FirstAnswerTime() const {
+  return std::chrono::seconds(connectTimeoutS_ + 1);
+}
+
+bool SshHelperLink::Start(std::string& error) {
+  End(kHelperExitGrace);
+  Close(err_);
+  exitStatus_ = -1;
+  const std::vector<std::string> command = Command(error);
+  if (command.empty()) return false;
+  int toSsh[2] = {-1, -1};
+  int fromSsh[2] = {-1, -1};
+  err_ = memfd_create("netvane-ssh-errors", MFD_CLOEXEC);
+  if (err_ < 0 || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, toSsh) != 0 ||
+      ::pipe2(fromSsh, O_CLOEXEC) != 0) {
+    error = std::string("could not start ssh: ") + std::strerror(errno);
+    for (int fd : {toSsh[0], toSsh[1], fromSsh[0], fromSsh[1]})
+      if (fd >= 0) ::close(fd);
+    return false;
+  }
+  ::fcntl(fromSsh[0], F_SETPIPE_SZ, kPipeBytes);  // where allowed; the default works too
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, toSsh[1], 0);
+  posix_spawn_file_actions_adddup2(&actions, fromSsh[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, err_, 2);
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  // Default signal handling with nothing blocked, whatever this program's
+  // threads have set, and a process group of its own: a Ctrl-C meant for
+  // this program must not end the connection before the capture is closed.
+  sigset_t none;
+  sigset_t all;
+  sigemptyset(&none);
+  sigfillset(&all);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setsigdefault(&attr, &all);
+  posix_spawnattr_setpgroup(&attr, 0);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+  std::vector<std::string> words = command;
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  const int rc = posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attr);
+  ::close(toSsh[1]);
+  ::close(fromSsh[1]);
+  if (rc != 0) {
+    ::close(toSsh[0]);
+    ::close(fromSsh[0]);
+    error = rc == ENOENT
+                ? "the command " + command[0] + " is missing: install OpenSSH's client (openssh-client)"
+                : "could not start " + command[0] + ": " + std::strerror(rc);
+    return false;
+  }
+  pid_ = pid;
+  in_ = toSsh[0];
+  out_ = fromSsh[0];
+  ::fcntl(in_, F_SETFL, ::fcntl(in_, F_GETFL) | O_NONBLOCK);
+  ::fcntl(out_, F_SETFL, ::fcntl(out_, F_GETFL) | O_NONBLOCK);
+  return true;
+}
+
+void SshHelperLink::End(std::chrono::milliseconds grace) {
+  // ssh sees the end of its input, ends the session and with it the helper.
+  Close(in_);
+  Close(out_);
+  if (pid_ <= 0) return;
+  const auto deadline = std::chrono::steady_clock::now() + grace;
+  int status = 0;
+  for (;;) {
+    const pid_t done = ::waitpid(pid_, &status, WNOHANG);
+    if (done == pid_) {
+      exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      break;
+    }
+    if (done < 0 && errno != EINTR) break;
+    if (std::chrono::steady_clock::now() >= deadline) {
+      // Killed, ssh closes the connection, and sshd ends the helper.
+      ::kill(pid_, SIGKILL);
+      while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+      }
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  pid_ = -1;
+}
+
+ssize_t SshHelperLink::Write(const uint8_t* bytes, size_t size) {
+  return ::send(in_, bytes, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+}
+
+std::string SshHelperLink::LastErrorLine() const {
+  if (err_ < 0) return {};
+  const off_t size = ::lseek(err_, 0, SEEK_END);
+  if (size <= 0) return {};
+  const off_t from = std::max<off_t>(0, size - kErrorTail);
+  std::string text(static_cast<size_t>(size - from), '\0');
+  const ssize_t n = ::pread(err_, text.data(), text.size(), from);
+  text.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  // The last line that says something, without control characters.
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
+  const size_t start = text.find_last_of("\r\n");
+  std::string line = start == std::string::npos ? text : text.substr(start + 1);
+  std::replace_if(
+      line.begin(), line.end(), [](unsigned char c) { return c < ' ' || c == 0x7F; }, ' ');
+  return line;
+}
+
+std::string SshHelperLink::Explain(const std::string& what, bool answered) const {
+  const std::string host = target_.HostText();
+  const std::string line = LastErrorLine();
+  const std::string said = line.empty() ? std::string() : " (" + line + ")";
+  if (exitStatus_ == kSshFailed) {
+    if (answered) return "the connection to " + host + " ended" + said;
+    if (line.find("Permission denied") != std::string::npos ||
+        line.find("Too many authentication failures") != std::string::npos ||
+        line.find("authentication methods") != std::string::npos)
+      return host + " refused the login" + said +
+             ": Netvane logs in with a key or an agent, never a password; set one up so that ssh -o "
+             "BatchMode=yes " +
+             host + " works";
+    if (line.find("Host key verification failed") != std::string::npos)
+      return "the host key of " + host + " is not known here or has changed" + said +
+             ": connect once with ssh " + host + " and check it";
+    return "cannot reach " + host + said;
+  }
+  if (exitStatus_ == kNotFound && !answered)
+    return "Netvane is not installed on " + host + said + ": install it there, or name its helper with " +
+           "NETVANE_REMOTE_HELPER";
+  if (exitStatus_ == kNotPermitted && !answered)
+    return std::string("not allowed to capture on ") + host + said + ": ask its administrator to add " +
+           (target_.user.empty() ? std::string("you") : target_.user) + " to its group " + kCaptureGroup +
+           ", then log in again";
+  // What the caller saw, said of the remote helper.
+  const std::string helper = "the capture helper";
+  if (what.starts_with(helper)) return helper + " on " + host + what.substr(helper.size()) + said;
+  return what + " (" + host + ")" + said;
+}
+
+bool ListRemoteAdapters(const RemoteTarget& host, std::vector<std::string>& names, std::string& error) {
+  names.clear();
+  CaptureHelperClient client(std::make_unique<SshHelperLink>(host));
+  if (!client.Start(error)) return false;
+  helper::Request request;
+  request.type = helper::RequestType::ListAdapters;
+  helper::Reply reply;
+  if (!client.Call(request, reply, error, nullptr)) return false;
+  if (reply.status != helper::ReplyStatus::Ok) {
+    error = "the capture helper on " + host.HostText() + " could not list its adapters: " + reply.text;
+    return false;
+  }
+  names = reply.adapters;
+  return true;
+}
+
+}  // namespace netvane
