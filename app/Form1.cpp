@@ -19,6 +19,7 @@
 #include "app/frame_views.h"
 #include "app/packet_finder.h"
 #include "app/packet_list_model.h"
+#include "app/remote_hosts.h"
 #include "app/storage_budget.h"
 #include "capture/KelNetMonitor.h"
 #include "capture/KelWinPcapNetMonitor.h"
@@ -52,6 +53,11 @@ TForm1::TForm1(netvane::FrameList& frames, QWidget* parent, MonitorFactory facto
   NetMonitor->setAdapterComboBox(CardBox);
   NetMonitor->setOnNewPacket([this](TKelNetMonitor* Sender) { NetMonitorNewPacket(Sender); });
   TKelWinPcapNetMonitor::ApplyProgramSettings(NetMonitor);
+  FRemoteHosts = new TRemoteHosts(this);
+  connect(FRemoteHosts, &TRemoteHosts::changed, this, [this] { RemoteAdaptersChanged(); });
+  // Listed by the Open in FormCreate.
+  if (auto* driver = dynamic_cast<TKelWinPcapNetMonitor*>(NetMonitor))
+    driver->SetRemoteAdapters(FRemoteHosts->AdapterNames());
 
   ConnectHandlers();
   FormCreate();
@@ -61,6 +67,8 @@ TForm1::~TForm1() {
   // A file job or a search left running (the window was not closed) goes without a word.
   delete FJob.data();
   FFinder->End();
+  delete FRemoteHosts;  // waits for a listing under way, which ends on its own
+  FRemoteHosts = nullptr;
   // The component goes first: its destruction ends the worker thread, which
   // must not reach this window's members once they start to go away.
   delete NetMonitor;
@@ -115,6 +123,18 @@ void TForm1::FormCreate() {
   // Shows the first adapter without telling the component: its selection stays.
   const QSignalBlocker block(CardBox);
   CardBox->setCurrentIndex(0);
+}
+
+void TForm1::RemoteAdaptersChanged() {
+  auto* driver = dynamic_cast<TKelWinPcapNetMonitor*>(NetMonitor);
+  if (driver == nullptr) return;
+  driver->SetRemoteAdapters(FRemoteHosts->AdapterNames());
+  if (FStarted) return;  // the box no longer changes; the list is taken as it was
+  const QString shown = CardBox->currentText();
+  NetMonitor->Open();
+  NetMonitor->FillAdapterComboBox(CardBox, false);
+  const QSignalBlocker block(CardBox);
+  CardBox->setCurrentIndex(std::max(0, CardBox->findText(shown)));
 }
 
 void TForm1::FormClose() {

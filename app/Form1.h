@@ -25,6 +25,9 @@
 // listed frames (packet_finder.h); a search runs on a thread of its own and is
 // ended before anything clears the list and before the window goes.
 //
+// Other hosts. The adapter box's context menu adds the adapters of a host
+// reached over SSH, listed after the machine's own (remote_hosts.h).
+//
 // Memory. The frame list has a budget (storage_budget.h). Once it is full the
 // handler still takes every frame from the component, so the capture runs on
 // and the queue stays short, but stores none, and the user is told once, in a
@@ -70,6 +73,7 @@ class TFileJob;
 class TCaptureLoad;
 class TCaptureSave;
 class TPacketFinder;
+class TRemoteHosts;
 
 class TForm1 : public QWidget {
   Q_OBJECT
@@ -123,6 +127,8 @@ class TForm1 : public QWidget {
   TFileJob* fileJob() const;
   // Go to and find (their actions, dialogs and the search under way).
   TPacketFinder* finder() const { return FFinder; }
+  // The adapters of other hosts in the adapter box (its context menu).
+  TRemoteHosts* remoteHosts() const { return FRemoteHosts; }
 
   // --- handlers ----------------------------------------------------------------------
   void FormCreate();
@@ -208,6 +214,10 @@ class TForm1 : public QWidget {
   QString FFileDirectory;  // where the file dialogs open
 
   TPacketFinder* FFinder = nullptr;  // ended before the list is cleared and before the window goes
+  TRemoteHosts* FRemoteHosts = nullptr;
+  // Hands the remembered remote adapters to the driver and, until the first
+  // Start, lists the adapters again in the box, keeping the one shown.
+  void RemoteAdaptersChanged();
 
   // Worker side.
   TKelNetPacket FReceive;                   // the receive record

@@ -292,6 +292,9 @@ std::string SshHelperLink::LastErrorLine() const {
 
 std::string SshHelperLink::Explain(const std::string& what, bool answered) const {
   const std::string host = target_.HostText();
+  // How a person reaches the same host with ssh itself.
+  const std::string login = "ssh " + (target_.port != 0 ? "-p " + std::to_string(target_.port) + " " : "") +
+                            (target_.user.empty() ? "" : target_.user + "@") + target_.host;
   const std::string line = LastErrorLine();
   const std::string said = line.empty() ? std::string() : " (" + line + ")";
   if (exitStatus_ == kSshFailed) {
@@ -300,12 +303,11 @@ std::string SshHelperLink::Explain(const std::string& what, bool answered) const
         line.find("Too many authentication failures") != std::string::npos ||
         line.find("authentication methods") != std::string::npos)
       return host + " refused the login" + said +
-             ": Netvane logs in with a key or an agent, never a password; set one up so that ssh -o "
-             "BatchMode=yes " +
-             host + " works";
+             ": Netvane logs in with a key or an agent, never a password; set one up so that " + login +
+             " -o BatchMode=yes works";
     if (line.find("Host key verification failed") != std::string::npos)
-      return "the host key of " + host + " is not known here or has changed" + said +
-             ": connect once with ssh " + host + " and check it";
+      return "the host key of " + host + " is not known here or has changed" + said + ": connect once with " +
+             login + " and check it";
     return "cannot reach " + host + said;
   }
   if (exitStatus_ == kNotFound && !answered)
