@@ -10,8 +10,9 @@
 // An adapter named ssh://[USER@]HOST[:PORT]/ADAPTER is another host's: the
 // driver runs that host's helper over SSH (capture/ssh_link.h) and leaves
 // the frames of that SSH connection out of the filter it compiles, so that a
-// capture never captures itself. The host hands such names to
-// SetRemoteAdapters; they are listed after the machine's own.
+// capture never captures itself. Its answers may take ssh's connect timeout
+// and a second. The host hands such names to SetRemoteAdapters; they are
+// listed after the machine's own.
 //
 // Everything that talks to the helper runs on the component's driver thread
 // (KelNetMonitor.h): the worker while it runs, so the helper's connection has

@@ -9,7 +9,6 @@
 namespace netvane {
 namespace {
 
-constexpr auto kAnswerTime = std::chrono::milliseconds(kHelperAnswerMs);
 constexpr size_t kReadChunk = 256 * 1024;
 
 // The start of what came instead of a message, as far as it is printable:
@@ -59,8 +58,7 @@ bool CaptureHelperClient::Call(const helper::Request& request, helper::Reply& re
   }
   const std::vector<uint8_t> bytes = helper::EncodeRequest(request);
   size_t sent = 0;
-  const std::chrono::milliseconds answerTime =
-      answered_ ? std::chrono::milliseconds(kAnswerTime) : link_->FirstAnswerTime();
+  const std::chrono::milliseconds answerTime = link_->AnswerTime();
   const auto deadline = std::chrono::steady_clock::now() + answerTime;
   std::string reason;  // what the helper said when it failed, if it did
   bool gone = false;   // the helper has ended; what it sent first is still taken

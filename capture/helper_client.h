@@ -15,9 +15,6 @@
 
 namespace netvane {
 
-// How long a caller waits for the helper to answer one request, at most.
-inline constexpr int kHelperAnswerMs = 1000;
-
 class CaptureHelperClient {
  public:
   explicit CaptureHelperClient(std::unique_ptr<HelperLink> link = std::make_unique<LocalHelperLink>())
@@ -43,9 +40,8 @@ class CaptureHelperClient {
   // Messages other than the awaited reply: frames and failures, in order.
   using MessageSink = std::function<void(helper::MessageType type, std::span<const uint8_t> payload)>;
 
-  // Sends a request and waits for its reply, kHelperAnswerMs at most (the
-  // first after Start, what the link allows for reaching the helper); what
-  // comes before the reply goes to `sink`. False, with `error` set, when the
+  // Sends a request and waits for its reply, the link's AnswerTime at most;
+  // what comes before the reply goes to `sink`. False, with `error` set, when the
   // helper is gone (with the reason it gave, or the link's, if any), does not
   // answer in time or breaks the protocol; it is then ended and reaped.
   bool Call(const helper::Request& request, helper::Reply& reply, std::string& error,

@@ -40,9 +40,10 @@ class HelperLink {
   virtual ssize_t Write(const uint8_t* bytes, size_t size) = 0;
   // The helper as messages name it.
   virtual const std::string& name() const = 0;
-  // How long the first answer after Start may take: the helper's start, and
-  // whatever the link needs to reach it.
-  virtual std::chrono::milliseconds FirstAnswerTime() const { return std::chrono::seconds(1); }
+  // How long an answer of the helper may take: a second, and for a helper
+  // reached over a network what the link needs to reach it (the first
+  // answer) and to bring the frames sent before an answer.
+  virtual std::chrono::milliseconds AnswerTime() const { return std::chrono::seconds(1); }
   // After End: why the helper went, for the user, given what the caller saw
   // (`what`) and whether the helper had answered since Start.
   virtual std::string Explain(const std::string& what, bool answered) const {

@@ -178,7 +178,7 @@ std::vector<std::string> SshHelperLink::Command(std::string& error) const {
   return command;
 }
 
-std::chrono::milliseconds SshHelperLink::FirstAnswerTime() const {
+std::chrono::milliseconds SshHelperLink::AnswerTime() const {
   return std::chrono::seconds(connectTimeoutS_ + 1);
 }
 

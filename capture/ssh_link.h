@@ -45,7 +45,7 @@ class SshHelperLink final : public HelperLink {
   int writeFd() const override { return in_; }
   ssize_t Write(const uint8_t* bytes, size_t size) override;
   const std::string& name() const override { return name_; }
-  std::chrono::milliseconds FirstAnswerTime() const override;
+  std::chrono::milliseconds AnswerTime() const override;
   std::string Explain(const std::string& what, bool answered) const override;
 
   // The command line Start runs; empty, with why in `error`, when NETVANE_SSH

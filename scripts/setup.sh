@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libclang-rt-14-dev
   xvfb xauth iproute2 iputils-ping netcat-openbsd procps passwd
+  openssh-client openssh-server
   xdotool x11-apps python3 desktop-file-utils
   fonts-dejavu-core fonts-dejavu-extra
   qt6ct
