@@ -19,6 +19,7 @@
 
 #include "capture/helper_client.h"
 #include "helper/protocol.h"
+#include "helper/ssh_connection.h"
 
 namespace {
 
@@ -356,6 +357,40 @@ TEST(CaptureHelper, StartedByRootKeepsOnlyTheCaptureRight) {
   const auto opened = helper.Ask(OpenRequest("lo"));
   ASSERT_TRUE(opened.has_value());
   EXPECT_EQ(opened->status, ReplyStatus::Ok) << opened->text;
+}
+
+// Started over SSH, the helper reports the connection sshd describes; it
+// takes only exact numeric text, since the driver compiles it into a filter.
+TEST(CaptureHelper, TakesOnlyAnExactSshConnection) {
+  const Endpoint v4{4, {10, 0, 0, 1}, 50000};
+  const Endpoint v4Server{4, {10, 0, 0, 2}, 22};
+  const Endpoint v6{6, {0xFE, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}, 50000};
+  const struct {
+    const char* text;
+    std::optional<SshConnection> parsed;
+  } cases[] = {
+      {"10.0.0.1 50000 10.0.0.2 22", SshConnection{v4, v4Server}},
+      {"fe80::1%eth0 50000 10.0.0.2 22", SshConnection{v6, v4Server}},
+      {"::ffff:10.0.0.1 50000 10.0.0.2 22", SshConnection{v4, v4Server}},
+      {"10.0.0.1 50000 10.0.0.2", std::nullopt},
+      {"10.0.0.1 50000 10.0.0.2 22 1", std::nullopt},
+      {"10.0.0.1  50000 10.0.0.2 22", std::nullopt},
+      {"10.0.0.1 0 10.0.0.2 22", std::nullopt},
+      {"10.0.0.1 65536 10.0.0.2 22", std::nullopt},
+      {"10.0.0.1 +22 10.0.0.2 22", std::nullopt},
+      {"host.example 50000 10.0.0.2 22", std::nullopt},
+      {"10.0.0.1%eth0 50000 10.0.0.2 22", std::nullopt},
+      {"fe80::1%e/0 50000 10.0.0.2 22", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    SshConnection got;
+    EXPECT_EQ(ParseSshConnection(c.text, got), c.parsed.has_value());
+    if (c.parsed) {
+      EXPECT_EQ(got, *c.parsed);
+    }
+  }
 }
 
 }  // namespace
