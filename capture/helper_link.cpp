@@ -43,16 +43,7 @@ bool LocalHelperLink::Start(std::string& error) {
   posix_spawn_file_actions_adddup2(&actions, sv[1], 0);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
-  // The helper starts with default signal handling and nothing blocked,
-  // whatever this program's threads have set.
-  sigset_t none;
-  sigset_t all;
-  sigemptyset(&none);
-  sigfillset(&all);
-  posix_spawnattr_setsigmask(&attr, &none);
-  posix_spawnattr_setsigdefault(&attr, &all);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  PrepareSpawn(attr, false);
   std::string name = kHelperName;
   char* argv[] = {name.data(), nullptr};
   char* envp[] = {nullptr};
@@ -81,18 +72,40 @@ bool LocalHelperLink::Start(std::string& error) {
 void LocalHelperLink::End(std::chrono::milliseconds grace) {
   if (fd_ >= 0) ::close(fd_);  // the helper sees its end close and ends
   fd_ = -1;
-  if (pid_ <= 0) return;
+  if (pid_ > 0) ReapChild(pid_, grace);
+  pid_ = -1;
+}
+
+void PrepareSpawn(posix_spawnattr_t& attr, bool ownGroup) {
+  posix_spawnattr_init(&attr);
+  sigset_t none;
+  sigset_t all;
+  sigemptyset(&none);
+  sigfillset(&all);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setsigdefault(&attr, &all);
+  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+  if (ownGroup) {
+    posix_spawnattr_setpgroup(&attr, 0);
+    flags |= POSIX_SPAWN_SETPGROUP;
+  }
+  posix_spawnattr_setflags(&attr, flags);
+}
+
+int ReapChild(pid_t pid, std::chrono::milliseconds grace) {
   const auto deadline = std::chrono::steady_clock::now() + grace;
-  while (::waitpid(pid_, nullptr, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() >= deadline) {
-      ::kill(pid_, SIGKILL);
-      while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
-      }
-      break;
-    }
+  int status = 0;
+  for (;;) {
+    const pid_t done = ::waitpid(pid, &status, WNOHANG);
+    if (done == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (done < 0 && errno != EINTR) return -1;
+    if (std::chrono::steady_clock::now() >= deadline) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  pid_ = -1;
+  ::kill(pid, SIGKILL);
+  while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+  }
+  return -1;
 }
 
 ssize_t LocalHelperLink::Write(const uint8_t* bytes, size_t size) {

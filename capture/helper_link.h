@@ -5,6 +5,7 @@
 // local link starts the installed helper on a socket pair, so both are the
 // same socket there; the SSH link (ssh_link.h) runs the helper of another host.
 
+#include <spawn.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -24,6 +25,15 @@ std::string CaptureHelperPath();
 // A helper whose descriptors closed ends at once; one that has not ended
 // after this long is killed.
 inline constexpr auto kHelperExitGrace = std::chrono::milliseconds(200);
+
+// Sets `attr` up for a program a link starts: default signal handling and
+// nothing blocked, whatever this program's threads have set; `ownGroup`: in
+// a process group of its own, which a Ctrl-C at this program's terminal does
+// not reach.
+void PrepareSpawn(posix_spawnattr_t& attr, bool ownGroup);
+// Waits up to `grace` for the child `pid` to end, then kills it, and reaps
+// it. Its exit status; -1 when it did not exit by itself.
+int ReapChild(pid_t pid, std::chrono::milliseconds grace);
 
 class HelperLink {
  public:

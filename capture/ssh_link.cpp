@@ -1,11 +1,9 @@
 #include "capture/ssh_link.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,7 +12,6 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 
 #include "capture/helper_client.h"
 
@@ -205,18 +202,9 @@ bool SshHelperLink::Start(std::string& error) {
   posix_spawn_file_actions_adddup2(&actions, fromSsh[1], 1);
   posix_spawn_file_actions_adddup2(&actions, err_, 2);
   posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
-  // Default signal handling with nothing blocked, whatever this program's
-  // threads have set, and a process group of its own: a Ctrl-C meant for
-  // this program must not end the connection before the capture is closed.
-  sigset_t none;
-  sigset_t all;
-  sigemptyset(&none);
-  sigfillset(&all);
-  posix_spawnattr_setsigmask(&attr, &none);
-  posix_spawnattr_setsigdefault(&attr, &all);
-  posix_spawnattr_setpgroup(&attr, 0);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+  // A Ctrl-C meant for this program must not end the connection before the
+  // capture is closed.
+  PrepareSpawn(attr, true);
   std::vector<std::string> words = command;
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
@@ -247,25 +235,8 @@ void SshHelperLink::End(std::chrono::milliseconds grace) {
   // ssh sees the end of its input, ends the session and with it the helper.
   Close(in_);
   Close(out_);
-  if (pid_ <= 0) return;
-  const auto deadline = std::chrono::steady_clock::now() + grace;
-  int status = 0;
-  for (;;) {
-    const pid_t done = ::waitpid(pid_, &status, WNOHANG);
-    if (done == pid_) {
-      exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      break;
-    }
-    if (done < 0 && errno != EINTR) break;
-    if (std::chrono::steady_clock::now() >= deadline) {
-      // Killed, ssh closes the connection, and sshd ends the helper.
-      ::kill(pid_, SIGKILL);
-      while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
-      }
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  // Killed, ssh closes the connection, and sshd ends the helper.
+  if (pid_ > 0) exitStatus_ = ReapChild(pid_, grace);
   pid_ = -1;
 }
 
