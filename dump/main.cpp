@@ -236,11 +236,13 @@ std::string Parse(int argc, char** argv, Options& o) {
   return {};
 }
 
+constexpr const char* kListTakesNothing = "-D takes no adapter and no files";
+
 // -D ssh://[USER@]HOST[:PORT]: the host whose adapters are listed, into
 // `host`; an empty text when it is one (or -D has no host), else why not.
 std::string RemoteHostToList(const Options& o, netvane::RemoteTarget& host) {
   if (o.files.empty()) return {};
-  if (o.files.size() > 1 || !netvane::IsRemoteName(o.files[0])) return "-D takes no files";
+  if (o.files.size() > 1 || !netvane::IsRemoteName(o.files[0])) return kListTakesNothing;
   std::string error;
   if (!netvane::ParseRemoteHost(o.files[0], host, error)) return "-D \"" + o.files[0] + "\": " + error;
   return {};
@@ -250,7 +252,7 @@ std::string RemoteHostToList(const Options& o, netvane::RemoteTarget& host) {
 std::string Validate(const Options& o) {
   if (o.listAdapters) {
     netvane::RemoteTarget host;
-    return o.haveAdapter ? "-D takes no adapter" : RemoteHostToList(o, host);
+    return o.haveAdapter ? kListTakesNothing : RemoteHostToList(o, host);
   }
   if (!o.haveAdapter) {
     if (o.haveCount || o.haveFilter || o.haveWrite || o.haveSize || o.haveSeconds || o.haveRing)
