@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "decode/frame_size.h"
+
 namespace netvane {
 
-// The largest frame a record may hold (libpcap's largest snapshot length).
-inline constexpr uint32_t kMaxFrameBytes = 262144;
 // A pcapng block larger than this is taken for damage.
 inline constexpr uint32_t kMaxBlockBytes = 16u << 20;
 
