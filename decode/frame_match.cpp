@@ -201,7 +201,9 @@ bool FrameMatcher::Contains(std::span<const uint8_t> frame) const {
     uint8_t fits[kRun];
     for (std::size_t i = 0; i < kRun; ++i)
       fits[i] = static_cast<uint8_t>(((p[i] | firstFold) == first) & ((p[i + n - 1] | lastFold) == last));
-    if ((Load8(fits) | Load8(fits + 8)) == 0) continue;
+    uint64_t any = 0;
+    for (std::size_t i = 0; i < kRun; i += 8) any |= Load8(fits + i);
+    if (any == 0) continue;
     for (std::size_t i = 0; i < kRun; ++i)
       if (fits[i] != 0 && restAt(p + i)) return true;
   }
