@@ -77,22 +77,10 @@ std::string_view Trimmed(std::string_view text) {
   return text;
 }
 
-// The first place in [p, end) where a byte b has (b | fold) == want; null when none.
-// Eight bytes at a time: a zero byte in (word | fold) ^ want marks a match.
-const uint8_t* FindFirst(const uint8_t* p, const uint8_t* end, uint8_t want, uint8_t fold) {
-  if (fold == 0) return static_cast<const uint8_t*>(std::memchr(p, want, std::size_t(end - p)));
-  constexpr uint64_t kOnes = 0x0101010101010101u, kHighs = 0x8080808080808080u;
-  const uint64_t wants = kOnes * want, folds = kOnes * fold;
-  while (end - p >= 8) {
-    uint64_t word;
-    std::memcpy(&word, p, 8);
-    const uint64_t x = (word | folds) ^ wants;
-    if (((x - kOnes) & ~x & kHighs) != 0) break;  // one of these eight matches
-    p += 8;
-  }
-  for (; p < end; ++p)
-    if ((*p | fold) == want) return p;
-  return nullptr;
+uint64_t Load8(const uint8_t* p) {
+  uint64_t word;
+  std::memcpy(&word, p, 8);
+  return word;
 }
 
 }  // namespace
@@ -186,14 +174,41 @@ bool FrameMatcher::Contains(std::span<const uint8_t> frame) const {
   if (n == 0 || frame.size() < n) return false;
   const uint8_t* p = frame.data();
   const uint8_t* const lastStart = frame.data() + (frame.size() - n);
-  while (p <= lastStart) {
-    p = FindFirst(p, lastStart + 1, pattern_[0], fold_[0]);
-    if (p == nullptr) return false;
+  // Whether the pattern's bytes after the first are at `at`.
+  const auto restAt = [&](const uint8_t* at) {
     std::size_t i = 1;
-    while (i < n && (p[i] | fold_[i]) == pattern_[i]) ++i;
-    if (i == n) return true;
-    ++p;
+    while (i < n && (at[i] | fold_[i]) == pattern_[i]) ++i;
+    return i == n;
+  };
+  if (fold_[0] == 0) {
+    // An exact first byte: the C library's scan finds it fastest.
+    while (p <= lastStart) {
+      p = static_cast<const uint8_t*>(std::memchr(p, pattern_[0], std::size_t(lastStart + 1 - p)));
+      if (p == nullptr) return false;
+      if (restAt(p)) return true;
+      ++p;
+    }
+    return false;
   }
+  // A letter of either case first, which ordinary text holds everywhere:
+  // sixteen starts at a time, each a candidate only where both the first and
+  // the last byte of the pattern fit. The loop over the sixteen is plain
+  // enough for the compiler to make it one vector instruction of each kind.
+  constexpr std::size_t kRun = 16;
+  const uint8_t first = pattern_[0], firstFold = fold_[0];
+  const uint8_t last = pattern_[n - 1], lastFold = fold_[n - 1];
+  for (; lastStart - p >= std::ptrdiff_t{kRun} - 1; p += kRun) {
+    uint8_t fits[kRun];
+    for (std::size_t i = 0; i < kRun; ++i)
+      fits[i] = static_cast<uint8_t>(((p[i] | firstFold) == first) & ((p[i + n - 1] | lastFold) == last));
+    uint64_t any = 0;
+    for (std::size_t i = 0; i < kRun; i += 8) any |= Load8(fits + i);
+    if (any == 0) continue;
+    for (std::size_t i = 0; i < kRun; ++i)
+      if (fits[i] != 0 && restAt(p + i)) return true;
+  }
+  for (; p <= lastStart; ++p)
+    if ((*p | firstFold) == first && restAt(p)) return true;
   return false;
 }
 

@@ -12,6 +12,7 @@
 #include "capture/ssh_link.h"
 #include "dump/file_mode.h"
 #include "dump/live_mode.h"
+#include "pcapfile/saved_file.h"
 
 #ifndef NETVANE_VERSION
 #define NETVANE_VERSION "unknown"
@@ -81,6 +82,7 @@ constexpr const char* kHelp =
     "Exit status: 0 success; 1 a file could not be read to its end, a capture failed\n"
     "or could not be written, or its kernel counters could not be read; 2 usage\n"
     "error or a capture whose link type is not Ethernet.\n";
+static_assert(netvane::kMaxFrameFileBytes == 786434, "the help text names the largest saved frame's file");
 
 // The largest COUNT, SIZE, SECONDS or adapter number: frames are numbered
 // with 32-bit signed counts.

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "decode/frame_size.h"
 #include "helper/filter_program.h"
 
 namespace netvane::helper {
@@ -32,7 +33,7 @@ inline constexpr size_t kHeaderSize = 8;
 // Limits the helper enforces on every request.
 inline constexpr size_t kMaxAdapterName = 255;
 inline constexpr size_t kMaxSendFrame = 65535;
-inline constexpr uint32_t kMaxSnapLength = 262144;
+inline constexpr uint32_t kMaxSnapLength = kMaxFrameBytes;
 inline constexpr uint32_t kMaxTimeOutMs = 60000;
 inline constexpr size_t kFilterInstructionSize = 8;
 // Largest request payload: a frame to send, or a filter program, with its count.

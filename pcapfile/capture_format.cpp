@@ -130,7 +130,9 @@ CaptureFormat::Step CaptureFormat::NextBlock(std::span<const uint8_t> bytes, uin
       error = "the file has sections of different byte orders";
       return Step::Damaged;
     }
-    swapped_ = swapped;
+    // Set by the first section only: later ones come while other threads read
+    // frames through ReadFrame, which reads the byte order without the lock.
+    if (at == 0) swapped_ = swapped;
   }
   const uint32_t type = U32(bytes.data());
   const uint32_t total = U32(bytes.data() + 4);

@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "decode/frame_size.h"
+
 namespace netvane {
 
-// The largest frame a record may hold (libpcap's largest snapshot length).
-inline constexpr uint32_t kMaxFrameBytes = 262144;
 // A pcapng block larger than this is taken for damage.
 inline constexpr uint32_t kMaxBlockBytes = 16u << 20;
 
@@ -86,6 +86,8 @@ class CaptureFormat {
   // A packet block's header; false with the reason.
   bool PacketBlock(std::span<const uint8_t> bytes, uint64_t at, FrameRecord& frame, std::string& error) const;
 
+  // Set by Start and the first section header, before any frame is read;
+  // fixed from then on, so ReadFrame reads them without the lock.
   bool ng_ = false;
   bool swapped_ = false;
   bool nanoseconds_ = false;

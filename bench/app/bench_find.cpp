@@ -19,7 +19,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <limits>
 #include <memory>
 #include <string>
@@ -58,9 +57,7 @@ struct Search {
 int main(int argc, char** argv) {
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   netvane::TApplication app(argc, argv);
-  const long frames = qEnvironmentVariableIsSet("NETVANE_BENCH_FRAMES")
-                          ? std::max(1L, std::atol(qgetenv("NETVANE_BENCH_FRAMES").constData()))
-                          : 2000000L;
+  const long frames = netvane::bench::MixedCaptureFrames();
   QTemporaryDir dir;
   const QString file = dir.filePath("mixed.pcap");
   if (!netvane::bench::WriteMixedCapture(file.toStdString(), frames)) return 1;

@@ -207,9 +207,7 @@ OpenRun RunOpen(const QString& file, const QString& savedAs) {
 int main(int argc, char** argv) {
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   netvane::TApplication app(argc, argv);
-  const long frames = qEnvironmentVariableIsSet("NETVANE_BENCH_FRAMES")
-                          ? std::max(1L, std::atol(qgetenv("NETVANE_BENCH_FRAMES").constData()))
-                          : 2000000L;
+  const long frames = netvane::bench::MixedCaptureFrames();
   const int runs = qEnvironmentVariableIsSet("NETVANE_BENCH_RUNS")
                        ? std::max(1, std::atoi(qgetenv("NETVANE_BENCH_RUNS").constData()))
                        : 3;

@@ -1,6 +1,8 @@
 #include "bench/decode/mixed_traffic.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 namespace netvane::bench {
 
@@ -83,6 +85,11 @@ bool WriteMixedCapture(const std::string& path, long frames, bool bulk) {
     written = std::fwrite(record.data() + header.size(), 1, size, out) == size;
   }
   return std::fclose(out) == 0 && written;
+}
+
+long MixedCaptureFrames() {
+  const char* set = std::getenv("NETVANE_BENCH_FRAMES");
+  return set != nullptr ? std::max(1L, std::atol(set)) : 2000000L;
 }
 
 }  // namespace netvane::bench

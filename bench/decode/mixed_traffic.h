@@ -38,4 +38,8 @@ class MixedTraffic {
 // created or written.
 bool WriteMixedCapture(const std::string& path, long frames, bool bulk = false);
 
+// How many frames a benchmark writes: NETVANE_BENCH_FRAMES where it is set (at
+// least 1), else 2,000,000.
+long MixedCaptureFrames();
+
 }  // namespace netvane::bench

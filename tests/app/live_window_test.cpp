@@ -12,9 +12,12 @@
 #include <fstream>
 #include <string>
 
+#include "app/packet_finder.h"
 #include "capture/KelWinPcapNetMonitor.h"
+#include "decode/frame_match.h"
 #include "tests/app/window_fixture.h"
 #include "tests/support/shell.h"
+#include "tests/views/message_box_answerer.h"
 
 namespace {
 
@@ -170,6 +173,25 @@ TEST_F(LiveWindowTest, RealFramesBecomeRowsAndTheControlsBehave) {
   ASSERT_TRUE(WaitRows("IP/ICMP", pingsBefore + 2));
   EXPECT_GT(RowsOf("IP/ICMP").back(), int(beforePause));
   EXPECT_EQ(Cell(int(beforePause) + 1, 0), QString::number(beforePause + 1));
+
+  // Find while frames come: each search thread reads the spool that the worker
+  // writes meanwhile, and finds an echo's payload (bytes 0x10, 0x11, ...) in an
+  // echo's row.
+  const size_t echoes = RowsOf("IP/ICMP").size();
+  Sh("(ip netns exec " + veth.ns + " ping -n -q -c 40 -i 0.02 -W 1 10.213.7.1 >/dev/null 2>&1 &)");
+  {
+    viewtest::MessageBoxAnswerer noBox({});
+    std::string why;
+    const auto echo = netvane::FrameMatcher::Make(netvane::FindKind::HexBytes, "20 21 22 23", false, why);
+    for (int k = 0; k < 8; ++k) {
+      ASSERT_TRUE(form->finder()->Find(*echo, true));
+      ASSERT_TRUE(WaitFor([&] { return form->finder()->job() == nullptr; }, 8000));
+      EXPECT_EQ(Cell(int(form->finder()->lastFound()), 5), "IP/ICMP") << form->finder()->lastFound();
+      WaitFor([] { return false; }, 50);
+    }
+    EXPECT_TRUE(noBox.Seen().empty()) << noBox.Seen().front().text.toStdString();
+  }
+  ASSERT_TRUE(WaitRows("IP/ICMP", echoes + 40));  // the pings are over
 
   // Broadcasts are kept unless the box says otherwise.
   veth.Ping(2, "10.213.7.255", true);
