@@ -152,15 +152,22 @@ SshHelperLink::~SshHelperLink() {
 std::vector<std::string> SshHelperLink::Command(std::string& error) const {
   std::vector<std::string> command = SshWords(error);
   if (command.empty()) return command;
-  // No terminal, no prompt, nothing forwarded; a connection that goes silent
-  // is given up as soon as a new one would be.
-  const std::string timeout = std::to_string(connectTimeoutS_);
-  for (const std::string& word :
-       {std::string("-T"), std::string("-a"), std::string("-x"), std::string("-o"),
-        std::string("BatchMode=yes"), std::string("-o"), "ConnectTimeout=" + timeout, std::string("-o"),
-        std::string("ClearAllForwardings=yes"), std::string("-o"), std::string("ServerAliveInterval=2"),
-        std::string("-o"), std::string("ServerAliveCountMax=2")})
-    command.push_back(word);
+  // No terminal, no prompt, nothing forwarded; a connection that goes
+  // silent is given up after about as long as a new one may take to connect.
+  const std::vector<std::string> options = {"-T",
+                                            "-a",
+                                            "-x",
+                                            "-o",
+                                            "BatchMode=yes",
+                                            "-o",
+                                            "ConnectTimeout=" + std::to_string(connectTimeoutS_),
+                                            "-o",
+                                            "ClearAllForwardings=yes",
+                                            "-o",
+                                            "ServerAliveInterval=2",
+                                            "-o",
+                                            "ServerAliveCountMax=2"};
+  command.insert(command.end(), options.begin(), options.end());
   if (target_.port != 0) {
     command.push_back("-p");
     command.push_back(std::to_string(target_.port));
@@ -183,7 +190,7 @@ bool SshHelperLink::Start(std::string& error) {
   End(kHelperExitGrace);
   Close(err_);
   exitStatus_ = -1;
-  const std::vector<std::string> command = Command(error);
+  std::vector<std::string> command = Command(error);
   if (command.empty()) return false;
   int toSsh[2] = {-1, -1};
   int fromSsh[2] = {-1, -1};
@@ -201,13 +208,13 @@ bool SshHelperLink::Start(std::string& error) {
   posix_spawn_file_actions_adddup2(&actions, toSsh[1], 0);
   posix_spawn_file_actions_adddup2(&actions, fromSsh[1], 1);
   posix_spawn_file_actions_adddup2(&actions, err_, 2);
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);  // ssh gets these three and nothing of ours
   posix_spawnattr_t attr;
   // A Ctrl-C meant for this program must not end the connection before the
   // capture is closed.
   PrepareSpawn(attr, true);
-  std::vector<std::string> words = command;
   std::vector<char*> argv;
-  for (std::string& word : words) argv.push_back(word.data());
+  for (std::string& word : command) argv.push_back(word.data());
   argv.push_back(nullptr);
   pid_t pid = -1;
   const int rc = posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), environ);

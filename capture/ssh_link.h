@@ -48,11 +48,10 @@ class SshHelperLink final : public HelperLink {
   std::chrono::milliseconds AnswerTime() const override;
   std::string Explain(const std::string& what, bool answered) const override;
 
+ private:
   // The command line Start runs; empty, with why in `error`, when NETVANE_SSH
   // cannot be split.
   std::vector<std::string> Command(std::string& error) const;
-
- private:
   // The last line ssh (or the remote shell) wrote to standard error.
   std::string LastErrorLine() const;
 
