@@ -18,33 +18,21 @@ if [ "$(id -u)" != 0 ]; then echo "loss.sh: skipped: needs root for namespaces";
 if [ ! -x "$dump" ]; then echo "loss.sh: $dump is not built" >&2; exit 1; fi
 dump=$(realpath "$dump")
 
+script=loss.sh
 tag=$$
-send_ns=nvlsend$tag
-cap_ns=nvlcap$tag
-send_if=nvls$tag
-cap_if=nvlc$tag
+. "$(dirname "$0")/veth_pair.sh"
 work=$(mktemp -d /tmp/netvane-loss.XXXXXX)
 
 cleanup() {
   [ -n "${dump_pid:-}" ] && pkill -P "$dump_pid" 2>/dev/null
   [ -n "${tcpdump_pid:-}" ] && pkill -P "$tcpdump_pid" 2>/dev/null && kill "$tcpdump_pid" 2>/dev/null
-  ip netns del "$send_ns" 2>/dev/null
-  ip netns del "$cap_ns" 2>/dev/null
+  veth_pair_remove
   rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-in_send() { ip netns exec "$send_ns" "$@"; }
-in_cap() { ip netns exec "$cap_ns" "$@"; }
-
-ip netns add "$send_ns" && ip netns add "$cap_ns" || { echo "loss.sh: cannot create namespaces" >&2; exit 1; }
-for ns in "$send_ns" "$cap_ns"; do
-  ip netns exec "$ns" sh -c 'echo 1 > /proc/sys/net/ipv6/conf/all/disable_ipv6; echo 1 > /proc/sys/net/ipv6/conf/default/disable_ipv6'
-done
-ip link add "$send_if" netns "$send_ns" type veth peer name "$cap_if" netns "$cap_ns" || exit 1
-in_send ip link set "$send_if" up
-in_cap ip link set "$cap_if" up
+veth_pair nvl
 
 # N frames of 60 bytes: IPv4/UDP between two documentation addresses, so the
 # capturing kernel only sees them, never answers them.

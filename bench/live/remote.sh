@@ -28,34 +28,22 @@ done
 dump=$(realpath "$dump")
 helper=$(realpath "$build/libexec/netvane/netvane-capture")
 
+script=remote.sh
 tag=$$
-send_ns=nvrsend$tag
-cap_ns=nvrcap$tag
-send_if=nvrs$tag
-cap_if=nvrc$tag
+. "$(dirname "$0")/veth_pair.sh"
 port=2222
 work=$(mktemp -d /tmp/netvane-remote.XXXXXX)
 sshd_pid=
 
 cleanup() {
   [ -n "$sshd_pid" ] && kill "$sshd_pid" 2>/dev/null && wait "$sshd_pid" 2>/dev/null
-  ip netns del "$send_ns" 2>/dev/null
-  ip netns del "$cap_ns" 2>/dev/null
+  veth_pair_remove
   rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-in_send() { ip netns exec "$send_ns" "$@"; }
-in_cap() { ip netns exec "$cap_ns" "$@"; }
-
-ip netns add "$send_ns" && ip netns add "$cap_ns" || { echo "remote.sh: cannot create namespaces" >&2; exit 1; }
-for ns in "$send_ns" "$cap_ns"; do
-  ip netns exec "$ns" sh -c 'echo 1 > /proc/sys/net/ipv6/conf/all/disable_ipv6; echo 1 > /proc/sys/net/ipv6/conf/default/disable_ipv6'
-done
-ip link add "$send_if" netns "$send_ns" type veth peer name "$cap_if" netns "$cap_ns" || exit 1
-in_send ip link set "$send_if" up
-in_cap ip link set "$cap_if" up
+veth_pair nvr
 in_cap ip link set lo up
 
 ssh-keygen -q -t ed25519 -N '' -f "$work/host_key" && ssh-keygen -q -t ed25519 -N '' -f "$work/client_key" || exit 1
