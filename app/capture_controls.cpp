@@ -9,17 +9,31 @@
 // Opening a file leaves the window stopped from any state but capturing; from
 // idle the next Start clears the list and is still the first start.
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QSignalBlocker>
+
+#include <optional>
 
 #include "app/Form1.h"
 #include "capture/KelNetMonitor.h"
 #include "capture/capture_settings.h"
+#include "capture/remote_name.h"
 
 namespace {
 constexpr const char* kCapturingText = "Captured packets : ";
 constexpr const char* kPausedText = "Paused ";
 constexpr const char* kStoppedText = "Stopped : ";
+
+// A Start on a remote adapter first connects to its host, which can take up
+// to ssh's connect timeout; input waits meanwhile, and the cursor says so.
+class WaitCursor {
+ public:
+  WaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
+  WaitCursor(const WaitCursor&) = delete;
+  WaitCursor& operator=(const WaitCursor&) = delete;
+};
 }  // namespace
 
 void TForm1::StartClick() {
@@ -29,6 +43,9 @@ void TForm1::StartClick() {
   EndFileJob();
   if (FStopped) ClearPackets();
   FTakeLive.store(true);
+  std::optional<WaitCursor> busy;
+  if (netvane::IsRemoteName(NetMonitor->adapterName(FStarted ? NetMonitor->selectedAdapter() : p)))
+    busy.emplace();
   if (FStarted) {
     NetMonitor->StartCapture();
   } else {
