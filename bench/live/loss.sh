@@ -34,22 +34,7 @@ trap 'exit 130' INT TERM
 
 veth_pair nvl
 
-# N frames of 60 bytes: IPv4/UDP between two documentation addresses, so the
-# capturing kernel only sees them, never answers them.
-make_pcap() {
-  perl -e '
-    my ($n, $path) = @ARGV;
-    open(my $f, ">:raw", $path) or die;
-    print $f pack("LSSlLLL", 0xa1b2c3d4, 2, 4, 0, 0, 65535, 1);
-    for my $i (0 .. $n - 1) {
-      my $ip = pack("CCnnnCCnNN", 0x45, 0, 28, $i & 0xffff, 0, 64, 17, 0, 0xC0000201, 0xC0000202);
-      my $udp = pack("nnnn", 40000, 9, 8, 0);
-      my $frame = pack("H12H12n", "020000000002", "020000000001", 0x0800) . $ip . $udp;
-      $frame .= "\0" x (60 - length($frame));
-      print $f pack("LLLL", int($i / 1000), ($i % 1000) * 1000, 60, 60), $frame;
-    }
-  ' "$1" "$2"
-}
+make_pcap() { udp_pcap "$1" 60 0 "$2"; }
 
 # rate label, frames/s (0 = top speed), frame count, mode (loss or cpu)
 runs=(

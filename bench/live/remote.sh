@@ -77,19 +77,7 @@ sshd_pid=$!
 export NETVANE_SSH="ssh -F $work/ssh_config" NETVANE_REMOTE_HELPER=$helper
 for _ in $(seq 50); do in_cap $NETVANE_SSH -p $port root@127.0.0.1 true 2>/dev/null && break; sleep 0.1; done
 
-# N frames of 1514 bytes: IPv4/UDP between two documentation addresses.
-perl -e '
-  my ($n, $path) = @ARGV;
-  open(my $f, ">:raw", $path) or die;
-  print $f pack("LSSlLLL", 0xa1b2c3d4, 2, 4, 0, 0, 65535, 1);
-  for my $i (0 .. $n - 1) {
-    my $ip = pack("CCnnnCCnNN", 0x45, 0, 1500, $i & 0xffff, 0, 64, 17, 0, 0xC0000201, 0xC0000202);
-    my $udp = pack("nnnn", 40000, 9, 1480, 0);
-    my $frame = pack("H12H12n", "020000000002", "020000000001", 0x0800) . $ip . $udp;
-    $frame .= "\xA5" x (1514 - length($frame));
-    print $f pack("LLLL", int($i / 1000), ($i % 1000) * 1000, 1514, 1514), $frame;
-  }
-' "$count" "$work/frames.pcap"
+udp_pcap "$count" 1514 165 "$work/frames.pcap"
 
 # CPU time (ticks) of everything sshd has reaped so far, once no session is left.
 reaped_ticks() {

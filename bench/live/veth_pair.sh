@@ -1,4 +1,4 @@
-# Sourced by the live benchmarks: two network namespaces of the caller's own,
+# Sourced by the live benchmarks. veth_pair: two network namespaces of the caller's own,
 # the sending one and the capturing one, joined by a veth pair whose ends are
 # up, IPv6 off (its router and neighbour chatter would add frames). The caller
 # sets `script` (its name, for messages) and `tag` (unique, e.g. $$) first;
@@ -26,4 +26,22 @@ veth_pair_remove() {
   [ -n "${send_ns:-}" ] && ip netns del "$send_ns" 2>/dev/null
   [ -n "${cap_ns:-}" ] && ip netns del "$cap_ns" 2>/dev/null
   return 0
+}
+
+# udp_pcap N LENGTH FILL PATH: writes N frames of LENGTH bytes (60 to 1514),
+# IPv4/UDP between two documentation addresses, so the capturing kernel only
+# sees them, never answers them; the payload is the byte FILL (0 to 255).
+udp_pcap() {
+  perl -e '
+    my ($n, $len, $fill, $path) = @ARGV;
+    open(my $f, ">:raw", $path) or die;
+    print $f pack("LSSlLLL", 0xa1b2c3d4, 2, 4, 0, 0, 65535, 1);
+    for my $i (0 .. $n - 1) {
+      my $ip = pack("CCnnnCCnNN", 0x45, 0, $len - 14, $i & 0xffff, 0, 64, 17, 0, 0xC0000201, 0xC0000202);
+      my $udp = pack("nnnn", 40000, 9, $len - 34, 0);
+      my $frame = pack("H12H12n", "020000000002", "020000000001", 0x0800) . $ip . $udp;
+      $frame .= chr($fill) x ($len - length($frame));
+      print $f pack("LLLL", int($i / 1000), ($i % 1000) * 1000, $len, $len), $frame;
+    }
+  ' "$1" "$2" "$3" "$4"
 }
