@@ -65,10 +65,15 @@ void TRemoteHosts::ShowMenu(QWidget* on, const QPoint& at) {
 
 std::vector<std::string> TRemoteHosts::AdapterNames() const {
   std::vector<std::string> names;
-  for (const Host& host : FHosts)
-    for (const QString& adapter : host.adapters)
-      names.push_back(std::string(netvane::kRemoteScheme) + host.text.toStdString() + "/" +
-                      adapter.toStdString());
+  for (const Host& host : FHosts) {
+    netvane::RemoteTarget target;
+    std::string error;
+    if (!netvane::ParseRemoteHost(host.text.toStdString(), target, error)) continue;
+    for (const QString& adapter : host.adapters) {
+      target.adapter = adapter.toStdString();
+      names.push_back(target.AdapterName());
+    }
+  }
   return names;
 }
 

@@ -20,14 +20,6 @@
 
 namespace helper = netvane::helper;
 
-namespace {
-
-// Without a time-out a read would wait for the next frame forever; a bounded
-// wait keeps every turn of the worker short.
-constexpr int kFallbackWaitMs = 1000;
-
-}  // namespace
-
 TKelWinPcapNetMonitor::TKelWinPcapNetMonitor(QObject* AOwner, bool designMode)
     : TKelNetMonitor(AOwner, designMode), FHelper(std::make_unique<netvane::CaptureHelperClient>()) {
   if (designMode)
@@ -279,7 +271,7 @@ TKelWinPcapNetMonitor::WaitResult TKelWinPcapNetMonitor::WaitForFrames() {
   fds[n++] = {FHelper->fd(), POLLIN, 0};
   const int wakeIndex = n;
   if (FWakeFd >= 0) fds[n++] = {FWakeFd, POLLIN, 0};
-  const int waitMs = TimeOut > 0 ? TimeOut : kFallbackWaitMs;
+  const int waitMs = TimeOut > 0 ? TimeOut : helper::kFallbackWaitMs;
   int ready;
   do {
     ready = ::poll(fds, static_cast<nfds_t>(n), waitMs);

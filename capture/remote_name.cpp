@@ -3,8 +3,8 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
-#include <charconv>
 
+#include "helper/port_number.h"
 #include "helper/protocol.h"
 
 namespace netvane {
@@ -53,18 +53,6 @@ bool ParseHostPart(std::string_view text, std::string& host, std::string& error)
   return true;
 }
 
-bool ParsePort(std::string_view text, uint16_t& port, std::string& error) {
-  unsigned value = 0;
-  const auto [end, problem] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || text.front() == '+' || problem != std::errc() || end != text.data() + text.size() ||
-      value == 0 || value > 65535) {
-    error = "the port must be a number from 1 to 65535";
-    return false;
-  }
-  port = static_cast<uint16_t>(value);
-  return true;
-}
-
 }  // namespace
 
 std::string RemoteTarget::HostText() const {
@@ -98,9 +86,16 @@ bool ParseRemoteHost(std::string_view text, RemoteTarget& out, std::string& erro
   const size_t close = text.find(']');
   const size_t colon = text.rfind(':');
   const bool bracketed = !text.empty() && text.front() == '[';
+  if (!bracketed && colon != std::string_view::npos && text.find(':') != colon) {
+    error = "an IPv6 address goes in brackets: [ADDRESS] or [ADDRESS]:PORT";
+    return false;
+  }
   std::string_view hostPart = text;
   if (colon != std::string_view::npos && (!bracketed || (close != std::string_view::npos && colon > close))) {
-    if (!ParsePort(text.substr(colon + 1), target.port, error)) return false;
+    if (!helper::ParsePortNumber(text.substr(colon + 1), target.port)) {
+      error = "the port must be a number from 1 to 65535";
+      return false;
+    }
     hostPart = text.substr(0, colon);
   }
   if (!ParseHostPart(hostPart, target.host, error)) return false;

@@ -35,6 +35,10 @@ inline constexpr size_t kMaxAdapterName = 255;
 inline constexpr size_t kMaxSendFrame = 65535;
 inline constexpr uint32_t kMaxSnapLength = kMaxFrameBytes;
 inline constexpr uint32_t kMaxTimeOutMs = 60000;
+// How long either end waits for frames when the read time-out is 0, which
+// would otherwise wait for the next frame forever: a bounded wait keeps every
+// turn short.
+inline constexpr int kFallbackWaitMs = 1000;
 inline constexpr size_t kFilterInstructionSize = 8;
 // Largest request payload: a frame to send, or a filter program, with its count.
 inline constexpr uint32_t kMaxRequestPayload =

@@ -22,7 +22,6 @@ constexpr size_t kHighWater = 512 * 1024;
 constexpr size_t kReadChunk = 64 * 1024;
 // While an adapter fails, it is tried again at this pace instead of at once.
 constexpr int kRetryMs = 100;
-constexpr int kFallbackWaitMs = 1000;
 
 class Outbox {
  public:

@@ -3,9 +3,10 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cstring>
 #include <vector>
+
+#include "helper/port_number.h"
 
 namespace netvane::helper {
 namespace {
@@ -13,16 +14,6 @@ namespace {
 // sshd writes two addresses of at most 45 characters with zones, and two ports.
 constexpr size_t kMaxText = 160;
 constexpr size_t kMaxZone = 15;  // an interface name
-
-bool ParsePort(std::string_view text, uint16_t& port) {
-  if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string_view::npos)
-    return false;
-  unsigned value = 0;
-  std::from_chars(text.data(), text.data() + text.size(), value);
-  if (value == 0 || value > 65535) return false;
-  port = static_cast<uint16_t>(value);
-  return true;
-}
 
 bool ParseAddress(std::string_view text, Endpoint& end) {
   if (const size_t zone = text.find('%'); zone != std::string_view::npos) {
@@ -69,8 +60,8 @@ bool ParseSshConnection(std::string_view text, SshConnection& out) {
   }
   SshConnection parsed;
   if (fields.size() != 4 || !ParseAddress(fields[0], parsed.client) ||
-      !ParsePort(fields[1], parsed.client.port) || !ParseAddress(fields[2], parsed.server) ||
-      !ParsePort(fields[3], parsed.server.port))
+      !ParsePortNumber(fields[1], parsed.client.port) || !ParseAddress(fields[2], parsed.server) ||
+      !ParsePortNumber(fields[3], parsed.server.port))
     return false;
   out = parsed;
   return true;
