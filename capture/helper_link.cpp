@@ -43,7 +43,7 @@ bool LocalHelperLink::Start(std::string& error) {
   posix_spawn_file_actions_adddup2(&actions, sv[1], 0);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawnattr_t attr;
-  PrepareSpawn(attr, false);
+  PrepareSpawn(attr);
   std::string name = kHelperName;
   char* argv[] = {name.data(), nullptr};
   char* envp[] = {nullptr};
@@ -76,7 +76,7 @@ void LocalHelperLink::End(std::chrono::milliseconds grace) {
   pid_ = -1;
 }
 
-void PrepareSpawn(posix_spawnattr_t& attr, bool ownGroup) {
+void PrepareSpawn(posix_spawnattr_t& attr) {
   posix_spawnattr_init(&attr);
   sigset_t none;
   sigset_t all;
@@ -84,12 +84,8 @@ void PrepareSpawn(posix_spawnattr_t& attr, bool ownGroup) {
   sigfillset(&all);
   posix_spawnattr_setsigmask(&attr, &none);
   posix_spawnattr_setsigdefault(&attr, &all);
-  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
-  if (ownGroup) {
-    posix_spawnattr_setpgroup(&attr, 0);
-    flags |= POSIX_SPAWN_SETPGROUP;
-  }
-  posix_spawnattr_setflags(&attr, flags);
+  posix_spawnattr_setpgroup(&attr, 0);  // a group of its own, led by the child
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
 }
 
 int ReapChild(pid_t pid, std::chrono::milliseconds grace) {

@@ -26,11 +26,13 @@ std::string CaptureHelperPath();
 // after this long is killed.
 inline constexpr auto kHelperExitGrace = std::chrono::milliseconds(200);
 
-// Sets `attr` up for a program a link starts: default signal handling and
-// nothing blocked, whatever this program's threads have set; `ownGroup`: in
-// a process group of its own, which a Ctrl-C at this program's terminal does
-// not reach.
-void PrepareSpawn(posix_spawnattr_t& attr, bool ownGroup);
+// Sets `attr` up for a program a link starts (the helper, or ssh): default
+// signal handling and nothing blocked, whatever this program's threads have
+// set, and a process group of its own. A Ctrl-C at the terminal signals the
+// whole foreground group; the helper must outlive it until this program has
+// read the kernel's counters and closed it. It still ends when this program
+// goes, since that closes its end of the link.
+void PrepareSpawn(posix_spawnattr_t& attr);
 // Waits up to `grace` for the child `pid` to end, then kills it, and reaps
 // it. Its exit status; -1 when it did not exit by itself.
 int ReapChild(pid_t pid, std::chrono::milliseconds grace);

@@ -212,7 +212,7 @@ bool SshHelperLink::Start(std::string& error) {
   posix_spawnattr_t attr;
   // A Ctrl-C meant for this program must not end the connection before the
   // capture is closed.
-  PrepareSpawn(attr, true);
+  PrepareSpawn(attr);
   std::vector<char*> argv;
   for (std::string& word : command) argv.push_back(word.data());
   argv.push_back(nullptr);

@@ -77,6 +77,10 @@ int main(int argc, char** argv) {
   // Nothing from the caller's environment reaches the libraries below.
   clearenv();
   std::signal(SIGPIPE, SIG_IGN);
+  // The driver starts it in a process group of its own, in the background of
+  // the caller's terminal, which a Ctrl-C there does not reach. What it says
+  // on standard error must not stop it there either (stty tostop).
+  std::signal(SIGTTOU, SIG_IGN);
   CloseInheritedDescriptors();
   const int in = 0;
   const int out = overSsh ? 1 : 0;

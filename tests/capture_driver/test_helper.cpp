@@ -2,12 +2,14 @@
 // malformed request gets a clear refusal and leaves the helper usable; a
 // message too long to frame ends it, and so does its caller going away, at
 // once, whatever it left queued; a caller that floods it and never reads
-// leaves it no bigger; started by root, it keeps CAP_NET_RAW and nothing else.
+// leaves it no bigger; a Ctrl-C meant for its caller does not reach it;
+// started by root, it keeps CAP_NET_RAW and nothing else.
 #include <gtest/gtest.h>
 
 #include <linux/filter.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -269,6 +271,75 @@ TEST(CaptureHelper, EndsOnAnUnframeableMessageAndWhenItsCallerGoes) {
     helper.CloseOurEnd();
     EXPECT_TRUE(helper.Ends());
   }
+}
+
+// The only child of `parent`, -1 when it has none or more than one.
+pid_t OnlyChild(pid_t parent) {
+  std::ifstream in("/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) + "/children");
+  pid_t child = -1;
+  pid_t more = -1;
+  return in >> child && !(in >> more) ? child : -1;
+}
+
+// A Ctrl-C at a terminal signals the whole foreground process group. The
+// driver's helper is in a group of its own, so it goes on answering its
+// caller, which may then read the kernel's counters and close it; and when
+// the caller is killed instead, the helper ends all the same.
+TEST(CaptureHelper, OutlivesItsCallersCtrlCAndEndsWhenTheCallerIsKilled) {
+  // Orphaned, the helper becomes this process's child, whose end can be awaited.
+  ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+  int ask[2];
+  int told[2];
+  ASSERT_EQ(pipe(ask), 0);
+  ASSERT_EQ(pipe(told), 0);
+  const pid_t caller = fork();
+  ASSERT_GE(caller, 0);
+  if (caller == 0) {
+    // The caller leads its group, as a program in a terminal's foreground
+    // does, and takes the Ctrl-C itself.
+    setpgid(0, 0);
+    signal(SIGINT, SIG_IGN);
+    netvane::CaptureHelperClient client;
+    std::string error;
+    char answer = client.Start(error) ? 'S' : 'F';
+    (void)!write(told[1], &answer, 1);
+    for (char c; read(ask[0], &c, 1) == 1;) {
+      Reply reply;
+      answer = client.Call(StatsRequest(), reply, error, nullptr) ? 'A' : 'N';
+      (void)!write(told[1], &answer, 1);
+    }
+    _exit(0);
+  }
+  setpgid(caller, caller);
+  close(ask[0]);
+  close(told[1]);
+  char answer = 0;
+  EXPECT_TRUE(read(told[0], &answer, 1) == 1 && answer == 'S') << "the helper did not start";
+  const pid_t helper = answer == 'S' ? OnlyChild(caller) : -1;
+  EXPECT_GT(helper, 0);
+  if (helper > 0) {
+    EXPECT_NE(getpgid(helper), getpgid(caller));
+    EXPECT_EQ(kill(-caller, SIGINT), 0);
+    answer = 0;
+    EXPECT_TRUE(write(ask[1], "?", 1) == 1 && read(told[0], &answer, 1) == 1 && answer == 'A')
+        << "the helper did not answer after the Ctrl-C";
+  }
+  kill(caller, SIGKILL);
+  waitpid(caller, nullptr, 0);
+  close(ask[1]);
+  close(told[0]);
+  if (helper > 0) {
+    bool ended = false;
+    for (const auto deadline = Clock::now() + 2s; !ended && Clock::now() < deadline;
+         std::this_thread::sleep_for(2ms))
+      ended = waitpid(helper, nullptr, WNOHANG) == helper;
+    EXPECT_TRUE(ended) << "the helper still runs 2 s after its caller was killed";
+    if (!ended) {
+      kill(helper, SIGKILL);
+      waitpid(helper, nullptr, 0);
+    }
+  }
+  prctl(PR_SET_CHILD_SUBREAPER, 0);
 }
 
 // A caller queues as much work as the socket holds (opening an adapter is the
