@@ -52,7 +52,7 @@ bench:
 fuzz: setup
 	@cmake -S . -B build-fuzz -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DNETVANE_FUZZ=ON >/dev/null
-	@cmake --build build-fuzz -j $(JOBS) --target fuzz_decode fuzz_helper_request fuzz_capture_index
+	@cmake --build build-fuzz -j $(JOBS) --target fuzz_decode fuzz_helper_request fuzz_ssh_text fuzz_capture_index
 	bash scripts/run-fuzz.sh build-fuzz
 
 # Installs into PREFIX (default /usr/local; DESTDIR is honoured): both programs,

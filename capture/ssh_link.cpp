@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <charconv>
 #include <cstdlib>
 #include <cstring>
 
@@ -37,45 +36,6 @@ std::string ShellQuoted(const std::string& word) {
   return quoted + "'";
 }
 
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
-// The ConnectTimeout that NETVANE_SSH's words set (-o ConnectTimeout=N,
-// -oConnectTimeout=N, or with a blank for '='); 0 when they set none.
-int ConnectTimeoutIn(const std::vector<std::string>& words) {
-  for (size_t i = 0; i < words.size(); ++i) {
-    std::string option;
-    if (words[i] == "-o" && i + 1 < words.size())
-      option = words[i + 1];
-    else if (words[i].starts_with("-o"))
-      option = words[i].substr(2);
-    else
-      continue;
-    const size_t split = option.find_first_of("= \t");
-    if (split == std::string::npos || Lower(option.substr(0, split)) != "connecttimeout") continue;
-    const std::string value = option.substr(option.find_first_not_of("= \t", split));
-    int seconds = 0;
-    const auto [end, problem] = std::from_chars(value.data(), value.data() + value.size(), seconds);
-    if (problem == std::errc() && end == value.data() + value.size() && seconds > 0) return seconds;
-  }
-  return 0;
-}
-
-std::vector<std::string> SshWords(std::string& error) {
-  std::vector<std::string> words;
-  const char* custom = std::getenv("NETVANE_SSH");
-  if (custom == nullptr || *custom == '\0') return {"ssh"};
-  if (!SplitWords(custom, words, error)) {
-    error = "NETVANE_SSH cannot be read: " + error;
-    return {};
-  }
-  if (words.empty()) error = "NETVANE_SSH names no command";
-  return words;
-}
-
 std::string RemoteHelperPath() {
   const char* path = std::getenv("NETVANE_REMOTE_HELPER");
   return path != nullptr && *path != '\0' ? std::string(path) : std::string(kRemoteHelperPath);
@@ -88,60 +48,10 @@ void Close(int& fd) {
 
 }  // namespace
 
-bool SplitWords(const std::string& text, std::vector<std::string>& words, std::string& error) {
-  words.clear();
-  std::string word;
-  bool inWord = false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == ' ' || c == '\t' || c == '\n') {
-      if (inWord) words.push_back(word);
-      word.clear();
-      inWord = false;
-      continue;
-    }
-    inWord = true;
-    if (c == '\\') {
-      if (++i == text.size()) {
-        error = "it ends in a '\\'";
-        return false;
-      }
-      if (text[i] != '\n') word += text[i];
-    } else if (c == '\'') {
-      const size_t close = text.find('\'', i + 1);
-      if (close == std::string::npos) {
-        error = "a ' is not closed";
-        return false;
-      }
-      word += text.substr(i + 1, close - i - 1);
-      i = close;
-    } else if (c == '"') {
-      // Inside double quotes a '\' only escapes what a shell lets it escape.
-      for (++i;; ++i) {
-        if (i == text.size()) {
-          error = "a \" is not closed";
-          return false;
-        }
-        if (text[i] == '"') break;
-        if (text[i] == '\\' && i + 1 < text.size() && std::strchr("\\\"$`\n", text[i + 1]) != nullptr) {
-          ++i;
-          if (text[i] != '\n') word += text[i];  // a '\' before a line end joins the lines
-          continue;
-        }
-        word += text[i];
-      }
-    } else {
-      word += c;
-    }
-  }
-  if (inWord) words.push_back(word);
-  return true;
-}
-
 SshHelperLink::SshHelperLink(RemoteTarget target) : target_(std::move(target)) {
   name_ = RemoteHelperPath() + " on " + target_.HostText();
-  std::string ignored;
-  if (const int seconds = ConnectTimeoutIn(SshWords(ignored)); seconds > 0) connectTimeoutS_ = seconds;
+  // A value that cannot be used leaves plain ssh's settings, and Start says why.
+  if (SshCommandFromEnvironment(ssh_, sshError_)) sshError_.clear();
 }
 
 SshHelperLink::~SshHelperLink() {
@@ -149,9 +59,8 @@ SshHelperLink::~SshHelperLink() {
   Close(err_);
 }
 
-std::vector<std::string> SshHelperLink::Command(std::string& error) const {
-  std::vector<std::string> command = SshWords(error);
-  if (command.empty()) return command;
+std::vector<std::string> SshHelperLink::Command() const {
+  std::vector<std::string> command = ssh_.words;
   // No terminal, no prompt, nothing forwarded; a connection that goes
   // silent is given up after about as long as a new one may take to connect.
   const std::vector<std::string> options = {"-T",
@@ -160,7 +69,7 @@ std::vector<std::string> SshHelperLink::Command(std::string& error) const {
                                             "-o",
                                             "BatchMode=yes",
                                             "-o",
-                                            "ConnectTimeout=" + std::to_string(connectTimeoutS_),
+                                            "ConnectTimeout=" + std::to_string(ssh_.connectTimeoutS),
                                             "-o",
                                             "ClearAllForwardings=yes",
                                             "-o",
@@ -183,15 +92,18 @@ std::vector<std::string> SshHelperLink::Command(std::string& error) const {
 }
 
 std::chrono::milliseconds SshHelperLink::AnswerTime() const {
-  return std::chrono::seconds(connectTimeoutS_ + 1);
+  return std::chrono::seconds(ssh_.connectTimeoutS + 1);
 }
 
 bool SshHelperLink::Start(std::string& error) {
   End(kHelperExitGrace);
   Close(err_);
   exitStatus_ = -1;
-  std::vector<std::string> command = Command(error);
-  if (command.empty()) return false;
+  if (!sshError_.empty()) {
+    error = sshError_;
+    return false;
+  }
+  std::vector<std::string> command = Command();
   int toSsh[2] = {-1, -1};
   int fromSsh[2] = {-1, -1};
   err_ = memfd_create("netvane-ssh-errors", MFD_CLOEXEC);

@@ -5,9 +5,7 @@
 // messages as over the local socket pair. Nothing of ours listens on the
 // network; the right to capture there is that host's own (its group netvane).
 //
-// NETVANE_SSH replaces "ssh" (for example NETVANE_SSH='ssh -F my_config'),
-// split into words as a shell would, with '...', "..." and \ quoting but
-// without a shell: no variables, ~ or wildcards. NETVANE_REMOTE_HELPER names
+// NETVANE_SSH replaces "ssh" (ssh_command.h). NETVANE_REMOTE_HELPER names
 // the helper on the remote hosts when it is not the package's
 // /usr/libexec/netvane/netvane-capture.
 
@@ -19,24 +17,17 @@
 
 #include "capture/helper_link.h"
 #include "capture/remote_name.h"
+#include "capture/ssh_command.h"
 #include "helper/protocol.h"
 
 namespace netvane {
 
-// How long ssh may take to connect, unless NETVANE_SSH sets its own
-// ConnectTimeout. Every failure to reach a host is reported within this and
-// one second more.
-inline constexpr int kSshConnectTimeoutS = 5;
-
 // The package's helper, which remote hosts run unless NETVANE_REMOTE_HELPER names another.
 inline constexpr const char* kRemoteHelperPath = "/usr/libexec/netvane/netvane-capture";
 
-// Splits `text` into words as a shell would, without expanding anything.
-// False, with why in `error`, for an unfinished quote or a trailing '\'.
-bool SplitWords(const std::string& text, std::vector<std::string>& words, std::string& error);
-
 class SshHelperLink final : public HelperLink {
  public:
+  // NETVANE_SSH is read here; Start reports a value it cannot use.
   explicit SshHelperLink(RemoteTarget target);
   ~SshHelperLink() override;
   bool Start(std::string& error) override;
@@ -49,18 +40,18 @@ class SshHelperLink final : public HelperLink {
   std::string Explain(const std::string& what, bool answered) const override;
 
  private:
-  // The command line Start runs; empty, with why in `error`, when NETVANE_SSH
-  // cannot be split.
-  std::vector<std::string> Command(std::string& error) const;
+  // The command line Start runs.
+  std::vector<std::string> Command() const;
   // The last line ssh (or the remote shell) wrote to standard error.
   std::string LastErrorLine() const;
 
   RemoteTarget target_;
   std::string name_;  // "HELPER on HOST"
-  int connectTimeoutS_ = kSshConnectTimeoutS;
-  int in_ = -1;   // ssh's standard input: our end of a socket pair
-  int out_ = -1;  // ssh's standard output: the read end of a pipe
-  int err_ = -1;  // ssh's standard error: a memory file, read when something fails
+  SshCommand ssh_;
+  std::string sshError_;  // why NETVANE_SSH cannot be used; empty when it can
+  int in_ = -1;           // ssh's standard input: our end of a socket pair
+  int out_ = -1;          // ssh's standard output: the read end of a pipe
+  int err_ = -1;          // ssh's standard error: a memory file, read when something fails
   pid_t pid_ = -1;
   int exitStatus_ = -1;  // ssh's, once reaped; -1 when killed or not known
 };

@@ -139,6 +139,7 @@ std::string TakeValue(char letter, std::string_view value, Options& o) {
         netvane::RemoteTarget remote;
         std::string error;
         if (!netvane::ParseRemoteAdapter(value, remote, error)) return "option -i " + quoted + ": " + error;
+        if (netvane::SshCommand ssh; !netvane::SshCommandFromEnvironment(ssh, error)) return error;
         o.live.adapter = remote.AdapterName();
         o.haveAdapter = true;
         return {};
@@ -247,6 +248,7 @@ std::string RemoteHostToList(const Options& o, netvane::RemoteTarget& host) {
   if (o.files.size() > 1 || !netvane::IsRemoteName(o.files[0])) return kListTakesNothing;
   std::string error;
   if (!netvane::ParseRemoteHost(o.files[0], host, error)) return "-D \"" + o.files[0] + "\": " + error;
+  if (netvane::SshCommand ssh; !netvane::SshCommandFromEnvironment(ssh, error)) return error;
   return {};
 }
 

@@ -2,15 +2,13 @@
 // into messages and parsed as requests. A request that parses must encode
 // back to exactly the bytes it came from, so nothing is read that was not
 // there and nothing is silently ignored. The same bytes are also parsed as
-// the helper's replies and frames, the driver's side, and as the
-// SSH_CONNECTION text a helper started over SSH reports.
+// the helper's replies and frames, the driver's side.
 #include <cstdint>
 #include <cstring>
 #include <span>
 #include <utility>
 
 #include "helper/protocol.h"
-#include "helper/ssh_connection.h"
 
 using namespace netvane::helper;
 
@@ -41,11 +39,6 @@ void Drain(Inbox& inbox) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  SshConnection connection;
-  if (ParseSshConnection(std::string_view(reinterpret_cast<const char*>(data), size), connection) &&
-      ((connection.client.family != 4 && connection.client.family != 6) || connection.client.port == 0 ||
-       connection.server.port == 0))
-    __builtin_trap();  // only numeric addresses and real ports are taken
   // Two reads, split where the first byte says: messages span reads.
   Inbox inbox(kMaxRequestPayload);
   const size_t split = size > 0 ? data[0] % (size + 1) : 0;
