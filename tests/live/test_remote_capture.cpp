@@ -121,10 +121,19 @@ class SshServer {
   pid_t pid_ = -1;
 };
 
+// The children of `parent`.
+std::vector<pid_t> Children(pid_t parent) {
+  std::ifstream in("/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) + "/children");
+  std::vector<pid_t> children;
+  for (pid_t child; in >> child;) children.push_back(child);
+  return children;
+}
+
 // Full-size frames sent onto the adapter that carries the SSH connection, and
 // other TCP connections to the same sshd meanwhile: the frames arrive as
 // sent, the other connections' frames are there, the capture's own
-// connection's are not.
+// connection's are not. The ssh client runs in a process group of its own,
+// which a Ctrl-C at netvane-dump's terminal does not reach.
 TEST(RemoteCapture, CapturesTheSshAdapterWithoutItsOwnConnection) {
   if (!SkipReason().empty()) GTEST_SKIP() << SkipReason();
   VethLab lab;
@@ -140,6 +149,16 @@ TEST(RemoteCapture, CapturesTheSshAdapterWithoutItsOwnConnection) {
   const std::string file = "/tmp/nvremote" + std::to_string(getpid()) + ".pcap";
   std::set<uint16_t> otherPorts;
   BackgroundDump dump({"-i", remote, "-w", file});
+  // Connecting, starting the helper there and opening the adapter may take
+  // seconds on a loaded machine; the frames are sent once its packet socket
+  // is there.
+  const auto start = Clock::now();
+  while (Sh("ip netns exec " + lab.peerNs() + " sh -c 'test $(wc -l </proc/net/packet) -gt 1'") != 0 &&
+         Clock::now() - start < std::chrono::seconds(15))
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::printf("the capture over SSH began %lld ms after netvane-dump started\n",
+              static_cast<long long>(
+                  std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count()));
   {
     Sender sender(lab, kFullSize);
     for (int turn = 0; turn < 30; ++turn) {
@@ -147,6 +166,9 @@ TEST(RemoteCapture, CapturesTheSshAdapterWithoutItsOwnConnection) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
   }
+  const std::vector<pid_t> children = Children(dump.pid());
+  EXPECT_EQ(children.size(), 1u) << "netvane-dump runs one ssh";
+  for (const pid_t child : children) EXPECT_NE(getpgid(child), getpgid(dump.pid()));
   kill(dump.pid(), SIGINT);
   const int status = dump.Wait(std::chrono::seconds(20));
   const std::string err = dump.Err();
