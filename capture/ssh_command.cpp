@@ -160,7 +160,7 @@ bool ParseSshCommand(std::string_view text, SshCommand& out, std::string& error)
     error = "NETVANE_SSH cannot be read: " + error;
     return false;
   }
-  if (command.words.empty()) {
+  if (command.words.empty() || command.words[0].empty()) {
     error = "NETVANE_SSH names no command";
     return false;
   }

@@ -103,6 +103,7 @@ TEST(SshCommand, NetvaneSshIsReadStrictlyAndABadOneIsAUsageError) {
       {"ssh -F -oConnectTimeout=abc", {"ssh", "-F", "-oConnectTimeout=abc"}, 5, ""},
       {"ssh -o ConnectTimeout=1h", {"ssh", "-o", "ConnectTimeout=1h"}, 3600, ""},
       {"   ", {}, 0, "NETVANE_SSH names no command"},
+      {"'' -F x", {}, 0, "NETVANE_SSH names no command"},
       {"ssh 'oops", {}, 0, "NETVANE_SSH cannot be read: a ' is not closed"},
       {"ssh \"oops", {}, 0, "NETVANE_SSH cannot be read: a \" is not closed"},
       {"ssh oops\\", {}, 0, "NETVANE_SSH cannot be read: it ends in a '\\'"},
