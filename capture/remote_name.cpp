@@ -33,9 +33,10 @@ bool ParseUser(std::string_view text, std::string& user, std::string& error) {
 
 bool ParseHostPart(std::string_view text, std::string& host, std::string& error) {
   if (!text.empty() && text.front() == '[') {
-    const std::string inner(text.substr(1, text.size() - 2));
+    const bool closed = text.size() >= 2 && text.back() == ']';
+    const std::string inner = closed ? std::string(text.substr(1, text.size() - 2)) : std::string();
     in6_addr ignored{};
-    if (text.back() != ']' || inet_pton(AF_INET6, inner.c_str(), &ignored) != 1) {
+    if (!closed || inet_pton(AF_INET6, inner.c_str(), &ignored) != 1) {
       error = "an address in brackets must be an IPv6 address";
       return false;
     }
