@@ -1,4 +1,4 @@
-// Start, Pause and Stop: the capture state machine over three flags.
+// Start, Pause and Stop: the capture state machine.
 //
 //   state      | Start                              | Pause  | Stop
 //   idle       | first start, then capturing        | -      | -
@@ -7,54 +7,65 @@
 //   stopped    | Clear, StartCapture, then capturing| -      | -
 //
 // Opening a file leaves the window stopped from any state but capturing; from
-// idle the next Start clears the list and is still the first start.
+// idle the next Start clears the list and is still the first start (the
+// worker does not run yet).
+//
+// No button waits for a capture to start: the bind runs on the component's
+// worker (StartCaptureAsync), which for another host's adapter first
+// connects to it, up to ssh's connect timeout. Meanwhile the window takes
+// input as ever, the title says whom it connects to (moving no control), and
+// Pause or Stop gives the connect up at once. What fails is reported by the
+// component.
 #include <QComboBox>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QSignalBlocker>
-
-#include <optional>
+#include <QTimer>
 
 #include "app/Form1.h"
 #include "capture/KelNetMonitor.h"
 #include "capture/capture_settings.h"
 #include "capture/remote_name.h"
 
-namespace {
-constexpr const char* kCapturingText = "Captured packets : ";
-constexpr const char* kPausedText = "Paused ";
-constexpr const char* kStoppedText = "Stopped : ";
-
-// A Start on a remote adapter first connects to its host, which can take up
-// to ssh's connect timeout; input waits meanwhile, and the cursor says so.
-class WaitCursor {
- public:
-  WaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
-  WaitCursor(const WaitCursor&) = delete;
-  WaitCursor& operator=(const WaitCursor&) = delete;
-};
-}  // namespace
+void TForm1::EnterState(CaptureState state) {
+  switch (state) {
+    case CaptureState::Idle:
+    case CaptureState::Capturing:
+      SetStatus("Captured packets : ");
+      break;
+    case CaptureState::Paused:
+      SetStatus("Paused ");
+      break;
+    case CaptureState::Stopped:
+      SetStatus("Stopped : ");
+      break;
+  }
+  FState = state;
+}
 
 void TForm1::StartClick() {
-  // Read first: the Open below refills the box and loses its selection.
-  const int p = CardBox->currentIndex();
-  if (FCapturing) return;
+  // Read first: the Open below refills the box and loses what it shows.
+  const std::string shown = CardBox->currentText().toStdString();
+  if (FState == CaptureState::Capturing) return;
+  const bool first = !NetMonitor->threadRunning();
+  // What the box shows is what is captured: a text that names no adapter
+  // (typed in, or none at all) starts nothing, and the box stays open to
+  // choose one.
+  if (first && NetMonitor->get_adapternum(shown) < 0) {
+    NetMonitor->DNetError(shown.empty() ? "No network adapter chosen" : "No network adapter named " + shown);
+    return;
+  }
   EndFileJob();
-  if (FStopped) ClearPackets();
+  if (FState == CaptureState::Stopped) ClearPackets();
   FTakeLive.store(true);
-  std::optional<WaitCursor> busy;
-  if (netvane::IsRemoteName(NetMonitor->adapterName(FStarted ? NetMonitor->selectedAdapter() : p)))
-    busy.emplace();
-  if (FStarted) {
-    NetMonitor->StartCapture();
-  } else {
+  if (first) {
     // The first start (a file opened before it leaves the window stopped,
-    // but the component is not open yet).
+    // but the worker does not run yet). Opening lists the adapters again,
+    // without a capture right or a connection, so it does not wait.
     NetMonitor->Open();
+    const int p = NetMonitor->get_adapternum(shown);
     NetMonitor->SelectAdapter(p);
-    NetMonitor->StartCapture();
     NetMonitor->NotifyThreadStart(netvane::capture_settings::kPollPauseMs);
+    NetMonitor->StartCaptureAsync();
     {
       // Shows the adapter again without the component's change handler.
       const QSignalBlocker block(CardBox);
@@ -62,37 +73,47 @@ void TForm1::StartClick() {
     }
     // The adapter cannot be changed after the first start.
     CardBox->setEnabled(false);
-    FStarted = true;
+  } else {
+    NetMonitor->StartCaptureAsync();
   }
-  SetStatus(kCapturingText);
-  FPaused = false;
-  FCapturing = true;
-  FStopped = false;
+  EnterState(CaptureState::Capturing);
+  ShowConnecting();
+}
+
+void TForm1::ShowConnecting() {
+  const std::string name = NetMonitor->adapterName(NetMonitor->selectedAdapter());
+  netvane::RemoteTarget remote;
+  std::string ignored;
+  if (!netvane::IsRemoteName(name) || !netvane::ParseRemoteAdapter(name, remote, ignored)) return;
+  if (FConnecting == nullptr) {
+    FTitle = windowTitle();
+    FConnecting = new QTimer(this);
+    FConnecting->setInterval(100);
+    connect(FConnecting, &QTimer::timeout, this, [this] {
+      if (NetMonitor->isStarting()) return;
+      FConnecting->stop();
+      setWindowTitle(FTitle);
+    });
+  }
+  setWindowTitle(FTitle + QStringLiteral(" - connecting to ") + QString::fromStdString(remote.HostText()));
+  FConnecting->start();
 }
 
 void TForm1::PauseClick() {
-  if (!FCapturing) return;
-  SetStatus(kPausedText);
+  if (FState != CaptureState::Capturing) return;
+  EnterState(CaptureState::Paused);
+  // Gives up a bind still under way (a connect) and unbinds.
   NetMonitor->PauseCapture();
-  FPaused = true;
-  FCapturing = false;
-  FStopped = false;
 }
 
 void TForm1::StopClick() {
-  if (!FCapturing) return;
-  SetStatus(kStoppedText);
-  // The same unbinding as Pause; only the flag differs, which makes the next
-  // Start clear the lists.
+  if (FState != CaptureState::Capturing) return;
+  EnterState(CaptureState::Stopped);
+  // The same unbinding as Pause; only the state differs, which makes the
+  // next Start clear the lists.
   NetMonitor->PauseCapture();
-  FPaused = false;
-  FCapturing = false;
-  FStopped = true;
 }
 
 void TForm1::EnterStoppedState() {
-  SetStatus(kStoppedText);
-  FPaused = false;
-  FCapturing = false;
-  FStopped = true;
+  EnterState(CaptureState::Stopped);
 }
