@@ -175,9 +175,9 @@ bool TKelNetMonitor::StartHere(uint32_t ticket) {
   if (!FOpened.load()) return false;
   bool result = FBound.load();
   if (!result) {
-    // A pause or stop that came after this start, but ran first, leaves
-    // nothing to do.
-    if (FCaptureOrder.load() != ticket) return false;
+    // A pause or stop that came after this start, but ran first, or a worker
+    // that is to end, leaves nothing to do.
+    if (FCaptureOrder.load() != ticket || (FEnding.load() && OnWorker())) return false;
     FBindTicket.store(ticket);
     result = BindHere(FSelectedAdapter.load());
     FBindTicket.store(0);
@@ -191,7 +191,9 @@ bool TKelNetMonitor::StartHere(uint32_t ticket) {
 
 bool TKelNetMonitor::BindCancelled() const {
   const uint32_t ticket = FBindTicket.load();
-  return ticket != 0 && (FEnding.load() || FCaptureOrder.load() != ticket);
+  // FEnding stays set after the worker has gone, until the next one starts:
+  // it ends only a bind that runs on the worker.
+  return ticket != 0 && (FCaptureOrder.load() != ticket || (FEnding.load() && OnWorker()));
 }
 
 void TKelNetMonitor::EndCapture(std::function<void()> more, const char* line) {

@@ -512,11 +512,17 @@ TEST(Worker, AStartStillBindingIsGivenUpByWhatOvertakesIt) {
     EXPECT_EQ(reported, errors);  // the given-up bind is no failure
     EXPECT_EQ(std::count(rig.lines.begin(), rig.lines.end(), "Monitoring of adapter started."), 0);
 
-    // A start after it binds as usual.
-    if (!open) continue;
-    rig.m.bindDelayMs = 0;
-    rig.m.StartCaptureAsync();
-    rig.m.Settle();
+    // A start after it binds as usual, also one that waits a little: on the
+    // worker, or after a close on this thread.
+    rig.m.bindDelayMs = 50;
+    if (open) {
+      rig.m.StartCaptureAsync();
+      rig.m.Settle();
+    } else {
+      ASSERT_TRUE(rig.m.Open());
+      ASSERT_TRUE(rig.m.SelectAdapter(0));
+      EXPECT_TRUE(rig.m.StartCapture());
+    }
     EXPECT_TRUE(rig.m.isBound());
     EXPECT_EQ(rig.lines.back(), "Monitoring of adapter started.");
   }
