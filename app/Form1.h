@@ -208,6 +208,7 @@ class TForm1 : public QWidget {
   CaptureState FState = CaptureState::Idle;
   // While a start connects to another host: the title says to whom, until
   // the start has ended (FConnecting watches it); FTitle is the usual title.
+  // UI thread only.
   void ShowConnecting();
   QTimer* FConnecting = nullptr;
   QString FTitle;
