@@ -112,9 +112,6 @@ void TForm1::ConnectHandlers() {
 }
 
 void TForm1::FormCreate() {
-  FCapturing = false;
-  FPaused = false;
-  FStopped = false;
   // The header row comes from the model; the frame list's head entry exists
   // since the list was built and is the current entry.
   FViews->InitialTree();  // "Ethernet Header", "IP Header", "TCP Header"
@@ -129,7 +126,8 @@ void TForm1::RemoteAdaptersChanged() {
   auto* driver = dynamic_cast<TKelWinPcapNetMonitor*>(NetMonitor);
   if (driver == nullptr) return;
   driver->SetRemoteAdapters(FRemoteHosts->AdapterNames());
-  if (FStarted) return;  // the box no longer changes; the list is taken as it was
+  // After the first Start the box no longer changes; the list is taken as it was.
+  if (NetMonitor->threadRunning()) return;
   const QString shown = CardBox->currentText();
   NetMonitor->Open();
   NetMonitor->FillAdapterComboBox(CardBox, false);

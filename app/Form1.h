@@ -115,9 +115,6 @@ class TForm1 : public QWidget {
   QAction* SaveCaptureAction = nullptr;  // "Save capture as...", Ctrl+Shift+S
 
   // --- state, readable by tests --------------------------------------------------
-  bool capturing() const { return FCapturing; }
-  bool paused() const { return FPaused; }
-  bool stopped() const { return FStopped; }
   netvane::FrameList& frames() { return FFrames; }
   TPacketListModel* packetModel() const { return FModel; }
   TFrameViews* frameViews() const { return FViews; }
@@ -183,6 +180,9 @@ class TForm1 : public QWidget {
   void BuildActions();
   void ConnectHandlers();
   void SetStatus(const char* text);
+  // The capture state of Start, Pause and Stop, and the Status text that shows it.
+  enum class CaptureState { Idle, Capturing, Paused, Stopped };
+  void EnterState(CaptureState state);
   // What Stop leaves: not capturing, and the next Start clears the lists.
   void EnterStoppedState();
 
@@ -203,10 +203,15 @@ class TForm1 : public QWidget {
   TForm2* FForm2 = nullptr;
   TForm3* FForm3 = nullptr;
 
-  bool FCapturing = false;
-  bool FPaused = false;
-  bool FStopped = false;
-  bool FStarted = false;  // the first Start has opened the component and started its thread
+  // Set by EnterState alone. Idle only until the first Start or a file opened;
+  // whether the first Start has come is whether the component's worker runs.
+  CaptureState FState = CaptureState::Idle;
+  // While a start connects to another host: the title says to whom, until
+  // the start has ended (FConnecting watches it); FTitle is the usual title.
+  // UI thread only.
+  void ShowConnecting();
+  QTimer* FConnecting = nullptr;
+  QString FTitle;
 
   QTimer* FListTimer = nullptr;  // a listing held back to keep the frame rate
   QElapsedTimer FSinceListing;

@@ -86,7 +86,7 @@ void TForm1::Tell(int icon, const QString& text) {
 }
 
 bool TForm1::RefusedWhileCapturing() {
-  if (!FCapturing) return false;
+  if (FState != CaptureState::Capturing) return false;
   Tell(QMessageBox::Information, QStringLiteral("Pause or stop the capture before opening a capture file."));
   return true;
 }
@@ -121,7 +121,7 @@ bool TForm1::OpenCaptureFile(const QString& path) {
     ask.setEscapeButton(QMessageBox::No);
     if (ask.exec() != QMessageBox::Yes) return false;
     // The question had an event loop of its own.
-    if (FCapturing || FJob) return false;
+    if (FState == CaptureState::Capturing || FJob) return false;
   }
   {
     const std::lock_guard<std::mutex> lock(FAppendLock);

@@ -5,8 +5,6 @@
 #include <QComboBox>
 #include <QStatusBar>
 
-#include "capture/KelNetMonitorThread.h"
-
 TKelNetMonitor::TKelNetMonitor(QObject* AOwner, bool designMode)
     : QObject(AOwner), FDesignMode(designMode), FUiThread(std::this_thread::get_id()) {
   ShowErrMsgBox.store(true);
@@ -145,16 +143,63 @@ bool TKelNetMonitor::CloseHere() {
   return result;
 }
 
+namespace {
+// The next order of a capture request; never 0, which means "no start".
+uint32_t NextOrder(std::atomic<uint32_t>& order) {
+  uint32_t next = order.fetch_add(1) + 1;
+  while (next == 0) next = order.fetch_add(1) + 1;
+  return next;
+}
+}  // namespace
+
 bool TKelNetMonitor::StartCapture() {
-  return OnDriverThread(Wait::ForResult, false, [this] {
-    if (!FOpened.load()) return false;
-    const bool result = FBound.load() ? true : BindHere(FSelectedAdapter.load());
-    if (result) User_StatusMessage("Monitoring of adapter started.");
-    return result;
-  });
+  const uint32_t ticket = NextOrder(FCaptureOrder);
+  return OnDriverThread(Wait::ForResult, false, [this, ticket] { return StartHere(ticket); });
+}
+
+void TKelNetMonitor::StartCaptureAsync() {
+  const uint32_t ticket = NextOrder(FCaptureOrder);
+  FStartsUnderWay.fetch_add(1);
+  OnDriverThread(
+      [this, ticket] {
+        struct Done {
+          std::atomic<int>& n;
+          ~Done() { n.fetch_sub(1); }
+        } done{FStartsUnderWay};
+        StartHere(ticket);
+      },
+      Wait::Never);
+}
+
+bool TKelNetMonitor::StartHere(uint32_t ticket) {
+  if (!FOpened.load()) return false;
+  bool result = FBound.load();
+  if (!result) {
+    // A pause or stop that came after this start, but ran first, or a worker
+    // that is to end, leaves nothing to do.
+    if (FCaptureOrder.load() != ticket || (FEnding.load() && OnWorker())) return false;
+    FBindTicket.store(ticket);
+    result = BindHere(FSelectedAdapter.load());
+    FBindTicket.store(0);
+    // Overtaken during the bind: the pause or stop queued behind this start
+    // unbinds again, and says so.
+    if (FCaptureOrder.load() != ticket) return result;
+  }
+  if (result) User_StatusMessage("Monitoring of adapter started.");
+  return result;
+}
+
+bool TKelNetMonitor::BindCancelled() const {
+  const uint32_t ticket = FBindTicket.load();
+  // FEnding stays set after the worker has gone, until the next one starts:
+  // it ends only a bind that runs on the worker.
+  return ticket != 0 && (FCaptureOrder.load() != ticket || (FEnding.load() && OnWorker()));
 }
 
 void TKelNetMonitor::EndCapture(std::function<void()> more, const char* line) {
+  // Overtakes a start that may still be queued or binding (and is told so
+  // through Driver_WakeUp, which queuing the unbind calls).
+  NextOrder(FCaptureOrder);
   const bool wasBound = FBound.exchange(false);
   OnDriverThread(
       [this, wasBound, more = std::move(more), line] {

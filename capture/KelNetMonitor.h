@@ -20,14 +20,23 @@
 //    holding nothing; a call from the handler runs at once, on the worker.
 //    (A host's User_ overrides run on the worker too, and must not wait for
 //    the UI thread.)
-// 3. Nothing waits for host code, except Close. While the worker is inside
-//    the new-packet handler, PauseCapture and StopCapture return at once
-//    (isBound() is false at once; the unbind follows when the handler
-//    returns), and a call that needs the driver's answer (bind, filter, send,
-//    counters) waits at most 1 s for the worker to take it. Close
-//    (NotifyThreadEnd) waits for the worker to end, handler included. While
-//    the UI thread waits for the handler it serves queued calls and timers
-//    (not user input), so a handler that waits for the UI thread goes on.
+// 3. What waits for what. A call from another thread that hands work to the
+//    worker first waits for the worker to take it: at most 1 s, one read of
+//    the driver ("The capture thread did not take the request within 1 s"
+//    otherwise, and the work is dropped). PauseCapture and StopCapture do
+//    not wait while the worker is inside the new-packet handler (isBound()
+//    is false at once; the unbind follows when the handler returns), and
+//    StartCaptureAsync never waits. Once the worker has taken it, the call
+//    waits for the work, which waits only for the driver: a driver's wait
+//    for an answer is bounded (this system's driver: a second for its
+//    capture helper, ssh's connect timeout and a second for another host's),
+//    and a bind's wait ends at once when a pause, stop or close overtakes
+//    the start that runs it (BindCancelled). So a window that starts with
+//    StartCaptureAsync never waits for a connect, and its Pause or Stop
+//    waits only for the bind to give up. Close (NotifyThreadEnd) waits for
+//    the worker to end, handler included. While the UI thread waits for the
+//    handler it serves queued calls and timers (not user input), so a
+//    handler that waits for the UI thread goes on.
 // 4. Widgets are touched on the UI thread alone. Lines, error boxes and the
 //    packet count raised on the worker go there as posted events; a call
 //    that ran driver work delivers the lines before it returns, so they keep
@@ -108,6 +117,11 @@ class TKelNetMonitor : public QObject {
   bool Open();
   bool Close();
   bool StartCapture();
+  // StartCapture for a host that must not wait (a window): handed to the
+  // worker and not waited for; what happens is reported on the status and
+  // error channels as StartCapture reports it. With no worker it runs here,
+  // as StartCapture.
+  void StartCaptureAsync();
   void StopCapture();
   void PauseCapture();
 
@@ -134,6 +148,9 @@ class TKelNetMonitor : public QObject {
   bool isOpened() const { return FOpened.load(); }
   bool isBound() const { return FBound.load(); }
   int32_t receivedCount() const { return FReceived.load(); }
+  // A StartCaptureAsync is queued or under way (for a remote adapter, often
+  // the connect).
+  bool isStarting() const { return FStartsUnderWay.load() > 0; }
 
   // --- errors --------------------------------------------------------------------
   void DNetError(const std::string& text);
@@ -200,12 +217,14 @@ class TKelNetMonitor : public QObject {
   enum class Wait {
     ForResult,      // until it has run; given up when the worker has not taken it within 1 s
     UnlessHandler,  // until it has run, or not at all while the worker is inside the handler
+    Never,          // not at all: queued, and the caller goes on
   };
   // Runs `work` on the driver's thread (rule 1): at once when this is the
   // worker or no worker runs, else on the worker. True once it has run. False
-  // when the caller stopped waiting: UnlessHandler work runs later (so it must
-  // hold no reference to the caller's stack), ForResult work never runs and
-  // the delay has been reported. An exception of `work` reaches the caller.
+  // when the caller stopped waiting: UnlessHandler and Never work runs later
+  // (so it must hold no reference to the caller's stack; what it throws is
+  // reported), ForResult work never runs and the delay has been reported. An
+  // exception of `work` that the caller waited for reaches the caller.
   bool OnDriverThread(std::function<void()> work, Wait wait);
   template <class T, class F>
   T OnDriverThread(Wait wait, T fallback, F&& work) {
@@ -216,6 +235,15 @@ class TKelNetMonitor : public QObject {
   // True while work waits for the worker or the worker is asked to end: a
   // driver that reads batch after batch stops and returns.
   bool WakeRequested() const { return FJobsPending.load() || FEnding.load(); }
+  // True while a bind that a start runs has been overtaken by a pause, stop
+  // or close (or the worker is to end): a driver that waits for an answer
+  // during the bind (a connect) gives up quietly. Driver_WakeUp is called
+  // after each such request, so a wait that watches it learns of it at once.
+  bool BindCancelled() const;
+  // The collected error texts as the user reads them after the error prefix
+  // (trimmed, with a full stop), and clears them; empty when nothing was
+  // collected. For a User_Error override that reports them its own way.
+  std::string TakeErrors();
 
   bool designMode() const { return FDesignMode; }
 
@@ -240,6 +268,8 @@ class TKelNetMonitor : public QObject {
   // queued before this unbind has bound it since.
   bool UnbindHere(bool wasBound);
   bool SelectHere(int index);
+  // StartCapture's body; `ticket` is the FCaptureOrder its caller took.
+  bool StartHere(uint32_t ticket);
   bool ApplyFilterHere();
   // Clears FBound at once, then hands the unbind, `more` and the line to the
   // driver's thread (PauseCapture, StopCapture).
@@ -285,6 +315,13 @@ class TKelNetMonitor : public QObject {
   std::thread::id FUiThread;                      // the thread that constructed the component
   std::unique_ptr<TKelNetMonitorThread> FThread;  // UI thread only; null when none
   std::atomic<int> FSelectedAdapter{-1};          // written on the driver's thread
+  // Bumped by each start, pause and stop request on its caller's thread
+  // before its work is queued, so a start learns that a later request has
+  // overtaken it. FBindTicket: the order of the start whose bind runs on the
+  // driver's thread, 0 when none (written there).
+  std::atomic<uint32_t> FCaptureOrder{0};
+  std::atomic<uint32_t> FBindTicket{0};
+  std::atomic<int> FStartsUnderWay{0};  // StartCaptureAsync: queued or running
 
   // Guarded by FStateLock. The texts of the adapter table outlive Close;
   // FAdapterCount says how many are in use.
@@ -328,4 +365,27 @@ class TKelNetMonitor : public QObject {
   std::atomic<bool> FHasStatusBar{false};     // read by the worker before it posts a count
   std::atomic<bool> FCountLinePosted{false};  // a packet-count line is on its way to the UI thread
   QMetaObject::Connection FStatusBarGone;
+};
+
+// The component's worker thread. Its body is the component's (WorkerBody):
+// turns of TakeTimeToProcess and a pause, with the work other threads queue
+// to it run between them, until the component asks it to end.
+class TKelNetMonitorThread final {
+ public:
+  // Starts the body at once. interval: pause after each poll, in ms.
+  TKelNetMonitorThread(TKelNetMonitor* monitor, int32_t interval);
+  // Waits for the body, which the component has asked to end.
+  ~TKelNetMonitorThread();
+
+  TKelNetMonitorThread(const TKelNetMonitorThread&) = delete;
+  TKelNetMonitorThread& operator=(const TKelNetMonitorThread&) = delete;
+
+  // The worker running on the calling thread, or null on any other thread.
+  static TKelNetMonitorThread* Current();
+  TKelNetMonitor* Monitor() const { return FMonitor; }
+
+ private:
+  TKelNetMonitor* FMonitor;
+  int32_t FInterval;
+  std::thread FThread;  // last: started only when every other field is ready
 };

@@ -1,8 +1,19 @@
-// The adapter table, the adapter combo box, selecting, binding and unbinding.
-#include "capture/KelNetMonitor.h"
+// The adapter table, the adapter combo box, selecting, binding and
+// unbinding, and the address-filter list each bind installs (with the local
+// host's own addresses as one such list).
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <unistd.h>
 
 #include <QComboBox>
 #include <QLineEdit>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "capture/KelNetMonitor.h"
 
 void TKelNetMonitor::AddAdapter(const std::string& name, const std::string& description) {
   User_StatusMessage("Found network adapter " + name + " (" + description + ").");
@@ -130,7 +141,8 @@ bool TKelNetMonitor::BindHere(int index) {
   UnBindAdapter();
   FBound.store(Driver_BindAdapter(name.c_str()));
   if (!FBound.load()) {
-    DNetError("Failed to bind adapter " + name);
+    // A bind given up for a pause or stop is no failure to report.
+    if (!BindCancelled()) DNetError("Failed to bind adapter " + name);
   } else {
     User_StatusMessage("Network adapter " + name + " has been bound.");
     if (!apply_FilterIP()) UnBindAdapter();
@@ -152,4 +164,91 @@ bool TKelNetMonitor::UnbindHere(bool wasBound) {
   const bool result = Driver_UnBindAdapter();
   User_StatusMessage("Network adapter has been unbound.");
   return result;
+}
+
+// --- the address-filter list ----------------------------------------------------------
+// Stored always, installed through the driver while bound.
+
+bool TKelNetMonitor::set_FilterIP(const std::string& list) {
+  {
+    std::lock_guard<std::mutex> lock(FStateLock);
+    FFilterIP = list;
+  }
+  return apply_FilterIP();
+}
+
+std::string TKelNetMonitor::get_FilterIP() const {
+  std::lock_guard<std::mutex> lock(FStateLock);
+  return FFilterIP;
+}
+
+bool TKelNetMonitor::apply_FilterIP() {
+  // Nothing bound: the list waits for the next bind, which installs it.
+  if (!FBound.load()) return true;
+  return OnDriverThread(Wait::ForResult, false, [this] { return ApplyFilterHere(); });
+}
+
+bool TKelNetMonitor::ApplyFilterHere() {
+  if (!FBound.load()) return true;
+  const std::string list = get_FilterIP();
+  const bool result = Driver_SetFilter(list);
+  if (!result) {
+    if (list.empty())
+      DNetError("Failed to install standard ip filter");
+    else
+      DNetError("Failed to install ip filter " + list);
+  }
+  return result;
+}
+
+void TKelNetMonitor::FilterAllIP() {
+  set_FilterIP(std::string());
+}
+
+// --- the local host's addresses ----------------------------------------------------------
+// Its IPv4 addresses as a filter list. Linux needs no socket-library
+// start-up, so only the host-name read, the resolution and the address text
+// remain.
+
+std::string TKelNetMonitor::get_LocalIPs() {
+  std::string list;
+  char hostName[256] = {};
+  if (gethostname(hostName, 255) != 0) return list;
+  hostName[255] = '\0';
+
+  // The reentrant form keeps the resolver's order (as gethostbyname does)
+  // without sharing its static result with other threads.
+  hostent entry{};
+  hostent* result = nullptr;
+  int herr = 0;
+  std::vector<char> buffer(1024);
+  for (;;) {
+    const int rc = gethostbyname_r(hostName, &entry, buffer.data(), buffer.size(), &result, &herr);
+    if (rc == ERANGE && buffer.size() < (1u << 20)) {
+      buffer.resize(buffer.size() * 2);
+      continue;
+    }
+    if (rc != 0) result = nullptr;
+    break;
+  }
+  if (!result || result->h_addrtype != AF_INET || result->h_length < 4) return list;
+
+  for (char** address = result->h_addr_list; address && *address; ++address) {
+    in_addr ipv4{};
+    std::memcpy(&ipv4, *address, 4);
+    char text[INET_ADDRSTRLEN] = {};
+    if (!inet_ntop(AF_INET, &ipv4, text, sizeof text)) continue;
+    if (!list.empty()) list += ",";
+    list += text;
+  }
+  return list;
+}
+
+uint32_t TKelNetMonitor::IPStringToAddr(const std::string& text) {
+  if (text.empty()) return 0;
+  return inet_addr(text.c_str());
+}
+
+void TKelNetMonitor::FilterLocalIP() {
+  set_FilterIP(get_LocalIPs());
 }

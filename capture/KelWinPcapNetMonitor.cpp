@@ -27,6 +27,9 @@ TKelWinPcapNetMonitor::TKelWinPcapNetMonitor(QObject* AOwner, bool designMode)
   else
     FBoundAdapterName.clear();
   FWakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  // A wait for the helper's answer during a bind (a connect to another host)
+  // ends when a pause, stop or close overtakes the start.
+  FHelper->SetInterrupt(FWakeFd, [this] { return BindCancelled(); });
 }
 
 void TKelWinPcapNetMonitor::ApplyProgramSettings(QObject* component) {
@@ -112,8 +115,11 @@ bool TKelWinPcapNetMonitor::Driver_BindAdapter(const char* deviceName) {
   FRemote = isRemote;
   // Said of a remote adapter's failures: where they happened.
   const std::string where = isRemote ? " on " + remote.HostText() : std::string();
+  // The connect can take ssh's connect timeout; the user is told what is waited for.
+  if (isRemote) User_StatusMessage("Connecting to " + remote.HostText() + ".");
   if (!EnsureHelper(error) || (isRemote && !AskOwnConnection(error))) {
-    DNetError("WinPcap driver failed to open adapter " + name + ": " + error);
+    if (!BindCancelled()) DNetError("WinPcap driver failed to open adapter " + name + ": " + error);
+    StopHelper();
     return false;
   }
   helper::Request request;
@@ -127,7 +133,7 @@ bool TKelWinPcapNetMonitor::Driver_BindAdapter(const char* deviceName) {
   request.promiscuous = true;
   helper::Reply reply;
   if (!FHelper->Call(request, reply, error, nullptr)) {
-    DNetError("WinPcap driver failed to open adapter " + name + ": " + error);
+    if (!BindCancelled()) DNetError("WinPcap driver failed to open adapter " + name + ": " + error);
     StopHelper();
     return false;
   }

@@ -12,7 +12,9 @@
 // the frames of that SSH connection out of the filter it compiles, so that a
 // capture never captures itself. Its answers may take ssh's connect timeout
 // and a second. The host hands such names to SetRemoteAdapters; they are
-// listed after the machine's own.
+// listed after the machine's own. While a bind connects, the status line
+// says "Connecting to HOST."; a pause, stop or close gives the connect up at
+// once (BindCancelled), and nothing is reported.
 //
 // Everything that talks to the helper runs on the component's driver thread
 // (KelNetMonitor.h): the worker while it runs, so the helper's connection has

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 
 namespace netvane {
 namespace {
@@ -92,22 +93,41 @@ bool CaptureHelperClient::Call(const helper::Request& request, helper::Reply& re
       return true;
     }
     if (gone) return broken("the capture helper ended");
-    // The link's two descriptors, which may be one.
+    if (interruptRequested_ && interruptRequested_()) {
+      End(std::chrono::milliseconds(0));
+      error = kInterrupted;
+      return false;
+    }
+    // The link's two descriptors, which may be one, and the interrupt's.
     const bool sending = sent < bytes.size();
-    pollfd fds[2] = {{link_->readFd(), POLLIN, 0}, {link_->writeFd(), POLLOUT, 0}};
+    pollfd fds[3] = {{link_->readFd(), POLLIN, 0}, {-1, 0, 0}, {-1, 0, 0}};
     nfds_t count = 1;
+    pollfd* writeWatch = &fds[0];
     if (sending) {
-      if (fds[1].fd == fds[0].fd)
+      if (link_->writeFd() == fds[0].fd) {
         fds[0].events |= POLLOUT;
-      else
-        count = 2;
+      } else {
+        writeWatch = &fds[count];
+        fds[count++] = {link_->writeFd(), POLLOUT, 0};
+      }
+    }
+    pollfd* interruptWatch = nullptr;
+    if (interruptFd_ >= 0) {
+      interruptWatch = &fds[count];
+      fds[count++] = {interruptFd_, POLLIN, 0};
     }
     const int ready = ::poll(fds, count, RemainingMs(deadline));
     if (ready < 0 && errno == EINTR) continue;
     if (ready <= 0)
       return broken("the capture helper did not answer within " +
                     std::to_string((answerTime.count() + 999) / 1000) + " s");
-    const bool writable = ((count == 2 ? fds[1].revents : fds[0].revents) & POLLOUT) != 0;
+    if (interruptWatch != nullptr && (interruptWatch->revents & POLLIN)) {
+      uint64_t wakes = 0;
+      while (::read(interruptFd_, &wakes, sizeof wakes) > 0) {
+      }
+      continue;  // asks interruptRequested_ above; a wake-up for anything else waits on
+    }
+    const bool writable = (writeWatch->revents & POLLOUT) != 0;
     if (sending && writable) {
       const ssize_t n = link_->Write(bytes.data() + sent, bytes.size() - sent);
       if (n > 0)

@@ -40,10 +40,21 @@ class CaptureHelperClient {
   // Messages other than the awaited reply: frames and failures, in order.
   using MessageSink = std::function<void(helper::MessageType type, std::span<const uint8_t> payload)>;
 
+  // Lets another thread end a Call's wait (a connect the user gave up):
+  // whenever `fd` becomes readable, a Call reads it empty and asks
+  // `requested`; when that says so, the helper is ended and the Call fails
+  // with kInterrupted. Set once, before the first Call.
+  void SetInterrupt(int fd, std::function<bool()> requested) {
+    interruptFd_ = fd;
+    interruptRequested_ = std::move(requested);
+  }
+  static constexpr const char* kInterrupted = "interrupted";
+
   // Sends a request and waits for its reply, the link's AnswerTime at most;
   // what comes before the reply goes to `sink`. False, with `error` set, when the
   // helper is gone (with the reason it gave, or the link's, if any), does not
-  // answer in time or breaks the protocol; it is then ended and reaped.
+  // answer in time, breaks the protocol or the wait is interrupted; it is then
+  // ended and reaped.
   bool Call(const helper::Request& request, helper::Reply& reply, std::string& error,
             const MessageSink& sink);
 
@@ -68,6 +79,8 @@ class CaptureHelperClient {
   std::unique_ptr<HelperLink> link_;
   helper::Inbox inbox_{helper::kMaxMessagePayload};
   bool answered_ = false;  // a reply has come since Start
+  int interruptFd_ = -1;
+  std::function<bool()> interruptRequested_;
 };
 
 }  // namespace netvane

@@ -43,10 +43,6 @@ std::unique_ptr<QCoreApplication> EnsureApplication() {
   return std::make_unique<QCoreApplication>(argc, argv);
 }
 
-// Set while this thread reports an error: the component's error report sends
-// its line through the status channel.
-thread_local bool tReportingError = false;
-
 // The component with the window's capture settings, whose failures go to
 // standard error and are counted; its ordinary status lines are left out.
 class DumpMonitor : public TKelWinPcapNetMonitor {
@@ -59,21 +55,14 @@ class DumpMonitor : public TKelWinPcapNetMonitor {
   // Failures reported so far, by either thread.
   int failures() const { return FFailures.load(); }
 
-  void User_Error() override {
-    FFailures.fetch_add(1);
-    tReportingError = true;
-    TKelWinPcapNetMonitor::User_Error();
-    tReportingError = false;
-  }
-
   // Called on the reporting thread, worker or main; standard error takes
   // whole lines from both.
-  void User_StatusMessage(const std::string& line) override {
-    if (!tReportingError) return;
-    static const std::string kPrefix = "TKelNetMonitor Error: ";
-    const std::size_t skip = line.rfind(kPrefix, 0) == 0 ? kPrefix.size() : 0;
-    std::fprintf(stderr, "netvane-dump: %s\n", line.c_str() + skip);
+  void User_Error() override {
+    FFailures.fetch_add(1);
+    const std::string text = TakeErrors();
+    if (!text.empty()) std::fprintf(stderr, "netvane-dump: %s\n", text.c_str());
   }
+  void User_StatusMessage(const std::string&) override {}
 
  private:
   std::atomic<int> FFailures{0};

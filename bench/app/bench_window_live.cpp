@@ -323,6 +323,8 @@ WindowRun RunWindow(const netvane::lab::VethLab& lab, const std::string& pcap,
   auto clicked = Clock::now();
   w.form->Start->click();
   r.startClickMs = std::chrono::duration<double, std::milli>(Clock::now() - clicked).count();
+  // The bind runs on the worker; the click does not wait for it.
+  RunLoopUntil([&] { return !w.monitor->isStarting(); }, std::chrono::seconds(5));
   if (!w.monitor->isBound()) {
     std::fprintf(stderr, "the window did not bind %s: %s\n", lab.localIf().c_str(),
                  w.monitor->errorText().c_str());
@@ -558,6 +560,7 @@ int RoomChild(int argc, char** argv) {
   LiveWindow w(ifname);
   if (!budget) w.list->SetBudget(SIZE_MAX);
   w.form->Start->click();
+  RunLoopUntil([&] { return !w.monitor->isStarting(); }, std::chrono::seconds(5));
   if (!w.monitor->isBound()) return 1;
   RunLoopUntil([] { return false; }, std::chrono::milliseconds(300));
   std::printf("ready\n");

@@ -122,7 +122,7 @@ TEST_F(CaptureFilesTest, OpensCapturesAndSavedFrames) {
     }
     EXPECT_EQ(GridRows(), int(k.want.size()) + 2);
     EXPECT_EQ(form->Captured->text(), QString::number(k.want.size()));
-    EXPECT_TRUE(form->stopped());
+    EXPECT_TRUE(Stopped());
   }
 }
 
@@ -199,8 +199,8 @@ TEST_F(CaptureFilesTest, OpensOnlyWhileNoAdapterIsBound) {
   WriteFile(In("two.pcap"), PcapImage({Frame(7), Frame(8)}));
   ASSERT_TRUE(Open(In("two.pcap")));
   EXPECT_EQ(frames->Count(), 2u);
-  form->Start->click();
-  ASSERT_TRUE(form->capturing());
+  PressStart();
+  ASSERT_TRUE(Capturing());
   EXPECT_EQ(frames->Count(), 0u);
   const auto calls = fake->Calls();
   EXPECT_NE(std::find(calls.begin(), calls.end(), "Driver_BindAdapter eth0"), calls.end());
@@ -211,7 +211,7 @@ TEST_F(CaptureFilesTest, OpensOnlyWhileNoAdapterIsBound) {
     ASSERT_EQ(answers.Seen().size(), 1u);
     EXPECT_EQ(answers.Seen()[0].text, "Pause or stop the capture before opening a capture file.");
   }
-  EXPECT_TRUE(form->capturing());
+  EXPECT_TRUE(Capturing());
   EXPECT_EQ(frames->Count(), 3u);
   form->Pause->click();
   {
@@ -225,9 +225,9 @@ TEST_F(CaptureFilesTest, OpensOnlyWhileNoAdapterIsBound) {
     EXPECT_EQ(answers.Seen().size(), 1u);
   }
   EXPECT_EQ(frames->Count(), 2u);
-  EXPECT_TRUE(form->stopped());
-  form->Start->click();
-  ASSERT_TRUE(form->capturing());
+  EXPECT_TRUE(Stopped());
+  PressStart();
+  ASSERT_TRUE(Capturing());
   EXPECT_EQ(GridRows(), 2);
   ASSERT_TRUE(Feed({Frame(9)}));
   EXPECT_EQ(Cell(1, 0), "1");

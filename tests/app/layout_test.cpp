@@ -220,9 +220,7 @@ TEST_F(LayoutTest, TabOrderRunsFromTheAdapterBoxThroughThePageToTheCheckBox) {
 }
 
 TEST_F(LayoutTest, AfterCreationTheWindowIsIdle) {
-  EXPECT_FALSE(form->capturing());
-  EXPECT_FALSE(form->paused());
-  EXPECT_FALSE(form->stopped());
+  EXPECT_EQ(form->Status->text(), kCapturingStatus);
   EXPECT_TRUE(form->CardBox->isEnabled());
   EXPECT_EQ(GridRows(), 2);  // header row and one empty row
   for (int c = 0; c < 6; ++c) EXPECT_TRUE(Cell(1, c).isEmpty());

@@ -1,7 +1,9 @@
 // The real main window with the libpcap driver on one end of a veth pair whose
 // other end sits in a network namespace made by the test. Real frames (ping)
 // sent from the namespace appear as rows; Pause, Stop and Start behave as the
-// capture controls say; closing returns promptly. Needs root; skips otherwise.
+// capture controls say; closing returns promptly. A Start on another host's
+// adapter that cannot be reached leaves the window usable. Needs root; skips
+// otherwise.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -9,8 +11,10 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "app/packet_finder.h"
 #include "capture/KelWinPcapNetMonitor.h"
@@ -134,7 +138,8 @@ TEST_F(LiveWindowTest, RealFramesBecomeRowsAndTheControlsBehave) {
   EXPECT_EQ(monitor->MaxPacketSize, 20000);
   const int64_t started = netvane::StampOfNow().seconds;
   form->Start->click();
-  ASSERT_TRUE(monitor->isBound()) << monitor->errorText();
+  // The bind runs on the worker; the button does not wait for it.
+  ASSERT_TRUE(WaitFor([&] { return monitor->isBound(); })) << monitor->errorText();
   EXPECT_EQ(form->CardBox->currentText().toStdString(), veth.host);
   EXPECT_FALSE(form->CardBox->isEnabled());
 
@@ -167,7 +172,7 @@ TEST_F(LiveWindowTest, RealFramesBecomeRowsAndTheControlsBehave) {
 
   // Start after Pause keeps the list and goes on numbering.
   form->Start->click();
-  ASSERT_TRUE(monitor->isBound());
+  ASSERT_TRUE(WaitFor([&] { return monitor->isBound(); }));
   const size_t pingsBefore = RowsOf("IP/ICMP").size();
   veth.Ping(2);
   ASSERT_TRUE(WaitRows("IP/ICMP", pingsBefore + 2));
@@ -216,6 +221,7 @@ TEST_F(LiveWindowTest, RealFramesBecomeRowsAndTheControlsBehave) {
   EXPECT_EQ(form->Status->text(), "Stopped : ");
   form->Start->click();
   EXPECT_EQ(form->packetModel()->listed(), 0u);
+  ASSERT_TRUE(WaitFor([&] { return monitor->isBound(); }));
   veth.Ping(1);
   ASSERT_TRUE(WaitRows("IP/ICMP", 1));
   EXPECT_EQ(Cell(RowsOf("IP/ICMP").front(), 0), QString::number(RowsOf("IP/ICMP").front()));
@@ -228,6 +234,82 @@ TEST_F(LiveWindowTest, RealFramesBecomeRowsAndTheControlsBehave) {
   EXPECT_LT(t.elapsed(), 2000);
   EXPECT_FALSE(monitor->threadRunning());
   EXPECT_FALSE(monitor->isOpened());
+}
+
+// A Start on an adapter of a host that never answers (its SSH port drops
+// every packet): the window stays usable while ssh connects and its title
+// says to whom, Stop gives the connect up at once and quietly, and a Start
+// left to run reports today's failure within the connect timeout and a second.
+TEST_F(LiveWindowTest, RemoteStartThatConnectsLeavesTheWindowUsable) {
+  if (Sh("command -v ssh") != 0) GTEST_SKIP() << "no ssh client (openssh-client is not installed)";
+  // Frames to 10.213.8.9 leave on the veth pair, and nothing there answers.
+  const std::string host = veth.host;
+  ASSERT_EQ(Sh("ip addr add 10.213.8.1/24 dev " + host), 0);
+  ASSERT_EQ(Sh("ip neigh replace 10.213.8.9 lladdr 02:00:00:00:08:09 dev " + host + " nud permanent"), 0);
+  constexpr int kConnectTimeoutS = 2;
+  setenv("NETVANE_SSH", ("ssh -F /dev/null -o ConnectTimeout=" + std::to_string(kConnectTimeoutS)).c_str(),
+         1);
+  std::vector<std::string> lines;
+  monitor->setOnStatusMessage([&](TKelNetMonitor*, const std::string& l) { lines.push_back(l); });
+  struct Restore {
+    TKelNetMonitor* m;
+    ~Restore() {
+      unsetenv("NETVANE_SSH");
+      m->setOnStatusMessage(nullptr);  // `lines` goes before the window
+    }
+  } restore{monitor};
+  auto said = [&](const std::string& part) {
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const std::string& l) { return l.find(part) != l.npos; });
+  };
+  monitor->SetRemoteAdapters({"ssh://root@10.213.8.9/eth0"});
+  ASSERT_TRUE(monitor->Open());
+  monitor->FillAdapterComboBox(form->CardBox, false);
+  const int position = form->CardBox->findText("eth0 on root@10.213.8.9");
+  ASSERT_GE(position, 0);
+  form->CardBox->setCurrentIndex(position);
+  const QString title = form->windowTitle();
+  auto sshChildren = [] { return Sh("pgrep -P " + std::to_string(getpid()) + " -x ssh >/dev/null") == 0; };
+
+  QElapsedTimer took;
+  took.start();
+  form->Start->click();
+  EXPECT_LT(took.elapsed(), 500);
+  EXPECT_EQ(form->Status->text(), "Captured packets : ");
+  EXPECT_EQ(form->windowTitle(), title + " - connecting to root@10.213.8.9");
+  ASSERT_TRUE(WaitFor([&] { return said("Connecting to root@10.213.8.9."); }, 1000));
+  {
+    // A dialog of the window opens and is answered while ssh connects.
+    viewtest::MessageBoxAnswerer answers({QMessageBox::Ok});
+    form->OpenCaptureAction->trigger();
+    ASSERT_EQ(answers.Seen().size(), 1u);
+    EXPECT_EQ(answers.Seen()[0].text, "Pause or stop the capture before opening a capture file.");
+  }
+  EXPECT_TRUE(monitor->isStarting());
+  EXPECT_TRUE(sshChildren());
+
+  took.restart();
+  form->Stop->click();
+  EXPECT_LT(took.elapsed(), 1000);
+  EXPECT_EQ(form->Status->text(), "Stopped : ");
+  EXPECT_FALSE(monitor->isStarting());
+  EXPECT_FALSE(sshChildren());  // the connect is over: nothing can fail later
+  ASSERT_TRUE(WaitFor([&] { return form->windowTitle() == title; }, 1000));
+  EXPECT_FALSE(said("TKelNetMonitor Error"));
+  EXPECT_TRUE(said("Monitoring of adapter has been paused."));
+
+  // Start again, and let it run: the failure, in time, and the window usable meanwhile.
+  took.restart();
+  form->Start->click();
+  EXPECT_LT(took.elapsed(), 500);
+  ASSERT_TRUE(WaitFor([&] { return said("TKelNetMonitor Error"); }, (kConnectTimeoutS + 2) * 1000));
+  EXPECT_LT(took.elapsed(), (kConnectTimeoutS + 1) * 1000 + 500);
+  EXPECT_TRUE(
+      said("TKelNetMonitor Error: WinPcap driver failed to open adapter ssh://root@10.213.8.9/eth0: "
+           "cannot reach root@10.213.8.9"))
+      << lines.back();
+  EXPECT_FALSE(monitor->isBound());
+  ASSERT_TRUE(WaitFor([&] { return form->windowTitle() == title; }, 1000));
 }
 
 }  // namespace

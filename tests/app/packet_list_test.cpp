@@ -26,8 +26,8 @@ namespace {
 class PacketListTest : public WindowTest {
  protected:
   void StartCapture() {
-    form->Start->click();
-    ASSERT_TRUE(form->capturing());
+    PressStart();
+    ASSERT_TRUE(Capturing());
   }
   // A numbered IP/UDP frame: its source IP names `k`.
   static Bytes Numbered(int k) {
@@ -126,7 +126,7 @@ TEST_F(PacketListTest, StartAfterStopWithNothingStoredLeavesAnEmptyList) {
   form->Start->click();
   EXPECT_EQ(GridRows(), 2);
   EXPECT_EQ(form->Captured->text(), "0");
-  EXPECT_TRUE(form->capturing());
+  EXPECT_TRUE(Capturing());
 }
 
 TEST_F(PacketListTest, ClearListsWhatWasStoredBeforeItDropsIt) {
@@ -304,7 +304,7 @@ TEST_F(PacketListTest, AFullFrameStoreKeepsWhatItHasRefusesTheRestAndSaysSoOnce)
   EXPECT_EQ(OpenBoxes(), QStringList{fullText});
   ASSERT_TRUE(Feed({Numbered(3)}));
   EXPECT_EQ(OpenBoxes(), QStringList{fullText}) << "told once";
-  EXPECT_TRUE(form->capturing());
+  EXPECT_TRUE(Capturing());
 
   // What is stored stays viewable.
   form->Packets->setCurrentIndex(form->packetModel()->index(int(kept) - 1, 0));

@@ -52,8 +52,23 @@ inline Bytes IpFrame(const Mac& dst, const Mac& src, uint8_t proto, std::array<u
   return f;
 }
 
+// The Status texts of the capture states: idle and capturing, paused, stopped.
+inline const QString kCapturingStatus = QStringLiteral("Captured packets : ");
+inline const QString kPausedStatus = QStringLiteral("Paused ");
+inline const QString kStoppedStatus = QStringLiteral("Stopped : ");
+
 class WindowTest : public ::testing::Test {
  protected:
+  // The capture state as the user sees it: the Status text, and the adapter
+  // box, which can be used until the first Start only.
+  bool Capturing() const { return form->Status->text() == kCapturingStatus && !form->CardBox->isEnabled(); }
+  bool Stopped() const { return form->Status->text() == kStoppedStatus; }
+  // Presses Start, and waits until the worker has done the start it was handed.
+  void PressStart() {
+    form->Start->click();
+    fake->Settle();
+  }
+
   void Make(std::vector<std::string> adapters = {"eth0", "eth1", "eth2"}) {
     form.reset();  // the old window refers to the old frame list
     frames = std::make_unique<netvane::FrameList>();

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <climits>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -459,6 +460,72 @@ TEST(Worker, InitializeOnALiveComponentEndsTheWorkerAndFreesTheQueue) {
   EXPECT_FALSE(rig.m.threadRunning());
   EXPECT_EQ(rig.m.get_packetcount(), 0);
   EXPECT_EQ(rig.m.receivedCount(), 0);
+}
+
+// A start handed to the worker waits for nothing. A bind that waits for an
+// answer (a connect to another host) is given up at once, quietly, by a pause,
+// a stop or a close, and not by the other work queued meanwhile; work that the
+// busy worker cannot take within a second is dropped and reported.
+TEST(Worker, AStartStillBindingIsGivenUpByWhatOvertakesIt) {
+  const struct {
+    const char* what;
+    std::function<bool(FakeDriver&)> overtake;  // false: the component was closed
+    const char* line;
+  } cases[] = {
+      {"pause", [](FakeDriver& m) { return m.PauseCapture(), true; },
+       "Monitoring of adapter has been paused."},
+      {"stop", [](FakeDriver& m) { return m.StopCapture(), true; },
+       "Monitoring of adapter has been stopped."},
+      {"close", [](FakeDriver& m) { return m.Close(), false; }, "Network Monitoring System has been closed."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Rig rig;
+    rig.m.bindDelayMs = 20000;
+    ASSERT_TRUE(rig.m.Open());
+    ASSERT_TRUE(rig.m.SelectAdapter(0));
+    rig.m.NotifyThreadStart(1);
+    EXPECT_LT(MillisecondsOf([&] { rig.m.StartCaptureAsync(); }), 200);
+    ASSERT_TRUE(PumpUntil([&] { return rig.m.InBind(); }));
+    EXPECT_TRUE(rig.m.isStarting());
+
+    // Work queued meanwhile wakes the worker but does not end the bind; what
+    // the worker cannot take within a second never runs.
+    const long long waited = MillisecondsOf([&] { EXPECT_FALSE(rig.m.SelectAdapter(1)); });
+    EXPECT_GE(waited, 900);
+    EXPECT_LT(waited, 3000);
+    EXPECT_EQ(rig.m.selectedAdapter(), 0);
+    EXPECT_TRUE(rig.m.InBind());
+
+    bool open = true;
+    EXPECT_LT(MillisecondsOf([&] { open = c.overtake(rig.m); }), 1000);
+    ASSERT_TRUE(PumpUntil([&] { return !rig.m.isStarting(); }, 1s));
+    EXPECT_FALSE(rig.m.isBound());
+    const auto calls = rig.m.Calls();
+    EXPECT_NE(std::find(calls.begin(), calls.end(), "BindGivenUp"), calls.end());
+    PumpUntil([] { return false; }, 50ms);
+    EXPECT_NE(std::find(rig.lines.begin(), rig.lines.end(), c.line), rig.lines.end());
+    const Lines errors = {"TKelNetMonitor Error: The capture thread did not take the request within 1 s."};
+    Lines reported;
+    std::copy_if(rig.lines.begin(), rig.lines.end(), std::back_inserter(reported),
+                 [](const std::string& l) { return l.rfind("TKelNetMonitor Error: ", 0) == 0; });
+    EXPECT_EQ(reported, errors);  // the given-up bind is no failure
+    EXPECT_EQ(std::count(rig.lines.begin(), rig.lines.end(), "Monitoring of adapter started."), 0);
+
+    // A start after it binds as usual, also one that waits a little: on the
+    // worker, or after a close on this thread.
+    rig.m.bindDelayMs = 50;
+    if (open) {
+      rig.m.StartCaptureAsync();
+      rig.m.Settle();
+    } else {
+      ASSERT_TRUE(rig.m.Open());
+      ASSERT_TRUE(rig.m.SelectAdapter(0));
+      EXPECT_TRUE(rig.m.StartCapture());
+    }
+    EXPECT_TRUE(rig.m.isBound());
+    EXPECT_EQ(rig.lines.back(), "Monitoring of adapter started.");
+  }
 }
 
 }  // namespace

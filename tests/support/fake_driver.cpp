@@ -91,6 +91,21 @@ bool FakeDriver::Driver_Close() {
 bool FakeDriver::Driver_BindAdapter(const char* deviceName) {
   const std::string name = deviceName;
   Log("Bind " + name);
+  if (bindDelayMs.load() > 0) {
+    // Like a connect: other wake-ups (work queued meanwhile) do not end it.
+    FInBind.store(true);
+    bool givenUp;
+    {
+      std::unique_lock<std::mutex> lock(FScriptLock);
+      givenUp = FScriptChanged.wait_for(lock, std::chrono::milliseconds(bindDelayMs.load()),
+                                        [this] { return BindCancelled(); });
+    }
+    FInBind.store(false);
+    if (givenUp) {
+      Log("BindGivenUp");
+      return false;
+    }
+  }
   if (refusedBinds.count(name) != 0) {
     if (!bindErrorText.empty()) DNetError(bindErrorText);
     return false;

@@ -3,7 +3,9 @@
 // accepts or refuses binds and filters as told, records the driver calls made
 // on it, and delivers scripted (or endlessly generated) frames from the worker
 // thread through HandlePacket. Its read can block until a frame is scripted or
-// Driver_WakeUp is called, like a capture library's read on an idle adapter.
+// Driver_WakeUp is called, like a capture library's read on an idle adapter;
+// its bind can wait as a connect to another host does, until a pause, stop or
+// close gives it up.
 
 #include <atomic>
 #include <condition_variable>
@@ -39,6 +41,7 @@ class FakeDriver : public TKelNetMonitor {
   std::atomic<bool> endless{false};       // every read delivers a full batch
   std::atomic<uint32_t> endlessLength{60};
   std::atomic<int> readDelayMs{0};    // each read first works this long (ignores wake-ups)
+  std::atomic<int> bindDelayMs{0};    // each bind first waits this long, unless given up (BindCancelled)
   std::atomic<bool> logReads{false};  // record "ReadEnd" in Events() after each read
   std::string readErrorText;          // when set, each read reports it (set before the thread starts)
 
@@ -58,6 +61,12 @@ class FakeDriver : public TKelNetMonitor {
   int Turns() const { return FTurns.load(); }
   int Wakes() const { return FWakes.load(); }
   bool InBlockedRead() const { return FInBlockedRead.load(); }
+  bool InBind() const { return FInBind.load(); }
+  // Returns once the worker has done all work queued before (a start handed
+  // over with StartCaptureAsync) and the lines it raised have been delivered.
+  void Settle() {
+    OnDriverThread([] {}, Wait::ForResult);
+  }
 
   // Test access to protected parts of the component.
   using TKelNetMonitor::FReceived;
@@ -98,4 +107,5 @@ class FakeDriver : public TKelNetMonitor {
   std::atomic<int> FWakes{0};
   std::atomic<int> FHandedOver{0};
   std::atomic<bool> FInBlockedRead{false};
+  std::atomic<bool> FInBind{false};
 };

@@ -1,5 +1,6 @@
-// Packet delivery and the worker: the FIFO, HandlePacket and GetNextPacket,
-// starting and ending the worker, and the work other threads hand to it.
+// The worker and its work queue: the thread that polls the driver, the work
+// other threads hand to it (OnDriverThread) and how they wait for it, and
+// starting and ending the worker.
 #include "capture/KelNetMonitor.h"
 
 #include <QCoreApplication>
@@ -8,8 +9,6 @@
 
 #include <chrono>
 #include <exception>
-
-#include "capture/KelNetMonitorThread.h"
 
 namespace {
 
@@ -43,6 +42,7 @@ bool TKelNetMonitor::OnDriverThread(std::function<void()> work, Wait wait) {
     return true;
   }
   auto job = std::make_shared<Job>(std::move(work));
+  job->attended = wait != Wait::Never;  // before it is shared
   bool queued = false;
   {
     std::lock_guard<std::mutex> lock(FJobLock);
@@ -55,6 +55,7 @@ bool TKelNetMonitor::OnDriverThread(std::function<void()> work, Wait wait) {
   if (queued) {
     FJobWake.notify_all();  // ends the worker's pause
     Driver_WakeUp();        // ends its read
+    if (wait == Wait::Never) return false;
   }
   EnterCall();
   bool ran = true;
@@ -287,101 +288,22 @@ void TKelNetMonitor::WaitForWorker(const std::function<bool()>& done) {
   FJobWake.wait(lock, done);
 }
 
-// --- FIFO ------------------------------------------------------------------------------
+// --- the thread ---------------------------------------------------------------------
 
-void TKelNetMonitor::AppendToFifo(TKelNetPacket* packet, bool& accepted) {
-  {
-    std::lock_guard<std::mutex> lock(FFifoLock);
-    const int32_t count = FPacketCount.load();
-    accepted = count < MaxFifoPackets;
-    if (accepted) {
-      packet->Next = nullptr;  // a reused record must not drag a stale chain in
-      if (FLast != nullptr)
-        FLast->Next = packet;
-      else
-        FFirst = packet;
-      FLast = packet;
-      FPacketCount.store(count + 1);
-    }
-  }
-  if (!accepted) delete packet;
+namespace {
+thread_local TKelNetMonitorThread* tCurrent = nullptr;
 }
 
-void TKelNetMonitor::DrainFifo() {
-  TKelNetPacket* chain;
-  {
-    std::lock_guard<std::mutex> lock(FFifoLock);
-    chain = FFirst;
-    FFirst = nullptr;
-    FLast = nullptr;
-    FPacketCount.store(0);
-  }
-  while (chain != nullptr) {
-    TKelNetPacket* next = chain->Next;
-    delete chain;
-    chain = next;
-  }
+TKelNetMonitorThread::TKelNetMonitorThread(TKelNetMonitor* monitor, int32_t interval)
+    : FMonitor(monitor), FInterval(interval < 0 ? 0 : interval), FThread([this] {
+        tCurrent = this;
+        FMonitor->WorkerBody(FInterval);
+      }) {}
+
+TKelNetMonitorThread::~TKelNetMonitorThread() {
+  if (FThread.joinable()) FThread.join();
 }
 
-// --- delivery ---------------------------------------------------------------------------
-
-void TKelNetMonitor::HandlePacket(TKelNetPacket* packet) {
-  if (packet == nullptr) return;
-  // Counted modulo 2^31, so the count (and the sequence number a driver takes
-  // from it) stays a valid non-negative int32_t however long a capture runs.
-  int32_t received = FReceived.load();
-  int32_t next;
-  do {
-    next = received == INT32_MAX ? 0 : received + 1;
-  } while (!FReceived.compare_exchange_weak(received, next));
-  bool accepted = false;
-  AppendToFifo(packet, accepted);
-  if (!accepted) return;
-  SetPacketCountText(next, FPacketCount.load());
-  // The record may already be taken by another consumer by now; the base
-  // class only announces it and never looks inside. The host's handler runs
-  // inside a driver's read: what it throws must not unwind through the read.
-  const bool worker = OnWorker();
-  if (worker) EnterHandler();
-  try {
-    User_NewPacketArrived(packet);
-  } catch (...) {
-    ReportException("New-packet handler failed");
-  }
-  if (worker) FInHandler.store(false);
-}
-
-void TKelNetMonitor::User_NewPacketArrived(TKelNetPacket*) {
-  TNewPacketEvent handler;
-  {
-    std::lock_guard<std::mutex> lock(FStateLock);
-    handler = OnNewPacket;
-  }
-  // Called outside the lock: the handler takes frames and may reassign handlers.
-  if (handler) handler(this);
-}
-
-bool TKelNetMonitor::GetNextPacket(TKelNetPacket* packet) {
-  if (packet == nullptr) return false;
-  TKelNetPacket* taken;
-  int32_t left;
-  {
-    std::lock_guard<std::mutex> lock(FFifoLock);
-    taken = FFirst;
-    if (taken == nullptr) return false;
-    FFirst = taken->Next;
-    if (taken == FLast) FLast = nullptr;
-    left = FPacketCount.load() - 1;
-    FPacketCount.store(left);
-  }
-  // The queued record is destroyed after the take anyway, so its private
-  // buffer becomes the caller's without a second allocation.
-  packet->MoveFrom(*taken);
-  delete taken;
-  SetPacketCountText(FReceived.load(), left);
-  return true;
-}
-
-int TKelNetMonitor::get_packetcount() const {
-  return FPacketCount.load();
+TKelNetMonitorThread* TKelNetMonitorThread::Current() {
+  return tCurrent;
 }

@@ -1,5 +1,5 @@
-// The error and status channels, and how what the worker raises reaches the
-// user-interface thread: events posted to the component.
+// The error and status channels, and the bridge to the user-interface
+// thread: work posted to it, the nesting of calls that wait there, error boxes.
 #include "capture/KelNetMonitor.h"
 
 #include <QApplication>
@@ -67,23 +67,27 @@ std::string TKelNetMonitor::errorText() const {
   return FErrorText;
 }
 
+std::string TKelNetMonitor::TakeErrors() {
+  // Taking the texts and clearing them is one step: when both threads raise
+  // errors at once, each text is reported exactly once. A call that finds
+  // nothing collected (the other thread reported it already) gets nothing.
+  std::lock_guard<std::mutex> lock(FStateLock);
+  if (FErrorCount == 0) return std::string();
+  auto visible = [](char c) { return static_cast<unsigned char>(c) > 32; };
+  size_t begin = 0;
+  size_t end = FErrorText.size();
+  while (begin < end && !visible(FErrorText[begin])) ++begin;
+  while (end > begin && !visible(FErrorText[end - 1])) --end;
+  std::string text = FErrorText.substr(begin, end - begin) + ".";
+  FErrorCount = 0;
+  FErrorText.clear();
+  return text;
+}
+
 void TKelNetMonitor::User_Error() {
-  std::string message;
-  {
-    // Taking the texts and clearing them is one step: when both threads raise
-    // errors at once, each text is reported exactly once. A call that finds
-    // nothing collected (the other thread reported it already) shows nothing.
-    std::lock_guard<std::mutex> lock(FStateLock);
-    if (FErrorCount == 0) return;
-    auto visible = [](char c) { return static_cast<unsigned char>(c) > 32; };
-    size_t begin = 0;
-    size_t end = FErrorText.size();
-    while (begin < end && !visible(FErrorText[begin])) ++begin;
-    while (end > begin && !visible(FErrorText[end - 1])) --end;
-    message = "TKelNetMonitor Error: " + FErrorText.substr(begin, end - begin) + ".";
-    FErrorCount = 0;
-    FErrorText.clear();
-  }
+  const std::string text = TakeErrors();
+  if (text.empty()) return;
+  const std::string message = "TKelNetMonitor Error: " + text;
   User_StatusMessage(message);
   if (!ShowErrMsgBox.load()) return;
   if (OnUiThread())
