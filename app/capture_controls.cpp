@@ -41,6 +41,7 @@ void TForm1::StartClick() {
   const int p = CardBox->currentIndex();
   if (FCapturing) return;
   EndFileJob();
+  if (FStopped && !MayDiscardFrames()) return;
   if (FStopped) ClearPackets();
   FTakeLive.store(true);
   std::optional<WaitCursor> busy;
