@@ -19,7 +19,9 @@
 // on the window, and saves the listed frames as a pcap file. Both run on the
 // UI thread in short slices (file_job.h), one at a time; a Start or a close
 // first ends a load (what it listed stays until the Start clears it) and
-// finishes a save.
+// finishes a save. Captured frames that no save has written are not
+// discarded unasked: a Start after Stop, an opened file and a close first
+// ask Save, Discard or Cancel (MayDiscardFrames).
 //
 // Go to and find. The same menu selects a frame by its number and searches the
 // listed frames (packet_finder.h); a search runs on a thread of its own and is
@@ -28,10 +30,6 @@
 // Other hosts. The adapter box's context menu adds the adapters of a host
 // reached over SSH, listed after the machine's own (remote_hosts.h).
 //
-// Memory. The frame list has a budget (storage_budget.h). Once it is full the
-// handler still takes every frame from the component, so the capture runs on
-// and the queue stays short, but stores none, and the user is told once, in a
-// message box, until Stop and Start clear the list.
 // Storage. Frames stay on disk (frame_list.h): live ones in the spool, whose
 // file system's free space is the limit, opened ones in their own file; the
 // index in memory has a budget (storage_budget.h). Once storing has stopped
