@@ -93,11 +93,19 @@ bool TForm1::HasUnsavedFrames() const {
 bool TForm1::MayDiscardFrames() {
   if (!HasUnsavedFrames()) return true;
   const uint32_t count = FLiveStored.load();
-  const QString text =
-      count == 1
-          ? QStringLiteral("The captured frame has not been saved. Save it before it is discarded?")
-          : QStringLiteral("The %1 captured frames have not been saved. Save them before they are discarded?")
-                .arg(count);
+  const uint32_t unsaved = count - FSavedThrough;
+  QString text;
+  if (count == 1)
+    text = QStringLiteral("The captured frame has not been saved. Save it before it is discarded?");
+  else if (unsaved == count)
+    text = QStringLiteral("The %1 captured frames have not been saved. Save them before they are discarded?")
+               .arg(count);
+  else  // a save wrote the first ones; Save writes them all again
+    text = QStringLiteral(
+               "%1 of the %2 captured frames %3 not been saved. Save the capture before it is discarded?")
+               .arg(unsaved)
+               .arg(count)
+               .arg(unsaved == 1 ? QStringLiteral("has") : QStringLiteral("have"));
   const QMessageBox::StandardButton answer = netvane::AskBox(
       this, QMessageBox::Warning, text, QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel,
       QMessageBox::Save, QMessageBox::Cancel);

@@ -337,7 +337,7 @@ TEST_F(CaptureFilesTest, SavedFramesGoWithoutAQuestion) {
     form->Start->click();
     ASSERT_EQ(answers.Seen().size(), 1u);
     EXPECT_EQ(answers.Seen()[0].text,
-              "The 3 captured frames have not been saved. Save them before they are discarded?");
+              "1 of the 3 captured frames has not been saved. Save the capture before it is discarded?");
   }
   ASSERT_TRUE(SaveAs(In("all.pcap")));
   EXPECT_EQ(PcapFrames(In("all.pcap")), 3);
