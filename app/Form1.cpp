@@ -6,7 +6,6 @@
 #include <QComboBox>
 #include <QItemSelectionModel>
 #include <QLabel>
-#include <QMessageBox>
 #include <QSignalBlocker>
 #include <QTimer>
 #include <QToolButton>
@@ -14,9 +13,9 @@
 
 #include "app/About.h"
 #include "app/Form2.h"
-#include "app/exception_report.h"
 #include "app/file_job.h"
 #include "app/frame_views.h"
+#include "app/message_box.h"
 #include "app/packet_finder.h"
 #include "app/packet_list_model.h"
 #include "app/remote_hosts.h"
@@ -143,6 +142,13 @@ void TForm1::FormClose() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+  // A save under way is written to its end first: it may be the one that
+  // keeps the frames.
+  EndFileJob();
+  if (!MayDiscardFrames()) {
+    event->ignore();
+    return;
+  }
   FormClose();
   event->accept();
   emit closed();
@@ -178,10 +184,12 @@ void TForm1::NetMonitorNewPacket(TKelNetMonitor* Sender) {
         stamp = netvane::StampOfNow();
         stamp.wireLength = FReceive.WireLength;
       }
-      if (FFrames.Append(frame.data(), static_cast<uint32_t>(frame.size()), stamp) != 0)
+      if (const uint32_t number = FFrames.Append(frame.data(), static_cast<uint32_t>(frame.size()), stamp)) {
+        FLiveStored.store(number);
         stored = true;
-      else
+      } else {
         refused = true;  // storing has stopped: taken off the queue, not kept
+      }
     }
     // A full list wakes the UI once, to tell the user; later refusals do not.
     // Under the lock, so that a Clear cannot come between the two.
@@ -217,22 +225,8 @@ void TForm1::ListNewFrames() {
   }
   if (!FFullReported && FFrames.Full()) {
     FFullReported = true;
-    FFullBox = ShowNotice(QString::fromStdString(netvane::StorageStopText(FFrames)));
+    netvane::NoticeBox(this, QString::fromStdString(netvane::StorageStopText(FFrames)));
   }
-}
-
-QWidget* TForm1::ShowNotice(const QString& text) {
-  // Not modal: the capture, the list, selection and saving go on behind it.
-  auto* box = new QMessageBox(QMessageBox::Warning, QString::fromLatin1(netvane::kApplicationTitle), text,
-                              QMessageBox::Ok, this);
-  box->setAttribute(Qt::WA_DeleteOnClose);
-  box->setModal(false);
-  box->show();
-  return box;
-}
-
-QWidget* TForm1::storageFullBox() const {
-  return FFullBox.data();
 }
 
 void TForm1::ClearPackets() {
@@ -242,6 +236,8 @@ void TForm1::ClearPackets() {
   FFinder->End();  // a search reads the frames that go now
   const std::lock_guard<std::mutex> lock(FAppendLock);
   FModel->ClearFrames();
+  FLiveStored.store(0);
+  FSavedThrough = 0;
   // An empty list has room again; when it fills up the user is told again.
   FFullNoticed.store(false);
   FFullReported = false;
@@ -265,9 +261,9 @@ void TForm1::PacketsSelectCell(int ACol, int ARow) {
   FViews->ShowNoFrame();
   if (FUnreadableReported) return;
   FUnreadableReported = true;
-  ShowNotice(QStringLiteral("Frame %1 cannot be read: %2. The other frames stay listed.")
-                 .arg(FFrames.Current())
-                 .arg(QString::fromLocal8Bit(why.c_str())));
+  netvane::NoticeBox(this, QStringLiteral("Frame %1 cannot be read: %2. The other frames stay listed.")
+                               .arg(FFrames.Current())
+                               .arg(QString::fromLocal8Bit(why.c_str())));
 }
 
 void TForm1::SaveClick() {

@@ -19,7 +19,9 @@
 // on the window, and saves the listed frames as a pcap file. Both run on the
 // UI thread in short slices (file_job.h), one at a time; a Start or a close
 // first ends a load (what it listed stays until the Start clears it) and
-// finishes a save.
+// finishes a save. Captured frames that no save has written are not
+// discarded unasked: a Start after Stop, an opened file and a close first
+// ask Save, Discard or Cancel (MayDiscardFrames).
 //
 // Go to and find. The same menu selects a frame by its number and searches the
 // listed frames (packet_finder.h); a search runs on a thread of its own and is
@@ -28,10 +30,6 @@
 // Other hosts. The adapter box's context menu adds the adapters of a host
 // reached over SSH, listed after the machine's own (remote_hosts.h).
 //
-// Memory. The frame list has a budget (storage_budget.h). Once it is full the
-// handler still takes every frame from the component, so the capture runs on
-// and the queue stays short, but stores none, and the user is told once, in a
-// message box, until Stop and Start clear the list.
 // Storage. Frames stay on disk (frame_list.h): live ones in the spool, whose
 // file system's free space is the limit, opened ones in their own file; the
 // index in memory has a budget (storage_budget.h). Once storing has stopped
@@ -117,15 +115,8 @@ class TForm1 : public QWidget {
   // --- state, readable by tests --------------------------------------------------
   netvane::FrameList& frames() { return FFrames; }
   TPacketListModel* packetModel() const { return FModel; }
-  TFrameViews* frameViews() const { return FViews; }
-  // The box that says the frame storage is full, while it is open.
-  QWidget* storageFullBox() const;
   // The open or save of a whole capture still under way, if any.
   TFileJob* fileJob() const;
-  // Go to and find (their actions, dialogs and the search under way).
-  TPacketFinder* finder() const { return FFinder; }
-  // The adapters of other hosts in the adapter box (its context menu).
-  TRemoteHosts* remoteHosts() const { return FRemoteHosts; }
 
   // --- handlers ----------------------------------------------------------------------
   void FormCreate();
@@ -157,6 +148,13 @@ class TForm1 : public QWidget {
   bool OpenCaptureFile(const QString& path);
   // Writes every listed frame to `path` as a pcap file. True when the save has begun.
   bool SaveCaptureFile(const QString& path);
+  // Before listed frames go (a Start after Stop, an opened file, closing):
+  // true when they may. Live frames that were never saved are not discarded
+  // unasked: Save (then true once "Save capture as..." has written them all),
+  // Discard (true) or Cancel (false, and everything stays).
+  bool MayDiscardFrames();
+  // The list holds captured frames that no save has written yet.
+  bool HasUnsavedFrames() const;
 
   // At most this often the list takes in new frames and the grid repaints.
   static constexpr int kListingIntervalMs = 33;
@@ -191,9 +189,8 @@ class TForm1 : public QWidget {
   // Ends a file job before the list may be cleared or the window goes: a
   // load stops where it is, a save is written to its end.
   void EndFileJob();
-  void Tell(int icon, const QString& text);
-  // A warning box that is not modal; it deletes itself when closed.
-  QWidget* ShowNotice(const QString& text);
+  // The file dialog of "Save capture as..."; empty when it was cancelled.
+  QString AskSavePath();
   // While capturing: says to pause or stop first, and true.
   bool RefusedWhileCapturing();
 
@@ -217,6 +214,9 @@ class TForm1 : public QWidget {
   QElapsedTimer FSinceListing;
   QPointer<TFileJob> FJob;
   QString FFileDirectory;  // where the file dialogs open
+  bool FSaved = false;     // the last "Save capture as..." wrote its file
+  // UI: frames 1 to this were written by a save since the last Clear.
+  uint32_t FSavedThrough = 0;
 
   TPacketFinder* FFinder = nullptr;  // ended before the list is cleared and before the window goes
   TRemoteHosts* FRemoteHosts = nullptr;
@@ -230,8 +230,10 @@ class TForm1 : public QWidget {
   std::atomic<bool> FRowsPending{false};    // a listing call is queued
   std::atomic<bool> FFullNoticed{false};    // the worker found the list full since the last Clear
   std::atomic<bool> FTakeLive{true};        // false from opening a file to the next Start
-  bool FFullReported = false;               // UI: the box was shown since the last Clear
-  bool FUnreadableReported = false;         // UI: an unreadable frame was reported since the last Clear
-  QPointer<QWidget> FFullBox;
-  std::mutex FAppendLock;  // appends vs. Clear; never held across a wait on the UI
+  // The number of the last live frame stored since the last Clear (0: none);
+  // written by the worker under FAppendLock and by Clear, read by the UI.
+  std::atomic<uint32_t> FLiveStored{0};
+  bool FFullReported = false;        // UI: the box was shown since the last Clear
+  bool FUnreadableReported = false;  // UI: an unreadable frame was reported since the last Clear
+  std::mutex FAppendLock;            // appends vs. Clear; never held across a wait on the UI
 };

@@ -55,6 +55,7 @@ void TForm1::StartClick() {
     return;
   }
   EndFileJob();
+  if (FState == CaptureState::Stopped && !MayDiscardFrames()) return;
   if (FState == CaptureState::Stopped) ClearPackets();
   FTakeLive.store(true);
   if (first) {

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "app/mount_field.h"
+#include "platform/mount_field.h"
 
 namespace netvane {
 namespace {

@@ -21,6 +21,12 @@ QString CannotOpen(const QString& path, const QString& reason) {
   return QStringLiteral("Cannot open %1: %2.").arg(path, reason);
 }
 
+// A file without a frame would replace the listed frames with nothing (or
+// with one empty frame): it is refused as what it is.
+QString HoldsNoFrames(const QString& path) {
+  return CannotOpen(path, QStringLiteral("it holds no frames"));
+}
+
 QString Frames(uint32_t n) {
   return n == 1 ? QStringLiteral("1 frame") : QStringLiteral("%1 frames").arg(n);
 }
@@ -74,12 +80,21 @@ std::unique_ptr<TCaptureLoad> TCaptureLoad::Open(const QString& path, QWidget* w
       why = CannotOpen(path, QString::fromLocal8Bit(error.c_str()));
       return nullptr;
     }
+    // Indexed up to its first frame, so none was found in the whole file.
+    if (load->staged_->Count() == 0) {
+      why = HoldsNoFrames(path);
+      return nullptr;
+    }
     return load;
   }
 
   // A saved frame is read whole.
   if (!netvane::ReadSavedFrame(file.stream, load->frame_, error)) {
     why = CannotOpen(path, QString::fromLocal8Bit(error.c_str()));
+    return nullptr;
+  }
+  if (load->frame_.empty()) {
+    why = HoldsNoFrames(path);
     return nullptr;
   }
   load->stamp_ = netvane::StampOfNow();

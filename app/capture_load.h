@@ -19,7 +19,8 @@ class TCaptureLoad : public TFileJob {
   Q_OBJECT
  public:
   // Opens `path` and checks what it holds, a capture up to its first frame.
-  // Null when it cannot be listed; `why` then holds the whole message for the user.
+  // Null when it cannot be listed, an empty file or a capture without frames
+  // included; `why` then holds the whole message for the user.
   static std::unique_ptr<TCaptureLoad> Open(const QString& path, QWidget* window, QString& why);
   ~TCaptureLoad() override;
 

@@ -31,6 +31,8 @@ class TCaptureSave : public TFileJob {
 
   // Once finished: saved under the chosen name.
   bool saved() const { return saved_; }
+  // How many frames it writes: frames 1 to count().
+  uint32_t count() const { return count_; }
   // Once finished without saving (and not cancelled): the message for the user.
   QString FailureText() const;
 

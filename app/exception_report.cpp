@@ -2,6 +2,7 @@
 
 #include <QMessageBox>
 
+#include "app/application_title.h"
 #include "app/contrast.h"
 
 #include <exception>

@@ -9,8 +9,6 @@
 
 namespace netvane {
 
-inline constexpr const char* kApplicationTitle = "Netvane";
-
 // The message as the report shows it: "." is appended when the last character
 // comes after "." in character order (a letter or a digit, for example).
 // Texts are 8-bit; characters compare as unsigned bytes.

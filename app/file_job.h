@@ -2,28 +2,23 @@
 // A long file operation of the main window (opening or saving a capture) run
 // on the UI thread a slice of a few milliseconds at a time, from a zero-time
 // timer: between slices the event loop paints, takes input and lists frames,
-// so the window never freezes. When the operation takes more than a moment a
-// progress dialog (not modal) shows how far it is, with a Cancel button.
+// so the window never freezes. When the operation takes more than a moment its
+// progress dialog (progress_dialog.h) shows how far it is.
 //
 // Slices run from the event loop, never from inside a component operation
 // (which serves only posted events while it waits), and no lock is held
 // between two slices.
 
-#include <QElapsedTimer>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QTimer>
 
 #include <chrono>
+#include <optional>
 
-class QProgressDialog;
+#include "app/progress_dialog.h"
+
 class QWidget;
-
-// The progress dialog of a long operation of the window: not modal (the list
-// can be looked at meanwhile), from 0 to its maximum, with a Cancel button,
-// shown at once. Closing it cancels as its button does.
-QProgressDialog* NewProgressDialog(QWidget* window, const QString& label);
 
 class TFileJob : public QObject {
   Q_OBJECT
@@ -43,8 +38,6 @@ class TFileJob : public QObject {
 
   // How long one slice works before it returns to the event loop.
   static constexpr std::chrono::milliseconds kSlice{8};
-  // A job that is not done after this shows its progress dialog.
-  static constexpr std::chrono::milliseconds kProgressAfter{400};
 
  signals:
   // Emitted once, when the operation is over (done, failed or cancelled).
@@ -65,8 +58,7 @@ class TFileJob : public QObject {
   QWidget* window_;
   QString label_;
   QTimer timer_;
-  QElapsedTimer clock_;
-  QPointer<QProgressDialog> progress_;
+  std::optional<TProgressDialog> progress_;  // from Begin on
   bool running_ = false;
   bool cancelled_ = false;
 };

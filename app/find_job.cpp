@@ -1,11 +1,8 @@
 #include "app/find_job.h"
 
-#include <QProgressDialog>
-
 #include <exception>
 #include <utility>
 
-#include "app/file_job.h"
 #include "pcapfile/frame_list.h"
 
 namespace {
@@ -19,24 +16,24 @@ uint64_t TFindJob::Range::size() const {
 
 TFindJob::TFindJob(QWidget* window, QString label, const netvane::FrameList& frames,
                    netvane::FrameMatcher matcher, Range main, Range wrapped)
-    : window_(window),
-      label_(std::move(label)),
-      frames_(frames),
+    : frames_(frames),
       matcher_(std::move(matcher)),
       main_(main),
-      wrapped_(wrapped) {
-  clock_.start();
+      wrapped_(wrapped),
+      progress_(window, std::move(label), [this] { Cancel(); }) {
   progressTimer_.setInterval(kProgressTickMs);
   connect(&progressTimer_, &QTimer::timeout, this, &TFindJob::ShowProgress);
   progressTimer_.start();
-  thread_ = std::thread([this] { Walk(); });
+  walk_.Start(this, [this]() -> TThreadCall::Outcome {
+    Walk();
+    return [this] { Done(); };
+  });
 }
 
 TFindJob::~TFindJob() {
   stop_.store(true);
-  if (thread_.joinable()) thread_.join();
   // A Done still queued goes with the object.
-  delete progress_.data();
+  walk_.Join();
 }
 
 void TFindJob::Cancel() {
@@ -65,29 +62,16 @@ void TFindJob::Walk() {
     failure_ = "unknown error";
   }
   found_ = found;
-  QMetaObject::invokeMethod(this, &TFindJob::Done, Qt::QueuedConnection);
 }
 
 void TFindJob::Done() {
-  thread_.join();
   progressTimer_.stop();
-  if (!progress_.isNull()) {
-    // Closing it must not count as a Cancel.
-    progress_->disconnect(this);
-    progress_->deleteLater();
-    progress_.clear();
-  }
+  progress_.Close();
   const bool cancelled = found_ == 0 && stop_.load();
   emit finished(found_, foundWrapped_, cancelled, QString::fromStdString(failure_));
 }
 
 void TFindJob::ShowProgress() {
-  if (progress_.isNull() && clock_.elapsed() >= TFileJob::kProgressAfter.count()) {
-    progress_ = NewProgressDialog(window_, label_);
-    connect(progress_, &QProgressDialog::canceled, this, &TFindJob::Cancel);
-  }
-  if (progress_.isNull()) return;
   const uint64_t total = main_.size() + wrapped_.size();
-  progress_->setValue(
-      total == 0 ? 0 : static_cast<int>(double(visited()) / double(total) * progress_->maximum()));
+  progress_.Update(total == 0 ? 0.0 : double(visited()) / double(total));
 }

@@ -2,30 +2,28 @@
 // One search of the listed frames, on a thread of its own so that the window
 // paints, lists and takes input meanwhile. It walks one range of frame
 // numbers and, when nothing matched there, a second one (the part after the
-// wrap). A search that is not done after a moment shows a progress dialog
-// (not modal) whose Cancel stops it.
+// wrap). A search that is not done after a moment shows its progress dialog
+// (progress_dialog.h), whose Cancel stops it.
 //
-// Threads. The walk reads only the frame list (through ForEachFrame, which
-// may run while another thread appends) and the job's own matcher, stop flag
-// and counter. It ends by posting one call to the job on the UI thread; the
-// job's destruction stops the walk and joins the thread, so nothing of the
-// walk outlives the job. Whoever clears or replaces the frame list destroys
-// (or Cancel()s and waits for) the job first.
+// Threads. The walk (thread_call.h) reads only the frame list (through
+// ForEachFrame, which may run while another thread appends) and the job's own
+// matcher, stop flag and counter. Its outcome comes back to the job on the UI
+// thread; the job's destruction stops the walk and joins the thread, so
+// nothing of the walk outlives the job. Whoever clears or replaces the frame
+// list destroys (or Cancel()s and waits for) the job first.
 
-#include <QElapsedTimer>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QTimer>
 
 #include <atomic>
 #include <cstdint>
 #include <string>
-#include <thread>
 
+#include "app/progress_dialog.h"
+#include "app/thread_call.h"
 #include "decode/frame_match.h"
 
-class QProgressDialog;
 class QWidget;
 
 namespace netvane {
@@ -65,20 +63,17 @@ class TFindJob : public QObject {
   void Done();
   void ShowProgress();
 
-  QWidget* window_;
-  const QString label_;
   const netvane::FrameList& frames_;
   const netvane::FrameMatcher matcher_;
   const Range main_;
   const Range wrapped_;
   std::atomic<bool> stop_{false};
   std::atomic<uint64_t> visited_{0};  // written by the walk only
-  // Written by the walk before it posts Done; read by the UI thread after the join.
+  // Written by the walk; read by the UI thread once it has been joined.
   uint32_t found_ = 0;
   bool foundWrapped_ = false;
   std::string failure_;
   QTimer progressTimer_;
-  QElapsedTimer clock_;
-  QPointer<QProgressDialog> progress_;
-  std::thread thread_;  // last: started once everything above exists
+  TProgressDialog progress_;
+  TThreadCall walk_;  // last: started once everything above exists
 };

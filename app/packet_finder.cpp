@@ -9,14 +9,15 @@
 #include <QInputDialog>
 #include <QItemSelectionModel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QToolTip>
 
 #include "app/Form1.h"
 #include "app/find_job.h"
+#include "app/message_box.h"
 #include "app/packet_grid.h"
 #include "app/packet_list_model.h"
+#include "app/window_action.h"
 
 namespace {
 
@@ -45,6 +46,12 @@ bool IsLatin1(const QString& s) {
   return true;
 }
 
+// A box over the window, with the dialog's title.
+void Say(QWidget* window, const char* title, const QString& text, bool warning) {
+  netvane::TellBox(window, warning ? QMessageBox::Warning : QMessageBox::Information, text,
+                   QString::fromLatin1(title));
+}
+
 }  // namespace
 
 TPacketFinder::TPacketFinder(TForm1* window) : QObject(window), FWindow(window) {
@@ -70,12 +77,6 @@ TPacketFinder::~TPacketFinder() {
   End();
 }
 
-void TPacketFinder::Say(const QString& title, const QString& text, bool warning) {
-  QMessageBox box(warning ? QMessageBox::Warning : QMessageBox::Information, title, text, QMessageBox::Ok,
-                  FWindow);
-  box.exec();
-}
-
 uint32_t TPacketFinder::SelectedFrame() const {
   const QModelIndex at = FWindow->Packets->currentIndex();
   if (!at.isValid()) return 0;
@@ -88,10 +89,11 @@ uint32_t TPacketFinder::SelectedFrame() const {
 void TPacketFinder::GoToPacketClick() {
   FWindow->ListNewFrames();
   const QString title = QString::fromLatin1(kGoToTitle);
+  const auto say = [this](const QString& text, bool warning) { Say(FWindow, kGoToTitle, text, warning); };
   for (;;) {
     const uint32_t listed = FWindow->packetModel()->listed();
     if (listed == 0) {
-      Say(title, QStringLiteral("No frames are listed."), false);
+      say(QStringLiteral("No frames are listed."), false);
       return;
     }
     bool ok = false;
@@ -106,12 +108,10 @@ void TPacketFinder::GoToPacketClick() {
     for (const QChar c : FGoToText) digits = digits && c >= u'0' && c <= u'9';
     const qulonglong number = digits ? FGoToText.toULongLong() : 0;
     if (!digits) {
-      Say(title,
-          QStringLiteral("\"%1\" is not a frame number: type a number from 1 to %2.").arg(FGoToText).arg(now),
+      say(QStringLiteral("\"%1\" is not a frame number: type a number from 1 to %2.").arg(FGoToText).arg(now),
           true);
     } else if (number < 1 || number > now) {
-      Say(title,
-          now == 0 ? QStringLiteral("There is no frame %1: no frames are listed.").arg(FGoToText)
+      say(now == 0 ? QStringLiteral("There is no frame %1: no frames are listed.").arg(FGoToText)
                    : QStringLiteral("There is no frame %1: the list holds frames 1 to %2.")
                          .arg(FGoToText)
                          .arg(now),
@@ -192,10 +192,7 @@ std::optional<netvane::FrameMatcher> TPacketFinder::FindDialogMatcher() {
                                     FIgnoreCase->isChecked(), reason);
     why = FromLatin1(reason);
   }
-  if (!m) {
-    QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kFindTitle), why, QMessageBox::Ok, FFindDialog);
-    box.exec();
-  }
+  if (!m) Say(FFindDialog, kFindTitle, why, true);
   return m;
 }
 
@@ -220,7 +217,7 @@ bool TPacketFinder::Find(const netvane::FrameMatcher& matcher, bool forward) {
   FWindow->ListNewFrames();
   const uint32_t count = FWindow->packetModel()->listed();
   if (count == 0) {
-    Say(QString::fromLatin1(kFindTitle), QStringLiteral("No frames are listed."), false);
+    Say(FWindow, kFindTitle, QStringLiteral("No frames are listed."), false);
     return false;
   }
   // From the row after the selected one to the end, then from the other end
@@ -252,14 +249,11 @@ bool TPacketFinder::Find(const netvane::FrameMatcher& matcher, bool forward) {
 void TPacketFinder::Finished(TFindJob* job, const QString& what, bool forward, const Outcome& outcome) {
   if (FJob == job) FJob = nullptr;
   job->deleteLater();
-  FLastFound = outcome.found;
-  FLastWrapped = outcome.wrapped;
-  const QString title = QString::fromLatin1(kFindTitle);
   if (outcome.cancelled) return;
   if (!outcome.failure.isEmpty()) {
-    Say(title, QStringLiteral("The search stopped: %1.").arg(outcome.failure), true);
+    Say(FWindow, kFindTitle, QStringLiteral("The search stopped: %1.").arg(outcome.failure), true);
   } else if (outcome.found == 0) {
-    Say(title, QStringLiteral("Found no frame with %1.").arg(what), false);
+    Say(FWindow, kFindTitle, QStringLiteral("Found no frame with %1.").arg(what), false);
   } else {
     GoToPacket(outcome.found);
     if (outcome.wrapped) {

@@ -56,11 +56,8 @@ class TPacketFinder : public QObject {
   // cleared or replaced, and before the window goes.
   void End();
 
-  // --- for tests and benchmarks --------------------------------------------
+  // The search under way, if any.
   TFindJob* job() const;
-  // The frame the last search found (0: none, or cancelled), whether it wrapped.
-  uint32_t lastFound() const { return FLastFound; }
-  bool lastWrapped() const { return FLastWrapped; }
 
  private:
   struct Outcome {
@@ -76,14 +73,11 @@ class TPacketFinder : public QObject {
   void BuildFindDialog();
   // The matcher for what the Find dialog holds; nullopt after saying what is wrong.
   std::optional<netvane::FrameMatcher> FindDialogMatcher();
-  void Say(const QString& title, const QString& text, bool warning);
 
   TForm1* FWindow;
   QPointer<TFindJob> FJob;
   std::optional<netvane::FrameMatcher> FLast;  // the last Find's pattern
-  uint32_t FLastFound = 0;
-  bool FLastWrapped = false;
-  QString FGoToText;  // what the Go to dialog held last
+  QString FGoToText;                           // what the Go to dialog held last
 
   QDialog* FFindDialog = nullptr;
   QComboBox* FFindKind = nullptr;

@@ -16,15 +16,6 @@ constexpr int kRowHeight = 18;
 
 }  // namespace
 
-QAction* WindowAction(QWidget* window, const char* name, const char* text, const QKeySequence& keys) {
-  auto* a = new QAction(QString::fromLatin1(text), window);
-  a->setObjectName(QString::fromLatin1(name));
-  a->setShortcut(keys);
-  a->setShortcutContext(Qt::WindowShortcut);
-  window->addAction(a);
-  return a;
-}
-
 TPacketGrid::TPacketGrid(QAbstractItemModel* model, const QPalette& system, QWidget* parent)
     : QTableView(parent) {
   // Semi-condensed, so that a hardware address (17 characters) and a dotted

@@ -14,12 +14,6 @@
 #include <QTableView>
 
 class QAbstractItemModel;
-class QAction;
-class QKeySequence;
-
-// An action of `window` whose shortcut works anywhere in it; `name` becomes
-// its object name. Added to the grid as well, it is in the list's context menu.
-QAction* WindowAction(QWidget* window, const char* name, const char* text, const QKeySequence& keys);
 
 class TPacketGrid : public QTableView {
   Q_OBJECT

@@ -6,14 +6,13 @@
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMessageBox>
 #include <QSettings>
 
 #include <algorithm>
 #include <memory>
 
 #include "app/Form1.h"
-#include "app/exception_report.h"
+#include "app/message_box.h"
 #include "capture/KelNetMonitor.h"
 #include "capture/remote_name.h"
 #include "capture/ssh_link.h"
@@ -48,9 +47,7 @@ TRemoteHosts::TRemoteHosts(TForm1* window) : QObject(window), FWindow(window) {
   Load();
 }
 
-TRemoteHosts::~TRemoteHosts() {
-  if (FLister.joinable()) FLister.join();
-}
+TRemoteHosts::~TRemoteHosts() = default;
 
 void TRemoteHosts::ShowMenu(QWidget* on, const QPoint& at) {
   auto* edit = qobject_cast<QLineEdit*>(on);
@@ -94,22 +91,19 @@ bool TRemoteHosts::Add(const QString& text) {
     return false;
   }
   QApplication::setOverrideCursor(Qt::BusyCursor);
-  FLister = std::thread([this, target] {
+  FLister.Start(this, [this, target]() -> TThreadCall::Outcome {
     std::vector<std::string> adapters;
     std::string why;
     if (!netvane::ListRemoteAdapters(target, adapters, why)) adapters.clear();
     const QString host = QString::fromStdString(target.HostText());
     const QString reason = QString::fromStdString(why);
-    // Delivered by the UI thread's loop; dropped if this object has gone by then.
-    QMetaObject::invokeMethod(
-        this, [this, host, adapters, reason] { Listed(host, adapters, reason); }, Qt::QueuedConnection);
+    return [this, host, adapters, reason] { Listed(host, adapters, reason); };
   });
   return true;
 }
 
 void TRemoteHosts::Listed(const QString& host, const std::vector<std::string>& adapters,
                           const QString& error) {
-  FLister.join();
   QApplication::restoreOverrideCursor();
   if (!error.isEmpty()) {
     Tell(QStringLiteral("The adapters of %1 cannot be listed: %2.").arg(host, error));
@@ -180,5 +174,5 @@ void TRemoteHosts::Store() const {
 }
 
 void TRemoteHosts::Tell(const QString& text) {
-  QMessageBox::warning(FWindow, QString::fromLatin1(netvane::kApplicationTitle), text);
+  netvane::TellBox(FWindow, QMessageBox::Warning, text);
 }

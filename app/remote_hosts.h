@@ -15,8 +15,9 @@
 #include <QStringList>
 
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "app/thread_call.h"
 
 class QAction;
 class QPoint;
@@ -47,7 +48,7 @@ class TRemoteHosts : public QObject {
   void RemoveClick();
   // Forgets `host` ([USER@]HOST[:PORT] as remembered) and its adapters.
   void Remove(const QString& host);
-  bool listing() const { return FLister.joinable(); }
+  bool listing() const { return FLister.running(); }
 
  signals:
   // The remembered adapters changed.
@@ -68,5 +69,5 @@ class TRemoteHosts : public QObject {
 
   TForm1* FWindow;
   std::vector<Host> FHosts;
-  std::thread FLister;  // a listing under way; joined when it has reported
+  TThreadCall FLister;  // a listing under way, until it has reported
 };

@@ -9,8 +9,8 @@
 #include <sstream>
 #include <vector>
 
-#include "app/mount_field.h"
 #include "pcapfile/frame_list.h"
+#include "platform/mount_field.h"
 
 namespace netvane {
 namespace {

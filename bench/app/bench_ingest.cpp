@@ -197,6 +197,8 @@ RunResult Run(const std::vector<Bytes>& frames, double rate, bool measureViews) 
     grid->repaint();
     r.selectMs = double(t.nsecsElapsed()) / 1e6;
   }
+  // The frames go unsaved: cleared first, so closing asks nothing.
+  form->ClearPackets();
   form->close();
   form.reset();
   return r;

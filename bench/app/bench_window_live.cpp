@@ -297,6 +297,8 @@ struct LiveWindow {
     form->CardBox->setCurrentIndex(form->CardBox->findText(QString::fromStdString(ifname)));
   }
   ~LiveWindow() {
+    // The frames go unsaved: cleared first, so closing asks nothing.
+    form->ClearPackets();
     form->close();
     form.reset();
   }
@@ -573,7 +575,10 @@ int RoomChild(int argc, char** argv) {
   double boxAt = -1;
   RunLoopUntil(
       [&] {
-        if (boxAt < 0 && w.form->storageFullBox() != nullptr) boxAt = heart.ElapsedS();
+        if (boxAt < 0)
+          for (QWidget* top : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(top); box && box->isVisible())
+              boxAt = heart.ElapsedS();
         const uint32_t listed = w.form->packetModel()->listed();
         if (listed != seen) seen = listed, lastGrowth = Clock::now();
         struct stat st {};

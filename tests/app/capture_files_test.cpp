@@ -1,10 +1,12 @@
 // Whole captures in and out of the main window: what opens, what a bad file
 // leaves behind, the refusal while capturing, a save that fails or succeeds,
-// and a file dropped on a control.
+// the question before unsaved captured frames go, and a file dropped on a
+// control.
 #include <QDropEvent>
 #include <QFile>
 #include <QLabel>
 #include <QMimeData>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTextEdit>
 #include <QUrl>
@@ -12,6 +14,9 @@
 #include <sys/resource.h>
 
 #include <csignal>
+#include <optional>
+
+#include <pcap/pcap.h>
 
 #include "app/file_job.h"
 #include "decode/dumps.h"
@@ -36,6 +41,19 @@ void WriteFile(const QString& path, const Bytes& content) {
   ASSERT_TRUE(f.open(QIODevice::WriteOnly));
   ASSERT_EQ(f.write(reinterpret_cast<const char*>(content.data()), qint64(content.size())),
             qint64(content.size()));
+}
+
+// The frames libpcap reads from a capture file; -1 when it cannot open it.
+int PcapFrames(const QString& path) {
+  char error[PCAP_ERRBUF_SIZE] = {};
+  pcap_t* p = pcap_open_offline(QFile::encodeName(path).constData(), error);
+  if (p == nullptr) return -1;
+  int n = 0;
+  pcap_pkthdr* header = nullptr;
+  const u_char* data = nullptr;
+  while (pcap_next_ex(p, &header, &data) == 1) ++n;
+  pcap_close(p);
+  return n;
 }
 
 QByteArray ReadFile(const QString& path) {
@@ -99,7 +117,6 @@ TEST_F(CaptureFilesTest, OpensCapturesAndSavedFrames) {
       {"frame.bin", b, {{b, -1, 0, 1514}}},
       {"frame.txt", hexText, {{b, -1, 0, 1514}}},
       {"edited.txt", hexLine, {{b, -1, 0, 1514}}},
-      {"empty.bin", {}, {{{}, -1, 0, 0}}},
   };
   for (const auto& k : cases) {
     SCOPED_TRACE(k.name);
@@ -126,8 +143,8 @@ TEST_F(CaptureFilesTest, OpensCapturesAndSavedFrames) {
   }
 }
 
-// A file that cannot be listed changes nothing; a damaged one lists the
-// frames before the damage and says so.
+// A file that cannot be listed changes nothing, nor does one that holds no
+// frame; a damaged one lists the frames before the damage and says so.
 TEST_F(CaptureFilesTest, BadFilesKeepWhatIsShownOrListWhatComesBeforeTheDamage) {
   const std::vector<Bytes> shown = {Frame(1), Frame(2), Frame(3)};
   const Bytes good = PcapImage(shown);
@@ -138,13 +155,16 @@ TEST_F(CaptureFilesTest, BadFilesKeepWhatIsShownOrListWhatComesBeforeTheDamage) 
   ASSERT_TRUE(QDir(dir.path()).mkdir("folder"));
   const struct {
     const char* name;
-    Bytes content;  // empty: not written
-    bool replaces;  // asked, answered Yes, and the list is replaced
+    std::optional<Bytes> content;  // none: not written
+    bool replaces;                 // asked, answered Yes, and the list is replaced
     size_t listed;
     const char* says;
   } cases[] = {
-      {"missing.pcap", {}, false, 3, "No such file or directory"},
-      {"folder", {}, false, 3, "not a regular file"},
+      {"missing.pcap", std::nullopt, false, 3, "No such file or directory"},
+      {"folder", std::nullopt, false, 3, "not a regular file"},
+      {"empty.bin", Bytes{}, false, 3, "/empty.bin: it holds no frames."},
+      {"none.pcap", PcapImage({}), false, 3, "it holds no frames"},
+      {"none.pcapng", PcapngImage({}), false, 3, "it holds no frames"},
       {"raw.pcap", PcapImage(shown, 101), false, 3, "link type is RAW, not Ethernet"},
       {"first.pcap", damagedFirst, false, 3, "damaged or cut short before its first frame"},
       {"third.pcap", cutInThird, true, 2, "damaged or cut short after 2 frames"},
@@ -154,7 +174,7 @@ TEST_F(CaptureFilesTest, BadFilesKeepWhatIsShownOrListWhatComesBeforeTheDamage) 
     Make();
     WriteFile(In("good.pcap"), good);
     ASSERT_TRUE(Open(In("good.pcap")));
-    if (!k.content.empty()) WriteFile(In(k.name), k.content);
+    if (k.content) WriteFile(In(k.name), *k.content);
     MessageBoxAnswerer answers({QMessageBox::Yes, QMessageBox::Ok});
     EXPECT_EQ(Open(In(k.name)), k.replaces);
     ASSERT_TRUE(WaitFor([&] { return answers.Seen().size() == (k.replaces ? 2u : 1u); }));
@@ -185,7 +205,6 @@ TEST_F(CaptureFilesTest, ABigFileListsWhatFitsTheBudget) {
   EXPECT_EQ(GridRows(), int(listed) + 2);
   EXPECT_EQ(form->Captured->text(), QString::number(listed));
   for (uint32_t n = 1; n <= listed; n += 97) EXPECT_EQ(frames->Frame(n), many[n - 1]) << n;
-  ASSERT_NE(form->storageFullBox(), nullptr);
   int boxes = 0;
   for (QWidget* top : QApplication::topLevelWidgets())
     if (qobject_cast<QMessageBox*>(top) != nullptr && top->isVisible()) ++boxes;
@@ -215,12 +234,12 @@ TEST_F(CaptureFilesTest, OpensOnlyWhileNoAdapterIsBound) {
   EXPECT_EQ(frames->Count(), 3u);
   form->Pause->click();
   {
-    MessageBoxAnswerer answers({QMessageBox::No});
+    MessageBoxAnswerer answers({QMessageBox::Cancel});
     EXPECT_FALSE(form->OpenCaptureFile(In("two.pcap")));
     EXPECT_EQ(frames->Count(), 3u);
   }
   {
-    MessageBoxAnswerer answers({QMessageBox::Yes});
+    MessageBoxAnswerer answers({QMessageBox::Discard});
     ASSERT_TRUE(Open(In("two.pcap")));
     EXPECT_EQ(answers.Seen().size(), 1u);
   }
@@ -232,6 +251,103 @@ TEST_F(CaptureFilesTest, OpensOnlyWhileNoAdapterIsBound) {
   ASSERT_TRUE(Feed({Frame(9)}));
   EXPECT_EQ(Cell(1, 0), "1");
   EXPECT_EQ(frames->Frame(1), Frame(9));
+}
+
+// Captured frames that were never saved go only when the user says so: at a
+// Start after Stop, an opened file and closing, Cancel keeps the list and the
+// state, Discard lets them go, and Save writes them first (as libpcap reads
+// them back) and then lets them go.
+TEST_F(CaptureFilesTest, UnsavedCapturedFramesGoOnlyWhenTheUserSaysSo) {
+  enum class Then { Start, Open, Close };
+  constexpr auto Save = QMessageBox::Save, Discard = QMessageBox::Discard, Cancel = QMessageBox::Cancel;
+  const struct {
+    Then then;
+    QMessageBox::StandardButton answer;
+  } cases[] = {
+      {Then::Start, Cancel}, {Then::Start, Discard}, {Then::Start, Save},
+      {Then::Open, Cancel},  {Then::Open, Discard},  {Then::Open, Save},
+      {Then::Close, Cancel}, {Then::Close, Discard}, {Then::Close, Save},
+  };
+  WriteFile(In("two.pcap"), PcapImage({Frame(7), Frame(8)}));
+  const QString saved = In("saved.pcap");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "then " << int(c.then) << ", answered " << c.answer);
+    Make();
+    QFile::remove(saved);
+    form->Start->click();
+    ASSERT_TRUE(Feed({Frame(1), Frame(2), Frame(3)}));
+    form->Stop->click();
+    QSignalSpy closed(form.get(), &TForm1::closed);
+    {
+      MessageBoxAnswerer answers({c.answer}, saved);
+      switch (c.then) {
+        case Then::Start:
+          form->Start->click();
+          break;
+        case Then::Open:
+          EXPECT_EQ(Open(In("two.pcap")), c.answer != Cancel);
+          break;
+        case Then::Close:
+          EXPECT_EQ(form->close(), c.answer != Cancel);
+          break;
+      }
+      ASSERT_EQ(answers.Seen().size(), c.answer == Save ? 2u : 1u) << "the question, and Save's file dialog";
+      const viewtest::SeenBox& ask = answers.Seen()[0];
+      EXPECT_EQ(ask.text, "The 3 captured frames have not been saved. Save them before they are discarded?");
+      EXPECT_EQ(ask.buttons, Save | Discard | Cancel);
+      EXPECT_EQ(ask.defaultButton, Save);
+      EXPECT_EQ(ask.escapeButton, Cancel);
+      if (c.answer == Save) {
+        EXPECT_EQ(answers.Seen()[1].title, "Save capture as");
+      }
+    }
+    EXPECT_EQ(PcapFrames(saved), c.answer == Save ? 3 : -1);
+    const bool gone = c.answer != Cancel;
+    switch (c.then) {
+      case Then::Start:
+        EXPECT_EQ(frames->Count(), gone ? 0u : 3u);
+        EXPECT_EQ(form->Status->text(), gone ? "Captured packets : " : "Stopped : ");
+        EXPECT_EQ(fake->isBound(), gone);
+        break;
+      case Then::Open:
+        EXPECT_EQ(frames->Count(), gone ? 2u : 3u);
+        EXPECT_EQ(frames->Frame(1), gone ? Frame(7) : Frame(1));
+        break;
+      case Then::Close:
+        EXPECT_EQ(closed.count(), gone ? 1 : 0);
+        EXPECT_EQ(fake->isOpened(), !gone);
+        break;
+    }
+    EXPECT_EQ(GridRows(), int(frames->Count()) + 2);
+  }
+}
+
+// Frames written by "Save capture as..." go without a question; frames
+// captured after the save are asked about again.
+TEST_F(CaptureFilesTest, SavedFramesGoWithoutAQuestion) {
+  form->Start->click();
+  ASSERT_TRUE(Feed({Frame(1), Frame(2)}));
+  form->Pause->click();
+  ASSERT_TRUE(SaveAs(In("first.pcap")));
+  form->Start->click();
+  ASSERT_TRUE(Feed({Frame(3)}));
+  form->Stop->click();
+  {
+    MessageBoxAnswerer answers({QMessageBox::Cancel});
+    form->Start->click();
+    ASSERT_EQ(answers.Seen().size(), 1u);
+    EXPECT_EQ(answers.Seen()[0].text,
+              "1 of the 3 captured frames has not been saved. Save the capture before it is discarded?");
+  }
+  ASSERT_TRUE(SaveAs(In("all.pcap")));
+  EXPECT_EQ(PcapFrames(In("all.pcap")), 3);
+  {
+    MessageBoxAnswerer answers({});
+    form->Start->click();
+    EXPECT_TRUE(answers.Seen().empty()) << answers.Seen().front().text.toStdString();
+  }
+  EXPECT_EQ(frames->Count(), 0u);
+  EXPECT_TRUE(Capturing());
 }
 
 // A save keeps every frame's bytes, time stamp and wire length, also of a

@@ -32,6 +32,7 @@ TEST_F(CloseTest, ClosingWithoutACaptureClosesTheComponent) {
 
 TEST_F(CloseTest, ClosingWhileCapturingEndsTheWorkerFirst) {
   Streaming();
+  viewtest::MessageBoxAnswerer discard({QMessageBox::Discard});
   QSignalSpy closed(form.get(), &TForm1::closed);
   QElapsedTimer t;
   t.start();

@@ -1,5 +1,7 @@
 // Find in the main window: where a search starts, which way it goes and
 // when it wraps; and a search under way when the list is cleared.
+#include <QToolTip>
+
 #include "app/find_job.h"
 #include "app/packet_finder.h"
 #include "tests/app/window_fixture.h"
@@ -17,6 +19,19 @@ class FindTest : public WindowTest {
       frames->Append(f.data(), uint32_t(f.size()));
     }
     form->ListNewFrames();
+  }
+  // Go to and find, as the window's actions reach it.
+  TPacketFinder* Finder() const { return form->findChild<TPacketFinder*>(); }
+  // Searches and waits until the search is over; the number of the row then
+  // selected (0: none), and whether the note that it wrapped round shows.
+  std::pair<uint32_t, bool> Search(bool forward) {
+    QToolTip::hideText();
+    WaitFor([] { return !QToolTip::isVisible(); }, 2000);
+    if (!Finder()->Find(Marker(), forward)) return {0, false};
+    WaitFor([&] { return Finder()->job() == nullptr; });
+    const QModelIndex at = form->Packets->currentIndex();
+    return {at.isValid() ? uint32_t(at.row()) + 1 : 0u,
+            QToolTip::isVisible() && QToolTip::text().startsWith("Passed")};
   }
   netvane::FrameMatcher Marker() {
     std::string why;
@@ -37,25 +52,18 @@ TEST_F(FindTest, StartsAfterTheSelectedRowAndWrapsAtTheEnd) {
   for (const auto& c : cases) {
     Make();
     List(9, {3, 7});
-    TPacketFinder* finder = form->finder();
     if (c.selected != 0) {
-      ASSERT_TRUE(finder->GoToPacket(c.selected));
+      ASSERT_TRUE(Finder()->GoToPacket(c.selected));
     }
-    ASSERT_TRUE(finder->Find(Marker(), c.forward));
-    ASSERT_TRUE(WaitFor([&] { return finder->job() == nullptr; }));
     const std::string what = "from " + std::to_string(c.selected) + (c.forward ? " forward" : " backward");
-    EXPECT_EQ(finder->lastFound(), c.found) << what;
-    EXPECT_EQ(finder->lastWrapped(), c.wrapped) << what;
+    EXPECT_EQ(Search(c.forward), std::make_pair(c.found, c.wrapped)) << what;
     EXPECT_EQ(frames->Current(), c.found) << what;
   }
   // A match in the selected frame alone is found after a whole round.
   Make();
   List(5, {4});
-  ASSERT_TRUE(form->finder()->GoToPacket(4));
-  ASSERT_TRUE(form->finder()->Find(Marker(), true));
-  ASSERT_TRUE(WaitFor([&] { return form->finder()->job() == nullptr; }));
-  EXPECT_EQ(form->finder()->lastFound(), 4u);
-  EXPECT_TRUE(form->finder()->lastWrapped());
+  ASSERT_TRUE(Finder()->GoToPacket(4));
+  EXPECT_EQ(Search(true), std::make_pair(4u, true));
 }
 
 // A Start after Stop clears the list while a search reads it, or before its
@@ -66,7 +74,7 @@ TEST_F(FindTest, AClearEndsASearchUnderWay) {
   viewtest::MessageBoxAnswerer answerer({});
   form->StartClick();
   form->StopClick();
-  TPacketFinder* finder = form->finder();
+  TPacketFinder* finder = Finder();
   ASSERT_TRUE(finder->Find(Marker(), true));
   form->StartClick();
   EXPECT_EQ(finder->job(), nullptr);

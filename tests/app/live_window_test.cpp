@@ -189,9 +189,11 @@ TEST_F(LiveWindowTest, RealFramesBecomeRowsAndTheControlsBehave) {
     std::string why;
     const auto echo = netvane::FrameMatcher::Make(netvane::FindKind::HexBytes, "20 21 22 23", false, why);
     for (int k = 0; k < 8; ++k) {
-      ASSERT_TRUE(form->finder()->Find(*echo, true));
-      ASSERT_TRUE(WaitFor([&] { return form->finder()->job() == nullptr; }, 8000));
-      EXPECT_EQ(Cell(int(form->finder()->lastFound()), 5), "IP/ICMP") << form->finder()->lastFound();
+      auto* finder = form->findChild<TPacketFinder*>();
+      ASSERT_TRUE(finder->Find(*echo, true));
+      ASSERT_TRUE(WaitFor([&] { return finder->job() == nullptr; }, 8000));
+      const int selected = form->Packets->currentIndex().row() + 1;
+      EXPECT_EQ(Cell(selected, 5), "IP/ICMP") << selected;
       WaitFor([] { return false; }, 50);
     }
     EXPECT_TRUE(noBox.Seen().empty()) << noBox.Seen().front().text.toStdString();
@@ -219,7 +221,11 @@ TEST_F(LiveWindowTest, RealFramesBecomeRowsAndTheControlsBehave) {
   // Stop, then Start: the list starts again at 1.
   form->Stop->click();
   EXPECT_EQ(form->Status->text(), "Stopped : ");
-  form->Start->click();
+  {
+    viewtest::MessageBoxAnswerer discard({QMessageBox::Discard});
+    form->Start->click();
+    ASSERT_EQ(discard.Seen().size(), 1u) << "the captured frames were never saved";
+  }
   EXPECT_EQ(form->packetModel()->listed(), 0u);
   ASSERT_TRUE(WaitFor([&] { return monitor->isBound(); }));
   veth.Ping(1);
@@ -228,6 +234,7 @@ TEST_F(LiveWindowTest, RealFramesBecomeRowsAndTheControlsBehave) {
   EXPECT_EQ(Cell(1, 0), "1");
 
   // Closing while capturing ends the worker at once.
+  viewtest::MessageBoxAnswerer discard({QMessageBox::Discard});
   QElapsedTimer t;
   t.start();
   EXPECT_TRUE(form->close());

@@ -103,7 +103,7 @@ TEST_F(PacketListTest, NumberingGoesOnAfterPauseAndRestartsAfterStop) {
   EXPECT_EQ(Cell(3, 3), NumberedSource(3));
 
   form->Stop->click();
-  form->Start->click();
+  StartDiscarding();
   // Start after Stop: header and one empty row; the counter keeps its last value.
   EXPECT_EQ(GridRows(), 2);
   EXPECT_EQ(frames->Count(), 0u);
@@ -119,11 +119,13 @@ TEST_F(PacketListTest, NumberingGoesOnAfterPauseAndRestartsAfterStop) {
 }
 
 TEST_F(PacketListTest, StartAfterStopWithNothingStoredLeavesAnEmptyList) {
+  viewtest::MessageBoxAnswerer answers({});
   StartCapture();
   form->Stop->click();
   form->Start->click();
   form->Stop->click();
   form->Start->click();
+  EXPECT_TRUE(answers.Seen().empty()) << "nothing to save, nothing asked";
   EXPECT_EQ(GridRows(), 2);
   EXPECT_EQ(form->Captured->text(), "0");
   EXPECT_TRUE(Capturing());
@@ -139,7 +141,7 @@ TEST_F(PacketListTest, ClearListsWhatWasStoredBeforeItDropsIt) {
   ASSERT_EQ(fake->Delivered(), target);
   EXPECT_EQ(form->Captured->text(), "0");
   form->Stop->click();
-  form->Start->click();
+  StartDiscarding();
   EXPECT_EQ(form->Captured->text(), "3");
   EXPECT_EQ(GridRows(), 2);
   QCoreApplication::processEvents();  // the queued listing call finds nothing new
@@ -249,7 +251,7 @@ TEST_F(PacketListTest, ModelStaysConsistentThroughInsertsAndClears) {
   ASSERT_TRUE(Feed({Numbered(1)}));
   ASSERT_TRUE(Feed({Numbered(2), Numbered(3), Numbered(4)}));
   form->Stop->click();
-  form->Start->click();
+  StartDiscarding();
   ASSERT_TRUE(Feed({Numbered(5)}));
   auto* m = form->packetModel();
   EXPECT_EQ(m->rowCount(), 2);
@@ -312,10 +314,11 @@ TEST_F(PacketListTest, AFullFrameStoreKeepsWhatItHasRefusesTheRestAndSaysSoOnce)
   EXPECT_EQ(form->Packet->toPlainText(), QString::fromLatin1(netvane::HexDump(sent[kept - 1]).c_str()));
 
   // Stop and Start clear it; frames are stored again, and a new fill is told again.
-  form->storageFullBox()->close();
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) box->close();
   EXPECT_TRUE(OpenBoxes().isEmpty());
   form->Stop->click();
-  form->Start->click();
+  StartDiscarding();
   EXPECT_FALSE(frames->Full());
   ASSERT_TRUE(Feed({Numbered(1)}));
   EXPECT_EQ(frames->Count(), 1u);
@@ -351,7 +354,7 @@ TEST_F(PacketListTest, AHitShowsTheFrameInDumpsAndTreeAMissKeepsThem) {
   // the dumps and the tree as they are.
   form->Packets->setCurrentIndex(m->index(2, 0));
   form->Stop->click();
-  form->Start->click();
+  StartDiscarding();
   EXPECT_EQ(form->Packet->toPlainText(), hex);
   EXPECT_EQ(form->PacketASCII->toPlainText(), text);
   EXPECT_EQ(TopNodes(form->TV), tcpTree);

@@ -21,6 +21,7 @@
 #include "tests/app/fake_monitor.h"
 #include "tests/support/frames.h"
 #include "tests/support/pump.h"
+#include "tests/views/message_box_answerer.h"
 
 // Runs the event loop until `done` holds or `ms` have passed; returns `done()`.
 inline bool WaitFor(const std::function<bool()>& done, int ms = 5000) {
@@ -92,6 +93,12 @@ class WindowTest : public ::testing::Test {
     frames->Flush();  // the spool's last frames, which the next listings would write
     form->ListNewFrames();
     return true;
+  }
+  // A Start after Stop that lets the captured frames go unsaved, as a user
+  // who answers Discard does.
+  void StartDiscarding() {
+    viewtest::MessageBoxAnswerer discard({QMessageBox::Discard});
+    form->Start->click();
   }
   // Text of grid row `row` (1-based, as the grid counts), column `col`.
   QString Cell(int row, int col) const {

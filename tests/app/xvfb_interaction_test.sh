@@ -19,7 +19,10 @@
 #   - the about box, the save dialog, its error box and its replace question
 #     carry exactly their titles in _NET_WM_NAME; a save writes the frame of
 #     the clicked row and the dialog's file list shows the new file;
-#   - the program ends with exit code 0 soon after the window manager's close.
+#   - closing with the captured frames never saved asks first: Escape (Cancel)
+#     keeps the program running; closed again, Return (Save) brings the "Save
+#     capture as" dialog, the frames are saved (tcpdump or netvane-dump reads
+#     every echo back), and the program ends with exit code 0.
 # Then, once, a capture in and out: a pcap file opened through the packet
 # list's context menu and the file dialog lists its frames as rows, a row of it
 # shows its frame, and Ctrl+Shift+S saves it; the saved file holds the same
@@ -309,9 +312,43 @@ run() {
   gone "$dlg" || fail "the save dialog stayed"
 
   # Close as a window manager would on the title bar's close button.
-  close_and_wait "$win"
   wait "$ppid" 2>/dev/null
   ppid=""
+  close_saving "$win" "$tmp/${p}live.pcap"
+}
+
+# key: answers the question that comes before unsaved captured frames go
+# (a box titled Netvane over the main window $win) with a key.
+answer_unsaved() {
+  local box
+  box=$(window_titled "$npid" "Netvane" "$win") || fail "no question before the unsaved frames go"
+  xdotool windowfocus "$box" 2>/dev/null
+  sleep 0.3
+  xdotool key "$1"
+  gone "$box" || fail "the question stayed after $1"
+}
+
+# window file: closes the main window, which lists captured frames that were
+# never saved. Cancel keeps it; Save writes them to FILE, and the program ends.
+close_saving() {
+  local n
+  "$py" "$XWIN" close "$1" || fail "close request"
+  answer_unsaved Escape
+  sleep 0.5
+  kill -0 "$npid" 2>/dev/null || fail "Cancel did not keep the program running"
+  "$py" "$XWIN" close "$1" || fail "second close request"
+  answer_unsaved Return
+  dlg=$(window_titled "$npid" "Save capture as") || fail "Save brought no file dialog titled Save capture as"
+  choose "$dlg" "$2" || fail "the save dialog did not take the file name"
+  wait_for_end
+  if command -v tcpdump >/dev/null; then
+    n=$(tcpdump -nn -r "$2" 2>/dev/null | wc -l)
+  else
+    n=$("$dumper" "$2" 2>/dev/null | grep -c ICMP)
+  fi
+  echo "saved before closing: $n frames"
+  # Six pings of 1442-byte echoes on a link without ARP: 12 frames.
+  [ "$n" -eq 12 ] || fail "the frames saved before closing: $n, not the 6 echo requests and replies"
 }
 
 # dialog path: types the path into a file dialog's name box (which has the

@@ -63,8 +63,14 @@ shoot() {
 # would, waits up to 10 s for the program (pid in npid) to end, and fails
 # unless it ends with exit code 0. Prints how long it took.
 close_and_wait() {
-  local t0 rc
   /usr/bin/python3 "$XWIN" close "$1" || fail "close request"
+  wait_for_end
+}
+
+# Waits up to 10 s for the program (pid in npid) to end, and fails unless it
+# ends with exit code 0. Prints how long it took.
+wait_for_end() {
+  local t0 rc
   t0=$(date +%s%N)
   for _ in $(seq 100); do
     kill -0 "$npid" 2>/dev/null || break

@@ -1,13 +1,14 @@
 #include "message_box_answerer.h"
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QPushButton>
 #include <QTest>
 
 namespace viewtest {
 
-MessageBoxAnswerer::MessageBoxAnswerer(std::vector<QMessageBox::StandardButton> plan)
-    : plan_(std::move(plan)) {
+MessageBoxAnswerer::MessageBoxAnswerer(std::vector<QMessageBox::StandardButton> plan, QString fileName)
+    : plan_(std::move(plan)), fileName_(std::move(fileName)) {
   timer_.setInterval(5);
   connect(&timer_, &QTimer::timeout, this, &MessageBoxAnswerer::Poll);
   timer_.start();
@@ -18,6 +19,20 @@ MessageBoxAnswerer::~MessageBoxAnswerer() {
 }
 
 void MessageBoxAnswerer::Poll() {
+  if (auto* files = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      files != nullptr && files->isVisible()) {
+    seen_.push_back({files->windowTitle(), fileName_, QMessageBox::NoIcon, QMessageBox::NoButton,
+                     QMessageBox::NoButton, QMessageBox::NoButton, files->parentWidget()});
+    QDialog* dialog = files;  // QFileDialog's own accept() and done() are protected
+    if (fileName_.isEmpty()) {
+      dialog->reject();
+    } else {
+      files->selectFile(fileName_);
+      dialog->accept();
+    }
+    if (dialog->isVisible()) dialog->done(QDialog::Rejected);
+    return;
+  }
   auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
   if (!box || !box->isVisible()) return;
   QMessageBox::StandardButton def = QMessageBox::NoButton;

@@ -1,4 +1,4 @@
-#include "app/mount_field.h"
+#include "platform/mount_field.h"
 
 namespace netvane {
 

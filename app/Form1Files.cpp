@@ -1,23 +1,23 @@
 // Whole captures in and out of the main window: the packet list's context
 // menu and its shortcuts, file drops, and what the window does around a load
-// or a save (the refusal while capturing, the question before replacing listed
-// frames, the messages).
+// or a save (the refusal while capturing, the questions before listed frames
+// go, the messages).
 #include <QAction>
 #include <QDragMoveEvent>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
-#include <QMessageBox>
 #include <QMimeData>
 #include <QUrl>
 
 #include "app/Form1.h"
 #include "app/capture_load.h"
 #include "app/capture_save.h"
-#include "app/exception_report.h"
 #include "app/frame_views.h"
+#include "app/message_box.h"
 #include "app/packet_list_model.h"
+#include "app/window_action.h"
 
 namespace {
 
@@ -79,16 +79,44 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
-void TForm1::Tell(int icon, const QString& text) {
-  QMessageBox box(static_cast<QMessageBox::Icon>(icon), QString::fromLatin1(netvane::kApplicationTitle), text,
-                  QMessageBox::Ok, this);
-  box.exec();
-}
-
 bool TForm1::RefusedWhileCapturing() {
   if (FState != CaptureState::Capturing) return false;
-  Tell(QMessageBox::Information, QStringLiteral("Pause or stop the capture before opening a capture file."));
+  netvane::TellBox(this, QMessageBox::Information,
+                   QStringLiteral("Pause or stop the capture before opening a capture file."));
   return true;
+}
+
+bool TForm1::HasUnsavedFrames() const {
+  return FLiveStored.load() > FSavedThrough;
+}
+
+bool TForm1::MayDiscardFrames() {
+  if (!HasUnsavedFrames()) return true;
+  const uint32_t count = FLiveStored.load();
+  const uint32_t unsaved = count - FSavedThrough;
+  QString text;
+  if (count == 1)
+    text = QStringLiteral("The captured frame has not been saved. Save it before it is discarded?");
+  else if (unsaved == count)
+    text = QStringLiteral("The %1 captured frames have not been saved. Save them before they are discarded?")
+               .arg(count);
+  else  // a save wrote the first ones; Save writes them all again
+    text = QStringLiteral(
+               "%1 of the %2 captured frames %3 not been saved. Save the capture before it is discarded?")
+               .arg(unsaved)
+               .arg(count)
+               .arg(unsaved == 1 ? QStringLiteral("has") : QStringLiteral("have"));
+  const QMessageBox::StandardButton answer = netvane::AskBox(
+      this, QMessageBox::Warning, text, QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel,
+      QMessageBox::Save, QMessageBox::Cancel);
+  if (answer == QMessageBox::Discard) return true;
+  if (answer != QMessageBox::Save) return false;
+  // The frames are about to go, so the save is written to its end before
+  // anything else happens, as when the window closes during a save.
+  const QString path = AskSavePath();
+  if (path.isEmpty() || !SaveCaptureFile(path)) return false;
+  if (TFileJob* job = FJob.data()) job->RunToEnd();
+  return FSaved;
 }
 
 void TForm1::OpenCaptureClick() {
@@ -108,21 +136,21 @@ bool TForm1::OpenCaptureFile(const QString& path) {
   QString why;
   std::unique_ptr<TCaptureLoad> load = TCaptureLoad::Open(path, this, why);
   if (!load) {
-    Tell(QMessageBox::Warning, why);
+    netvane::TellBox(this, QMessageBox::Warning, why);
     return false;
   }
   ListNewFrames();
-  if (FModel->listed() > 0) {
-    QMessageBox ask(
-        QMessageBox::Question, QString::fromLatin1(netvane::kApplicationTitle),
-        QStringLiteral("Replace the %1 listed frames with the frames of %2?").arg(FModel->listed()).arg(path),
-        QMessageBox::Yes | QMessageBox::No, this);
-    ask.setDefaultButton(QMessageBox::Yes);
-    ask.setEscapeButton(QMessageBox::No);
-    if (ask.exec() != QMessageBox::Yes) return false;
-    // The question had an event loop of its own.
-    if (FState == CaptureState::Capturing || FJob) return false;
+  if (HasUnsavedFrames()) {
+    if (!MayDiscardFrames()) return false;
+  } else if (FModel->listed() > 0) {
+    const QString text =
+        QStringLiteral("Replace the %1 listed frames with the frames of %2?").arg(FModel->listed()).arg(path);
+    if (netvane::AskBox(this, QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::No,
+                        QMessageBox::Yes, QMessageBox::No) != QMessageBox::Yes)
+      return false;
   }
+  // The questions had event loops of their own.
+  if (FState == CaptureState::Capturing || FJob) return false;
   {
     const std::lock_guard<std::mutex> lock(FAppendLock);
     FTakeLive.store(false);
@@ -148,28 +176,35 @@ void TForm1::LoadFinished(TCaptureLoad& load) {
   Captured->setText(QString::number(FFrames.Count()));
   Captured->adjustSize();
   // A full list has told the user in its own box.
-  if (load.outcome() == TCaptureLoad::Outcome::Damaged) Tell(QMessageBox::Warning, load.DamageText());
+  if (load.outcome() == TCaptureLoad::Outcome::Damaged)
+    netvane::TellBox(this, QMessageBox::Warning, load.DamageText());
 }
 
 void TForm1::SaveCaptureClick() {
   if (FJob) return;
+  const QString path = AskSavePath();
+  if (!path.isEmpty()) SaveCaptureFile(path);
+}
+
+QString TForm1::AskSavePath() {
   QFileDialog dialog(this, QStringLiteral("Save capture as"), FFileDirectory,
                      QStringLiteral("Captures (*.pcap);;All files (*)"));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setDefaultSuffix(QStringLiteral("pcap"));
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
   const QString path = dialog.selectedFiles().constFirst();
   FFileDirectory = QFileInfo(path).absolutePath();
-  SaveCaptureFile(path);
+  return path;
 }
 
 bool TForm1::SaveCaptureFile(const QString& path) {
   if (FJob) return false;
+  FSaved = false;
   ListNewFrames();
   QString why;
   std::unique_ptr<TCaptureSave> save = TCaptureSave::Open(path, FFrames, FModel->listed(), this, why);
   if (!save) {
-    Tell(QMessageBox::Warning, why);
+    netvane::TellBox(this, QMessageBox::Warning, why);
     return false;
   }
   TCaptureSave* job = save.release();
@@ -183,7 +218,10 @@ bool TForm1::SaveCaptureFile(const QString& path) {
 void TForm1::SaveFinished(TCaptureSave& save) {
   FJob = nullptr;
   save.deleteLater();
-  if (!save.saved() && !save.cancelled()) Tell(QMessageBox::Warning, save.FailureText());
+  FSaved = save.saved();
+  // Live frames after the saved ones (the capture went on meanwhile) are still unsaved.
+  if (FSaved) FSavedThrough = std::max(FSavedThrough, save.count());
+  if (!save.saved() && !save.cancelled()) netvane::TellBox(this, QMessageBox::Warning, save.FailureText());
 }
 
 void TForm1::EndFileJob() {
