@@ -219,7 +219,7 @@ Bytes RichPcapng(const std::vector<Bytes>& frames) {
     Put32(shb, 1);  // version 1.0
     Put32(shb, 0xFFFFFFFF);
     Put32(shb, 0xFFFFFFFF);
-    Block(out, 0x0A0D0D0A, shb);
+    Block(out, kPcapngSectionHeader, shb);
     Bytes idb;
     Put32(idb, 1);      // Ethernet
     Put32(idb, 65535);  // snapshot length
@@ -262,11 +262,11 @@ Bytes Swapped(const Bytes& image) {
   swap16(4);
   swap16(6);
   for (std::size_t at : {8, 12, 16, 20}) swap32(at);
-  for (std::size_t at = 24; at + 16 <= out.size();) {
+  for (std::size_t at = 24; at + kPcapRecordHeaderBytes <= out.size();) {
     uint32_t caplen;
     std::memcpy(&caplen, image.data() + at + 8, 4);
-    for (std::size_t f = 0; f < 16; f += 4) swap32(at + f);
-    at += 16 + caplen;
+    for (std::size_t f = 0; f < kPcapRecordHeaderBytes; f += 4) swap32(at + f);
+    at += kPcapRecordHeaderBytes + caplen;
   }
   return out;
 }
@@ -353,7 +353,7 @@ TEST_F(OpenedFile, AFileChangedUnderTheListReadsAsUnreadable) {
   const Bytes image = testing::PcapImage(frames);
   // Where frame 200's record starts.
   std::size_t cut = 24;
-  for (uint32_t n = 1; n < 200; ++n) cut += 16 + frames[n - 1].size();
+  for (uint32_t n = 1; n < 200; ++n) cut += kPcapRecordHeaderBytes + frames[n - 1].size();
   // From there on, the records of another capture, as a ring of files
   // overwriting this one would leave them.
   Bytes overwritten(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(cut));
@@ -409,7 +409,7 @@ TEST_F(OpenedFile, AFileChangedUnderTheListReadsAsUnreadable) {
 Bytes GappedPcapng(const std::vector<Bytes>& frames) {
   Bytes out, shb, idb;
   for (uint32_t v : {0x1A2B3C4Du, 1u, 0xFFFFFFFFu, 0xFFFFFFFFu}) Put32(shb, v);
-  Block(out, 0x0A0D0D0A, shb);
+  Block(out, kPcapngSectionHeader, shb);
   for (uint32_t v : {1u, 65535u, 0u}) Put32(idb, v);
   Block(out, 1, idb);
   for (const Bytes& f : frames) {
