@@ -19,10 +19,10 @@
 #include "app/packet_finder.h"
 #include "app/packet_list_model.h"
 #include "app/remote_hosts.h"
-#include "app/storage_budget.h"
 #include "capture/KelNetMonitor.h"
 #include "capture/KelWinPcapNetMonitor.h"
 #include "decode/packet_row.h"
+#include "pcapfile/storage_budget.h"
 
 namespace {
 

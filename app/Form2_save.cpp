@@ -10,6 +10,7 @@
 #include <QScreen>
 
 #include "app/packet_file.h"
+#include "pcapfile/saved_file.h"
 
 namespace {
 
@@ -52,8 +53,10 @@ TForm2::SaveResult TForm2::Save() {
     bytes = std::move(*current);
   }
   if (format == netvane::PacketFormat::Hex && hexText_) hex = hexText_();
-  const QByteArray content = netvane::PacketFileContent(format, bytes, hex);
-  const bool written = netvane::WritePacketFile(path, content);
+  const std::vector<uint8_t> content =
+      netvane::PacketFileContent(format, bytes, hex.toLatin1().toStdString());
+  const bool written =
+      netvane::WritePacketFile(path, QByteArrayView(content.data(), static_cast<qsizetype>(content.size())));
   // The file list shows what is there now, the file just written included
   // (and a failed write may have left one too).
   ListFiles();

@@ -42,11 +42,6 @@ bool WriteInPlace(const QString& name, QByteArrayView content, QString* reason) 
 
 }  // namespace
 
-QByteArray PacketFileContent(PacketFormat format, std::span<const uint8_t> frame, const QString& hexText) {
-  if (format == PacketFormat::Hex) return hexText.toLatin1();
-  return QByteArray(reinterpret_cast<const char*>(frame.data()), static_cast<qsizetype>(frame.size()));
-}
-
 bool WritePacketFile(const QString& name, QByteArrayView content, QString* reason) {
   if (name.isEmpty()) return Fail(reason, "no file name");
   const QFileInfo info(name);

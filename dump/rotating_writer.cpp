@@ -49,7 +49,7 @@ bool RotatingPcapWriter::Write(std::span<const uint8_t> frame, int64_t seconds, 
 
 bool RotatingPcapWriter::NeedsNextFile(std::size_t frameLength, int64_t at) const {
   if (options_.maxFileBytes != 0 &&
-      file_->size() + PcapWriter::kRecordHeaderBytes + frameLength > options_.maxFileBytes)
+      file_->size() + kPcapRecordHeaderBytes + frameLength > options_.maxFileBytes)
     return true;
   if (options_.seconds == 0) return false;
   // Time stamps follow the system clock; one set back by a whole period or

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "decode/dumps.h"
-#include "decode/frame_file.h"
 #include "decode/packet_row.h"
 #include "decode/protocol_tree.h"
+#include "pcapfile/saved_file.h"
 
 namespace {
 

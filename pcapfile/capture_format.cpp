@@ -9,7 +9,7 @@ namespace {
 constexpr uint32_t kLinkEthernet = 1;
 constexpr uint32_t kPcapHeaderBytes = 24;
 // pcapng block types.
-constexpr uint32_t kSectionHeader = 0x0A0D0D0A;
+constexpr uint32_t kSectionHeader = kPcapngSectionHeader;
 constexpr uint32_t kInterface = 1;
 constexpr uint32_t kObsoletePacket = 2;
 constexpr uint32_t kSimplePacket = 3;
@@ -32,6 +32,17 @@ std::string Bytes(uint64_t n) {
 
 }  // namespace
 
+const CaptureMagic* FindCaptureMagic(std::span<const uint8_t> head, bool* swapped) {
+  if (head.size() < 4) return nullptr;
+  const uint32_t magic = Raw32(head.data());
+  for (const CaptureMagic& m : kCaptureMagics) {
+    if (magic != m.magic && magic != __builtin_bswap32(m.magic)) continue;
+    if (swapped != nullptr) *swapped = magic != m.magic;
+    return &m;
+  }
+  return nullptr;
+}
+
 uint32_t CaptureFormat::U32(const uint8_t* p) const {
   const uint32_t v = Raw32(p);
   return swapped_ ? __builtin_bswap32(v) : v;
@@ -45,7 +56,7 @@ uint16_t CaptureFormat::U16(const uint8_t* p) const {
 
 void CaptureFormat::Reset() {
   ng_ = swapped_ = nanoseconds_ = false;
-  recordHeader_ = 16;
+  recordHeader_ = kPcapRecordHeaderBytes;
   const std::lock_guard lock(lock_);
   sections_.clear();
   interfaces_.clear();
@@ -53,7 +64,10 @@ void CaptureFormat::Reset() {
 
 bool CaptureFormat::Start(std::span<const uint8_t> head, uint64_t& headerBytes, std::string& error) {
   Reset();
-  if (head.size() >= 4 && Raw32(head.data()) == kSectionHeader) {
+  bool swapped = false;
+  const CaptureMagic* m = FindCaptureMagic(head, &swapped);
+  if (m != nullptr && m->pcapng) {
+    // The section header's own byte-order magic number sets the byte order.
     ng_ = true;
     headerBytes = 0;  // the section header block is the first record
     return true;
@@ -62,28 +76,21 @@ bool CaptureFormat::Start(std::span<const uint8_t> head, uint64_t& headerBytes, 
     error = "the file is too short for a capture file header";
     return false;
   }
-  const uint32_t magic = Raw32(head.data());
-  static constexpr struct {
-    uint32_t magic;
-    bool nanoseconds;
-    uint32_t recordHeader;
-  } kMagics[] = {{0xA1B2C3D4, false, 16}, {0xA1B23C4D, true, 16}, {0xA1B2CD34, false, 24}};
-  for (const auto& m : kMagics) {
-    if (magic != m.magic && magic != __builtin_bswap32(m.magic)) continue;
-    swapped_ = magic != m.magic;
-    nanoseconds_ = m.nanoseconds;
-    recordHeader_ = m.recordHeader;
-    // The upper bits of the link type may carry the frame check sequence's length.
-    const uint32_t link = U32(head.data() + 20) & 0xFFFF;
-    if (link != kLinkEthernet) {
-      error = "its link type is " + std::to_string(link) + ", not Ethernet";
-      return false;
-    }
-    headerBytes = kPcapHeaderBytes;
-    return true;
+  if (m == nullptr) {
+    error = "it is not a pcap or pcapng file";
+    return false;
   }
-  error = "it is not a pcap or pcapng file";
-  return false;
+  swapped_ = swapped;
+  nanoseconds_ = m->nanoseconds;
+  recordHeader_ = m->recordHeader;
+  // The upper bits of the link type may carry the frame check sequence's length.
+  const uint32_t link = U32(head.data() + 20) & 0xFFFF;
+  if (link != kLinkEthernet) {
+    error = "its link type is " + std::to_string(link) + ", not Ethernet";
+    return false;
+  }
+  headerBytes = kPcapHeaderBytes;
+  return true;
 }
 
 void CaptureFormat::StartOwn() {

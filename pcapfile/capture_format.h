@@ -20,6 +20,37 @@ namespace netvane {
 // A pcapng block larger than this is taken for damage.
 inline constexpr uint32_t kMaxBlockBytes = 16u << 20;
 
+// A pcap record's header: time stamp (seconds, fraction), captured length,
+// wire length, 4 bytes each. The files Netvane writes have it.
+inline constexpr uint32_t kPcapRecordHeaderBytes = 16;
+// The block type of a pcapng section header, the first block of a file.
+inline constexpr uint32_t kPcapngSectionHeader = 0x0A0D0D0A;
+
+// The capture file magic numbers, as the file's first 4 bytes read in the
+// writer's byte order: pcap (micro- or nanosecond time stamps, or 24-byte
+// record headers) and a pcapng section header block.
+struct CaptureMagic {
+  uint32_t magic;
+  bool pcapng;
+  bool nanoseconds;
+  uint32_t recordHeader;  // pcap only
+};
+inline constexpr CaptureMagic kCaptureMagics[] = {
+    {0xA1B2C3D4, false, false, kPcapRecordHeaderBytes},
+    {0xA1B23C4D, false, true, kPcapRecordHeaderBytes},
+    {0xA1B2CD34, false, false, 24},
+    {kPcapngSectionHeader, true, false, 0},
+};
+
+// The magic number the first bytes hold, in either byte order; null when
+// they hold none. Anything else is taken for a saved frame, so a frame file
+// that happens to start with such bytes would be misread; the magic numbers
+// are not plausible Ethernet destinations.
+const CaptureMagic* FindCaptureMagic(std::span<const uint8_t> head, bool* swapped = nullptr);
+inline bool LooksLikeCaptureFile(std::span<const uint8_t> head) {
+  return FindCaptureMagic(head) != nullptr;
+}
+
 // What a frame's record says of it.
 struct FrameRecord {
   uint64_t size = 0;        // bytes of the whole record or block
@@ -91,7 +122,7 @@ class CaptureFormat {
   bool ng_ = false;
   bool swapped_ = false;
   bool nanoseconds_ = false;
-  uint32_t recordHeader_ = 16;
+  uint32_t recordHeader_ = kPcapRecordHeaderBytes;
   mutable std::mutex lock_;        // sections_ and interfaces_: Next adds, ReadFrame reads
   std::vector<Section> sections_;  // in file order
   std::vector<Interface> interfaces_;

@@ -1,29 +1,6 @@
 #include "pcapfile/capture_reader.h"
 
 namespace netvane {
-namespace {
-
-uint32_t ReadLe32(std::span<const uint8_t> b) {
-  return uint32_t{b[0]} | uint32_t{b[1]} << 8 | uint32_t{b[2]} << 16 | uint32_t{b[3]} << 24;
-}
-
-}  // namespace
-
-bool LooksLikeCaptureFile(std::span<const uint8_t> head) {
-  if (head.size() < 4) return false;
-  switch (ReadLe32(head)) {
-    case 0xA1B2C3D4:
-    case 0xD4C3B2A1:  // pcap, microseconds
-    case 0xA1B23C4D:
-    case 0x4D3CB2A1:  // pcap, nanoseconds
-    case 0xA1B2CD34:
-    case 0x34CDB2A1:  // pcap with extended record headers
-    case 0x0A0D0D0A:  // pcapng section header block
-      return true;
-    default:
-      return false;
-  }
-}
 
 CaptureReader::~CaptureReader() {
   Close();

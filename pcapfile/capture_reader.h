@@ -12,13 +12,9 @@
 #include <span>
 #include <string>
 
-namespace netvane {
+#include "pcapfile/capture_format.h"  // LooksLikeCaptureFile
 
-// True when the first bytes are a pcap or pcapng magic number. Anything else
-// is taken for a saved frame, so a frame file that happens to start with such
-// bytes would be misread; the magic numbers are not plausible Ethernet
-// destinations.
-bool LooksLikeCaptureFile(std::span<const uint8_t> head);
+namespace netvane {
 
 // One record as the reader hands it out; `bytes` stays valid until the next
 // Next() or Close().

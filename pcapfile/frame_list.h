@@ -16,9 +16,14 @@
 //
 // Threads. One thread adds frames (Append and Flush, or IndexSome) while other
 // threads read, without waiting on it: a frame is readable once Count()
-// includes it. TryFlush may come from a reading thread. Clear, Adopt, Lookup and the current entry belong to
-// one reading (UI) thread; Clear and Adopt must not run concurrently with adding or with another thread's
-// reading.
+// includes it, and what is read of it then never changes (frame_index.h).
+// TryFlush may come from a reading thread. Clear, Adopt, Lookup and the
+// current entry belong to one reading (UI) thread; Clear and Adopt must not run
+// concurrently with adding or with another thread's reading.
+//
+// Inside: the index (frame_index.h), the reader of the list's file
+// (frame_reader.h), and what adds to them, the spool's writer (spool.h) or
+// the indexer of an opened capture (file_indexer.h).
 //
 // The list's memory has a budget (SetBudget): the first frame whose entry
 // does not fit stops storing, as a full disk does; from then on every frame is
@@ -82,7 +87,8 @@ class FrameList {
   // the list then stays empty.
   bool OpenCapture(const std::string& path, std::string& error);
   enum class Indexing { More, End, Damaged, Full };
-  // Indexes on until `until`: More to come, the End of the file, Damaged
+  // Indexes on until `until` (a frame is listed once the record after it is
+  // read, or the file ends): More to come, the End of the file, Damaged
   // (IndexError() says why; the frames before stay), or Full (the budget).
   Indexing IndexSome(std::chrono::steady_clock::time_point until);
   const std::string& IndexError() const;
@@ -139,13 +145,10 @@ class FrameList {
   // Hit (1 <= number <= Count): the entry becomes current, true. Miss: false, nothing changes.
   bool Lookup(uint32_t number);
   uint32_t Current() const;
-  std::vector<uint8_t> CurrentFrame() const;
 
   // Drops every frame and closes the file (the spool goes with it); storing
   // no longer stops. The budget stays.
   void Clear();
-  // Bytes held beyond a fixed part: the index and buffers; for benchmarks.
-  std::size_t OverheadBytes() const;
 
  private:
   struct Impl;

@@ -1,6 +1,8 @@
 #pragma once
 // Writes captured frames to a pcap file with libpcap's own writer
-// (pcap_dump): netvane-dump -w and the window's saved captures.
+// (pcap_dump): netvane-dump -w and the window's saved captures. Every frame
+// takes a record header of kPcapRecordHeaderBytes (capture_format.h), then
+// its bytes.
 //
 // libpcap formats every record into a stream of ours; the bytes are written to
 // the file here, always whole records at a time, so the end of every record in
@@ -16,13 +18,12 @@
 #include <string>
 #include <vector>
 
+#include "pcapfile/capture_format.h"
+
 namespace netvane {
 
 class PcapWriter {
  public:
-  // Every frame takes a record header of this size in the file, then its bytes.
-  static constexpr uint64_t kRecordHeaderBytes = 16;
-
   PcapWriter() = default;
   ~PcapWriter();
   PcapWriter(const PcapWriter&) = delete;

@@ -13,11 +13,20 @@
 #include <cstring>
 #include <vector>
 
+#include "pcapfile/capture_format.h"
+#include "pcapfile/frame_index.h"
+#include "pcapfile/frame_reader.h"
+#include "pcapfile/pcap_writer.h"
+
 namespace netvane {
 namespace {
 
 constexpr const char* kPrefix = "spool-";
 constexpr const char* kSuffix = ".pcap";
+// The free space is read again after this many bytes.
+constexpr uint64_t kRecheckBytes = uint64_t{16} << 20;
+// Queued frames are written at the latest when the last write is this old.
+constexpr auto kFlushAfter = std::chrono::milliseconds(2);
 
 // A directory of the user's own: made with mode 0700 where missing, and
 // refused when it is a link or belongs to someone else (the temporary
@@ -105,6 +114,107 @@ uint64_t SpoolRoom(int fd) {
   const uint64_t free = uint64_t{fs.f_bavail} * unit;
   const uint64_t reserve = std::max(uint64_t{1} << 30, uint64_t{fs.f_blocks} * unit / 20);
   return free > reserve ? free - reserve : 0;
+}
+
+SpoolWriter::SpoolWriter() = default;
+SpoolWriter::~SpoolWriter() = default;
+
+bool SpoolWriter::Open(const std::string& directory, FrameReader& file, std::string& error) {
+  std::string path;
+  const int spool = CreateSpool(directory, path, error);
+  if (spool < 0) return false;
+  writer_ = std::make_unique<PcapWriter>();
+  if (!writer_->Open(spool, path, static_cast<int>(kMaxFrameBytes), true)) {
+    error = writer_->error();
+    writer_.reset();
+    ::close(spool);
+    return false;
+  }
+  file.Attach(spool, path);
+  file.format().StartOwn();
+  fd_ = spool;
+  room_ = SpoolRoom(fd_);
+  sinceCheck_ = 0;
+  return true;
+}
+
+const std::string& SpoolWriter::error() const {
+  return writer_->error();
+}
+
+// Reads the free space again, less what is queued but not yet in the file.
+void SpoolWriter::CheckRoom() {
+  struct stat st {};
+  const uint64_t written = ::fstat(fd_, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+  const uint64_t unwritten = writer_->size() > written ? writer_->size() - written : 0;
+  const uint64_t free = SpoolRoom(fd_);
+  room_ = free > unwritten ? free - unwritten : 0;
+  sinceCheck_ = 0;
+}
+
+uint32_t SpoolWriter::Append(FrameIndex& index, const uint8_t* data, uint32_t length, CaptureStamp stamp,
+                             Refusal& why) {
+  why = Refusal::None;
+  // A record holds no more than this; a longer frame keeps its wire length.
+  const uint32_t wire = std::max(stamp.wireLength, length);
+  length = std::min(length, kMaxFrameBytes);
+  const uint64_t number = uint64_t{appended_} + 1;
+  if (number > UINT32_MAX || !index.Fits(static_cast<std::size_t>(number))) {
+    why = Refusal::Memory;
+    Flush(index);  // what was taken before becomes readable now
+    return 0;
+  }
+  const uint64_t need = kPcapRecordHeaderBytes + length;
+  if (need > room_ || sinceCheck_ >= kRecheckBytes) CheckRoom();
+  if (need > room_) {
+    why = Refusal::Disk;
+    Flush(index);
+    return 0;
+  }
+  const uint64_t start = writer_->size();
+  if (!writer_->Write({data, length}, stamp.seconds, stamp.microseconds, wire)) {
+    PublishWritten(index);
+    why = Refusal::WriteError;
+    return 0;
+  }
+  // Both fit: Fits() said so above.
+  if (number == 1) index.Write(0, start);
+  index.Write(static_cast<std::size_t>(number), writer_->size());
+  appended_ = static_cast<uint32_t>(number);
+  index.NoteLength(length);
+  room_ -= need;
+  sinceCheck_ += need;
+  if (std::chrono::steady_clock::now() - lastFlush_ >= kFlushAfter)
+    Flush(index);
+  else
+    PublishWritten(index);  // what the writer wrote on its own, a megabyte at a time
+  return static_cast<uint32_t>(number);
+}
+
+void SpoolWriter::Flush(FrameIndex& index) {
+  writer_->Flush();
+  lastFlush_ = std::chrono::steady_clock::now();
+  flushedSize_ = writer_->size();
+  PublishWritten(index);
+}
+
+bool SpoolWriter::FlushFew(FrameIndex& index) {
+  const auto done = [&] { return writer_->failed() || index.Count() == appended_; };
+  if (done()) return true;
+  // While frames come fast, the adding thread writes them itself every few
+  // milliseconds; here only a few, such as the last ones before a pause.
+  constexpr uint64_t kFew = uint64_t{64} << 10;
+  if (writer_->size() - flushedSize_ > kFew &&
+      std::chrono::steady_clock::now() - lastFlush_ < 2 * kFlushAfter)
+    return false;
+  Flush(index);
+  return done();
+}
+
+// Publishes what the writer has written whole.
+void SpoolWriter::PublishWritten(FrameIndex& index) {
+  const uint64_t inFile = std::min<uint64_t>(writer_->framesInFile(), appended_);
+  if (inFile > index.Count()) index.Publish(static_cast<uint32_t>(inFile));
 }
 
 }  // namespace netvane

@@ -151,7 +151,6 @@ struct RunResult {
   double maxGapMs = 0;
   long residentGrowth = 0;
   uint64_t frameBytes = 0;
-  size_t listOverhead = 0;
   double scrollMs = 0, selectMs = 0;
   bool complete = false;
 };
@@ -181,7 +180,6 @@ RunResult Run(const std::vector<Bytes>& frames, double rate, bool measureViews) 
   r.complete = form->packetModel()->listed() == kFrames;
 
   r.frameBytes = list->StoredBytes();
-  r.listOverhead = list->OverheadBytes();
   r.residentGrowth = benchprobe::ResidentBytes() - before;
 
   if (measureViews) {
@@ -228,9 +226,7 @@ int main(int argc, char** argv) {
               paced.seconds, paced.complete ? "" : ", INCOMPLETE");
   std::printf("  resident growth:          %10.1f MB; the spool holds %.1f MB\n", fast.residentGrowth / 1e6,
               fast.frameBytes / 1e6);
-  std::printf(
-      "  resident per frame:       %10.1f bytes (frame list's own: %.1f; goal <= 8 beyond a fixed part)\n",
-      perFrame, double(fast.listOverhead) / kFrames);
+  std::printf("  resident per frame:       %10.1f bytes (goal <= 8 beyond a fixed part)\n", perFrame);
   std::printf("  with 1e6 rows: scroll to end + paint %.1f ms, select middle row + paint %.1f ms\n",
               fast.scrollMs, fast.selectMs);
   const bool ok = fast.complete && paced.complete;

@@ -16,9 +16,9 @@
 #include "app/About.h"
 #include "app/Form2.h"
 #include "app/frame_views.h"
-#include "app/storage_budget.h"
 #include "decode/dumps.h"
 #include "decode/packet_row.h"
+#include "pcapfile/storage_budget.h"
 #include "tests/app/window_fixture.h"
 
 namespace {

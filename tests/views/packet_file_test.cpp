@@ -1,4 +1,4 @@
-// Packet file contents and the write that never loses data silently.
+// The write of a saved frame's file, which never loses data silently.
 #include "app/packet_file.h"
 
 #include <QDir>
@@ -10,8 +10,6 @@
 
 #include <sys/stat.h>
 
-using netvane::PacketFileContent;
-using netvane::PacketFormat;
 using netvane::WritePacketFile;
 
 namespace {
@@ -19,23 +17,6 @@ namespace {
 QByteArray Read(const QString& name) {
   QFile f(name);
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
-TEST(PacketFileContent, BinaryIsTheBytesAndHexIsTheDumpText) {
-  const std::vector<uint8_t> three = {0x00, 0x1A, 0xFF};
-  struct Case {
-    PacketFormat format;
-    std::vector<uint8_t> frame;
-    QString hex;
-    QByteArray expected;
-  };
-  const Case cases[] = {
-      {PacketFormat::Binary, three, "ignored", QByteArray("\x00\x1A\xFF", 3)},
-      {PacketFormat::Hex, three, "00 1A FF ", QByteArray("00 1A FF ")},
-      {PacketFormat::Binary, {}, "00 ", QByteArray()},
-      {PacketFormat::Hex, three, "", QByteArray()},
-  };
-  for (const Case& c : cases) EXPECT_EQ(PacketFileContent(c.format, c.frame, c.hex), c.expected);
 }
 
 class WritePacketFileTest : public ::testing::Test {

@@ -1,4 +1,4 @@
-#include "app/storage_budget.h"
+#include "pcapfile/storage_budget.h"
 
 #include <unistd.h>
 
