@@ -140,8 +140,8 @@ class LiveRun {
   }
 
  private:
-  // A number names the adapter by its place in the -D list, unless an
-  // adapter is really called that.
+  // A number names the adapter by its number in the -D list (from 1), unless
+  // an adapter is really called that.
   bool SelectAdapter() {
     adapterIndex_ = monitor_.get_adapternum(options_.adapter);
     if (adapterIndex_ < 0 && options_.adapterNumber >= 1) adapterIndex_ = options_.adapterNumber - 1;

@@ -192,7 +192,7 @@ std::string TakeValue(char letter, std::string_view value, Options& o) {
         return {};
       }
       if (AllDigits(value)) {
-        // 0 is no place in the list, but it may be an adapter's name.
+        // 0 is no number of the list (it counts from 1), but may be a name.
         if (value.find_first_not_of('0') == std::string_view::npos)
           o.live.adapterNumber = 0;
         else if (ParseNumber(value, number))
@@ -321,8 +321,7 @@ std::string Validate(const Options& o) {
   if (o.haveAdapter && o.haveRead) return "give either -i ADAPTER or -r FILE, not both";
   if (!o.haveAdapter && liveOnly) return "-f, -C, -G and -W belong to live capture (-i ADAPTER)";
   if (!o.haveAdapter && !o.haveRead) {
-    if (o.haveCount || o.haveWrite || o.haveExpressionFile)
-      return "-c, -w and -F need -r FILE or -i ADAPTER (a filter expression too)";
+    if (o.haveCount || o.haveWrite || o.haveExpressionFile) return "-c, -w and -F need -r FILE or -i ADAPTER";
     return o.args.empty() ? "no file given" : "";
   }
   if (o.haveExpressionFile && !o.args.empty())
