@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <pcap/pcap.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <sstream>
@@ -20,6 +21,11 @@ using netvane::testing::RunProgram;
 
 std::string Golden(const char* name) {
   return std::string(NETVANE_GOLDEN) + "/" + name;
+}
+
+// A file of this test process's own: ctest runs the tests side by side.
+std::string TempFile(const char* name) {
+  return ::testing::TempDir() + "nvfilter" + std::to_string(getpid()) + "_" + name;
 }
 
 // Captures of every kind the golden set has: TCP with all flags, UDP on
@@ -106,7 +112,7 @@ std::vector<std::string> Lines(const std::string& text) {
 // after them their largest frame cut short as a snapshot length cuts it, so
 // that its length on the wire is not its captured length.
 std::string MergedCapture() {
-  const std::string path = ::testing::TempDir() + "nvfilter_all.pcap";
+  const std::string path = TempFile("all.pcap");
   pcap_t* dead = pcap_open_dead(DLT_EN10MB, 262144);
   pcap_dumper_t* out = pcap_dump_open(dead, path.c_str());
   EXPECT_NE(out, nullptr) << pcap_geterr(dead);
@@ -168,8 +174,8 @@ bool HaveTcpdump() {
 TEST(DumpFilter, WritesWhatTcpdumpWritesRecordForRecord) {
   if (!HaveTcpdump()) GTEST_SKIP() << "tcpdump is not installed (bash scripts/setup.sh installs it)";
   const std::string merged = MergedCapture();
-  const std::string ours = ::testing::TempDir() + "nvfilter_ours.pcap";
-  const std::string theirs = ::testing::TempDir() + "nvfilter_theirs.pcap";
+  const std::string ours = TempFile("ours.pcap");
+  const std::string theirs = TempFile("theirs.pcap");
   const struct {
     const char* capture;               // empty: the merged one
     std::vector<std::string> options;  // given to both
