@@ -36,7 +36,7 @@ void OnInterrupt(int) {
 
 // Ctrl-C, kill and a closed terminal end a capture as tcpdump ends one: every
 // frame is written and the counts are printed. Their earlier handlers come
-// back when the capture has ended.
+// back when the run has ended.
 class EndSignals {
  public:
   EndSignals() {
@@ -122,6 +122,10 @@ class LiveRun {
         printer_(stdout, PrintOptions{options.noBroadcast, options.verbose, options.hex, options.time}) {}
 
   int Run() {
+    // From the start: a signal that comes while the adapter is still being
+    // opened (an SSH connection may take seconds) ends the capture as soon
+    // as it has started, with its counts, rather than killing the run.
+    const EndSignals endSignals;
     monitor_.setOnNewPacket([this](TKelNetMonitor* sender) { TakeFrames(sender); });
     // Another host's adapter is named, not listed: its helper says whether it has it.
     if (IsRemoteName(options_.adapter)) monitor_.SetRemoteAdapters({options_.adapter});
@@ -133,7 +137,6 @@ class LiveRun {
     // Said as tcpdump says it; only Ethernet adapters are ever bound.
     std::fprintf(stderr, "listening on %s, link-type EN10MB (Ethernet), snapshot length %d bytes\n",
                  monitor_.adapterName(adapterIndex_).c_str(), kSnapshotLength);
-    const EndSignals endSignals;
     monitor_.NotifyThreadStart(kPollPauseMs);
     CaptureUntilEnd();
     return Finish();
