@@ -140,6 +140,8 @@ TEST(RemoteCapture, CapturesTheSshAdapterWithoutItsOwnConnection) {
   const std::string file = "/tmp/nvremote" + std::to_string(getpid()) + ".pcap";
   std::set<uint16_t> otherPorts;
   BackgroundDump dump({"-i", remote, "-w", file});
+  // Connecting takes seconds on a loaded machine; the frames go out once it listens.
+  ASSERT_TRUE(dump.WaitForErr("listening on ", std::chrono::seconds(15))) << dump.Err();
   {
     Sender sender(lab, kFullSize);
     for (int turn = 0; turn < 30; ++turn) {
