@@ -32,18 +32,19 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: netvane-dump [--no-broadcast] [-V] [-x] [--time] FILE...\n"
-    "       netvane-dump [--no-broadcast] [-V] [-x] [--time] [-c COUNT] -r FILE [EXPR | -F FILE]\n"
-    "       netvane-dump [--no-broadcast] [-c COUNT] -r FILE -w FILE [EXPR | -F FILE]\n"
-    "       netvane-dump [--no-broadcast] [-V] [-x] [--time] -i ADAPTER [-c COUNT] [-f LIST]\n"
+    "       netvane-dump [--no-broadcast] [-V] [-x] [--time] [-c COUNT] -r FILE\n"
     "                    [EXPR | -F FILE]\n"
+    "       netvane-dump [--no-broadcast] [-c COUNT] -r FILE -w FILE [EXPR | -F FILE]\n"
+    "       netvane-dump [--no-broadcast] [-V] [-x] [--time] -i ADAPTER [-c COUNT]\n"
+    "                    [-f LIST] [EXPR | -F FILE]\n"
     "       netvane-dump [--no-broadcast] -i ADAPTER [-c COUNT] [-f LIST] -w FILE\n"
     "                    [-C SIZE] [-G SECONDS] [-W COUNT] [EXPR | -F FILE]\n"
     "       netvane-dump -D [ssh://[USER@]HOST[:PORT]] | --help | --version\n";
 
 constexpr const char* kHelp =
     "Prints each frame as a packet-list row: number, source card, destination card,\n"
-    "source IP, destination IP and protocol, joined by TAB. Frames are numbered from 1\n"
-    "across all files, as one packet list would number them.\n"
+    "source IP, destination IP and protocol, joined by TAB. Frames are numbered\n"
+    "from 1 across all files, as one packet list would number them.\n"
     "\n"
     "  FILE            a pcap or pcapng capture; any other file of at most 786434\n"
     "                  bytes is one saved frame (its hex text, or its raw bytes)\n"
