@@ -84,6 +84,9 @@ uint32_t TcpStreamNumbers::NumberOf(const TcpPair& pair) {
 
 struct ConversationTable::Index {
   std::unordered_map<PairKey, uint32_t, PairHash> rows;  // pair -> row
+  // The pair of the last frame: runs of one connection's frames skip the hash.
+  PairKey last{};
+  uint32_t lastRow = UINT32_MAX;
 };
 
 ConversationTable::ConversationTable() {
@@ -113,17 +116,22 @@ void ConversationTable::Add(uint32_t number, std::span<const uint8_t> bytes, uin
                          const ConversationEndpoint& destination) {
     const int k = static_cast<int>(kind);
     std::vector<Conversation>& rows = rows_[k];
-    const auto [at, added] =
-        index_[k]->rows.try_emplace(KeyOf(source, destination), static_cast<uint32_t>(rows.size()));
-    if (added) {
-      Conversation c;
-      c.a = source;
-      c.b = destination;
-      c.firstMicros = c.lastMicros = micros;
-      c.firstFrame = number;
-      rows.push_back(c);
+    Index& index = *index_[k];
+    const PairKey key = KeyOf(source, destination);
+    if (index.lastRow == UINT32_MAX || key != index.last) {
+      const auto [at, added] = index.rows.try_emplace(key, static_cast<uint32_t>(rows.size()));
+      if (added) {
+        Conversation c;
+        c.a = source;
+        c.b = destination;
+        c.firstMicros = c.lastMicros = micros;
+        c.firstFrame = number;
+        rows.push_back(c);
+      }
+      index.last = key;
+      index.lastRow = at->second;
     }
-    Conversation& c = rows[at->second];
+    Conversation& c = rows[index.lastRow];
     // A to A (a host talking to itself) counts as A to B.
     const bool aToB = source == c.a;
     (aToB ? c.framesAToB : c.framesBToA) += 1;

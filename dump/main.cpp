@@ -129,8 +129,8 @@ constexpr const char* kHelp =
     "\n"
     "Exit status: 0 success (a capture ended by a signal included); 1 a file could\n"
     "not be read to its end, a capture failed or could not be written, or its\n"
-    "kernel counters could not be read; 2 usage error, a bad filter expression or a\n"
-    "capture whose link type is not Ethernet.\n";
+    "kernel counters could not be read; 2 usage error, a bad filter expression, a\n"
+    "capture whose link type is not Ethernet, or a --follow stream it does not have.\n";
 static_assert(netvane::kMaxFrameFileBytes == 786434, "the help text names the largest saved frame's file");
 
 // The largest COUNT, SIZE, SECONDS or adapter number: frames are numbered
