@@ -166,6 +166,12 @@ class LiveRun {
   // Prints or writes one frame; false when it is left out or could not be written.
   bool Keep(const TKelNetPacket& record) {
     const std::span<const uint8_t> frame(record.Data, record.Data ? record.Length : 0);
+    if (options_.conversations != nullptr) {
+      if (LeftOut(frame, options_.noBroadcast)) return false;
+      options_.conversations->Add(++counted_, frame, record.WireLength,
+                                  record.CaptureSeconds * 1000000 + record.CaptureMicroseconds);
+      return true;
+    }
     if (!writer_)
       return printer_.Print(
           frame, FrameStamp{true, record.CaptureSeconds, record.CaptureMicroseconds, record.WireLength});
@@ -222,6 +228,7 @@ class LiveRun {
   RowPrinter printer_;
   std::unique_ptr<RotatingPcapWriter> writer_;  // with -w
   uint64_t kept_ = 0;
+  uint32_t counted_ = 0;  // frames counted into the conversations table
   std::atomic<bool> countReached_{false};
   std::atomic<bool> writeFailed_{false};
   // Last, so that it goes first: its worker may be writing to the output.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "capture/remote_name.h"
+#include "decode/conversation_table.h"
 #include "dump/rotating_writer.h"
 
 namespace netvane {
@@ -24,6 +25,8 @@ struct LiveOptions {
   bool verbose = false;
   bool hex = false;
   bool time = false;  // --time
+  // --conversations: each frame is counted into this table instead of printed.
+  ConversationTable* conversations = nullptr;
 };
 
 // Exit status as for the whole program: 0 success (a capture ended by

@@ -19,7 +19,9 @@
 #include "capture/host_filter.h"
 #include "capture/remote_name.h"
 #include "capture/ssh_link.h"
+#include "dump/conversations_mode.h"
 #include "dump/file_mode.h"
+#include "dump/follow_mode.h"
 #include "dump/live_mode.h"
 #include "pcapfile/frame_filter.h"
 #include "pcapfile/saved_file.h"
@@ -39,6 +41,9 @@ constexpr const char* kUsage =
     "                    [-f LIST] [EXPR | -F FILE]\n"
     "       netvane-dump [--no-broadcast] -i ADAPTER [-c COUNT] [-f LIST] -w FILE\n"
     "                    [-C SIZE] [-G SECONDS] [-W COUNT] [EXPR | -F FILE]\n"
+    "       netvane-dump --conversations=eth|ip|ipv6|tcp|udp [-c COUNT]\n"
+    "                    [-r FILE [EXPR] | FILE... | -i ADAPTER [EXPR]]\n"
+    "       netvane-dump --follow=N[:client|:server] -r FILE [EXPR | -F FILE]\n"
     "       netvane-dump -D [ssh://[USER@]HOST[:PORT]] | --help | --version\n";
 
 constexpr const char* kHelp =
@@ -86,6 +91,27 @@ constexpr const char* kHelp =
     "                  filled in with the local time at which each file starts\n"
     "  -W COUNT        with -C or -G: keep at most COUNT files, overwriting the\n"
     "                  oldest\n"
+    "  --conversations=eth|ip|ipv6|tcp|udp\n"
+    "                  instead of rows, the conversations of that layer (TCP and\n"
+    "                  UDP over IPv4 and IPv6), after the files are read or the\n"
+    "                  capture ends: a header line, then one line per conversation\n"
+    "                  in order of its first frame, 14 cells joined by TAB: address\n"
+    "                  A, port A, address B, port B (A sent the first frame; ports\n"
+    "                  empty but for tcp and udp), frames, bytes (lengths on the\n"
+    "                  wire), frames and bytes A->B, frames and bytes B->A, start\n"
+    "                  (seconds after the first frame read), duration (seconds),\n"
+    "                  bits/s A->B and B->A (empty for a duration of 0). With -c,\n"
+    "                  only the first COUNT frames (that EXPR takes) count\n"
+    "  --follow=N      instead of rows, TCP stream N (numbered from 0, as the\n"
+    "                  lines of --conversations=tcp) of one capture file: its\n"
+    "                  payload in order, as turns headed \"==> CLIENT to SERVER\" and\n"
+    "                  \"<== SERVER to CLIENT\", unprintable bytes as \".\" and bytes\n"
+    "                  never captured as \"[N bytes missing]\". The client sent the\n"
+    "                  first SYN, or else the stream's first frame\n"
+    "  --follow=N:client, --follow=N:server\n"
+    "                  that side's bytes, raw, exactly as reassembled: each byte\n"
+    "                  once, in order; bytes never captured are left out, and\n"
+    "                  standard error says how many\n"
     "  --help          this text\n"
     "  --version       the program's version\n"
     "\n"
@@ -106,8 +132,8 @@ constexpr const char* kHelp =
     "\n"
     "Exit status: 0 success (a capture ended by a signal included); 1 a file could\n"
     "not be read to its end, a capture failed or could not be written, or its\n"
-    "kernel counters could not be read; 2 usage error, a bad filter expression or a\n"
-    "capture whose link type is not Ethernet.\n";
+    "kernel counters could not be read; 2 usage error, a bad filter expression, a\n"
+    "capture whose link type is not Ethernet, or a --follow stream it does not have.\n";
 static_assert(netvane::kMaxFrameFileBytes == 786434, "the help text names the largest saved frame's file");
 
 // The largest COUNT, SIZE, SECONDS or adapter number: frames are numbered
@@ -130,6 +156,9 @@ struct Options {
   // Which options were given, for the checks of how they go together.
   bool haveAdapter = false, haveRead = false, haveCount = false, haveFilter = false, haveWrite = false;
   bool haveSize = false, haveSeconds = false, haveRing = false, haveExpressionFile = false;
+  bool haveConversations = false, haveFollow = false;
+  netvane::ConversationKind conversations = netvane::ConversationKind::Ethernet;  // --conversations
+  netvane::FollowOptions follow;                                                  // --follow
 };
 
 int UsageError(const std::string& message) {
@@ -292,6 +321,15 @@ std::string Parse(int argc, char** argv, Options& o) {
       o.live.noBroadcast = true;
     } else if (arg == "--time") {
       o.live.time = true;
+    } else if (arg.starts_with("--conversations=")) {
+      const std::string_view kind = arg.substr(arg.find('=') + 1);
+      if (!netvane::ConversationKindNamed(kind, o.conversations))
+        return "option --conversations takes eth, ip, ipv6, tcp or udp, not \"" + std::string(kind) + "\"";
+      o.haveConversations = true;
+    } else if (arg.starts_with("--follow=")) {
+      if (std::string error = netvane::ParseFollow(arg.substr(arg.find('=') + 1), o.follow); !error.empty())
+        return error;
+      o.haveFollow = true;
     } else if (arg.starts_with("--")) {
       return "unknown option " + std::string(arg);
     } else if (std::string error = TakeShortOptions(argc, argv, i, o); !error.empty()) {
@@ -321,6 +359,14 @@ std::string Validate(const Options& o) {
     return o.haveAdapter || o.haveRead ? kListTakesNothing : RemoteHostToList(o, host);
   }
   const bool liveOnly = o.haveFilter || o.haveSize || o.haveSeconds || o.haveRing;
+  if (o.haveConversations || o.haveFollow) {
+    if (o.haveConversations && o.haveFollow) return "give either --conversations or --follow, not both";
+    if (o.haveWrite || o.live.verbose || o.live.hex || o.live.time)
+      return "--conversations and --follow print no rows: -w, -V, -x and --time do not go with them";
+    if (o.haveFollow && o.haveCount) return "--follow reads the whole file: -c does not go with it";
+    if (o.haveFollow && (o.haveAdapter || (!o.haveRead && o.args.size() != 1)))
+      return "--follow reads one capture file: -r FILE [EXPR], or FILE";
+  }
   if (o.haveAdapter && o.haveRead) return "give either -i ADAPTER or -r FILE, not both";
   if (!o.haveAdapter && liveOnly) return "-f, -C, -G and -W belong to live capture (-i ADAPTER)";
   if (!o.haveAdapter && !o.haveRead) {
@@ -428,7 +474,12 @@ int Run(Options& o) {
     if (!netvane::CompileFilter(o.live.expression, netvane::capture_settings::kSnapshotLength, 0xFFFFFFFF,
                                 program, error))
       return BadExpression(o.live.expression, error);
-    return netvane::RunLiveCapture(o.live);
+    if (!o.haveConversations) return netvane::RunLiveCapture(o.live);
+    netvane::ConversationTable table;
+    o.live.conversations = &table;
+    const int status = netvane::RunLiveCapture(o.live);
+    if (!netvane::PrintConversations(table, o.conversations, stdout)) return 1;
+    return status;
   }
   netvane::FrameFilter filter;
   if (o.haveRead) {
@@ -440,6 +491,13 @@ int Run(Options& o) {
   // Full buffering even on a terminal; RowPrinter writes in large pieces anyway.
   static char stdoutBuffer[1 << 16];
   std::setvbuf(stdout, stdoutBuffer, _IOFBF, sizeof stdoutBuffer);
+  if (o.haveConversations)
+    return netvane::RunConversations(files, o.conversations, o.haveRead ? &filter : nullptr,
+                                     o.live.noBroadcast, o.live.count, stdout, stderr);
+  if (o.haveFollow) {
+    o.follow.filter = o.haveRead ? &filter : nullptr;
+    return netvane::RunFollow(files[0], o.follow, stdout, stderr);
+  }
   netvane::FileModeOptions options;
   options.print = {o.live.noBroadcast, o.live.verbose, o.live.hex, o.live.time};
   options.filter = o.haveRead ? &filter : nullptr;

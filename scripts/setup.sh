@@ -12,6 +12,7 @@ packages=(
   openssh-client openssh-server
   xdotool x11-apps python3 desktop-file-utils
   tcpdump  # the independent reader that netvane-dump's filtered output is checked against
+  nftables  # drops segments on both sides of the capturing point in the followed-stream test
   fonts-dejavu-core fonts-dejavu-extra
   qt6ct
 )
