@@ -25,6 +25,10 @@
 // listed frames (packet_finder.h); a search runs on a thread of its own and is
 // ended before anything clears the list and before the window goes.
 //
+// Display filter. The same menu lists only the frames that match an
+// expression (display_filter.h); its walk is ended before anything clears the
+// list and before the window goes, as a search is.
+//
 // Other hosts. The adapter box's context menu adds the adapters of a host
 // reached over SSH, listed after the machine's own (remote_hosts.h).
 //
@@ -73,6 +77,7 @@ class TFileJob;
 class TCaptureLoad;
 class TCaptureSave;
 class TPacketFinder;
+class TDisplayFilter;
 class TRemoteHosts;
 
 class TForm1 : public QWidget {
@@ -127,6 +132,8 @@ class TForm1 : public QWidget {
   TFileJob* fileJob() const;
   // Go to and find (their actions, dialogs and the search under way).
   TPacketFinder* finder() const { return FFinder; }
+  // The display filter (its actions, dialog and the frames it shows).
+  TDisplayFilter* displayFilter() const { return FFilter; }
   // The adapters of other hosts in the adapter box (its context menu).
   TRemoteHosts* remoteHosts() const { return FRemoteHosts; }
 
@@ -213,7 +220,8 @@ class TForm1 : public QWidget {
   QPointer<TFileJob> FJob;
   QString FFileDirectory;  // where the file dialogs open
 
-  TPacketFinder* FFinder = nullptr;  // ended before the list is cleared and before the window goes
+  TPacketFinder* FFinder = nullptr;   // ended before the list is cleared and before the window goes
+  TDisplayFilter* FFilter = nullptr;  // the same
   TRemoteHosts* FRemoteHosts = nullptr;
   // Hands the remembered remote adapters to the driver and, until the first
   // Start, lists the adapters again in the box, keeping the one shown.

@@ -15,6 +15,7 @@
 #include "app/Form1.h"
 #include "app/capture_load.h"
 #include "app/capture_save.h"
+#include "app/display_filter.h"
 #include "app/exception_report.h"
 #include "app/frame_views.h"
 #include "app/packet_list_model.h"
@@ -153,8 +154,12 @@ void TForm1::LoadFinished(TCaptureLoad& load) {
 
 void TForm1::SaveCaptureClick() {
   if (FJob) return;
-  QFileDialog dialog(this, QStringLiteral("Save capture as"), FFileDirectory,
-                     QStringLiteral("Captures (*.pcap);;All files (*)"));
+  // Under a display filter the shown frames are saved, and the dialog says so.
+  ListNewFrames();
+  const QString title = FFilter->filter()
+                            ? QStringLiteral("Save the %1 frames the filter shows as").arg(FModel->listed())
+                            : QStringLiteral("Save capture as");
+  QFileDialog dialog(this, title, FFileDirectory, QStringLiteral("Captures (*.pcap);;All files (*)"));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setDefaultSuffix(QStringLiteral("pcap"));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
@@ -167,7 +172,8 @@ bool TForm1::SaveCaptureFile(const QString& path) {
   if (FJob) return false;
   ListNewFrames();
   QString why;
-  std::unique_ptr<TCaptureSave> save = TCaptureSave::Open(path, FFrames, FModel->listed(), this, why);
+  std::unique_ptr<TCaptureSave> save =
+      TCaptureSave::Open(path, FFrames, FModel->covered(), this, why, FFilter->filter());
   if (!save) {
     Tell(QMessageBox::Warning, why);
     return false;

@@ -17,16 +17,19 @@
 #include "pcapfile/pcap_writer.h"
 
 namespace netvane {
+class FrameFilter;
 class FrameList;
-}
+}  // namespace netvane
 
 class TCaptureSave : public TFileJob {
   Q_OBJECT
  public:
-  // Prepares to write frames 1 to `count` of `frames` to `path`. Null when
-  // the file cannot be started; `why` then holds the reason.
+  // Prepares to write frames 1 to `count` of `frames` to `path`; with
+  // `shown`, only those that display filter lets through. Null when the file
+  // cannot be started; `why` then holds the reason.
   static std::unique_ptr<TCaptureSave> Open(const QString& path, const netvane::FrameList& frames,
-                                            uint32_t count, QWidget* window, QString& why);
+                                            uint32_t count, QWidget* window, QString& why,
+                                            std::shared_ptr<const netvane::FrameFilter> shown = nullptr);
   ~TCaptureSave() override;
 
   // Once finished: saved under the chosen name.
@@ -52,7 +55,8 @@ class TCaptureSave : public TFileJob {
   QSaveFile file_;
   const netvane::FrameList& frames_;
   uint32_t count_;
-  uint32_t written_ = 0;
+  std::shared_ptr<const netvane::FrameFilter> shown_;
+  uint32_t written_ = 0;  // the last frame written or passed over
   netvane::PcapWriter writer_;
   std::vector<uint8_t> scratch_;
   bool saved_ = false;

@@ -1,0 +1,265 @@
+#include "app/display_filter.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+#include "app/Form1.h"
+#include "app/app_settings.h"
+#include "app/exception_report.h"
+#include "app/file_job.h"
+#include "app/filter_job.h"
+#include "app/frame_views.h"
+#include "app/packet_finder.h"
+#include "app/packet_grid.h"
+#include "app/packet_list_model.h"
+#include "pcapfile/frame_filter.h"
+
+namespace {
+
+const char* const kDialogTitle = "Display filter";
+constexpr const char* kHistoryKey = "DisplayFilters";
+constexpr int kProgressTickMs = 50;
+
+}  // namespace
+
+TDisplayFilter::TDisplayFilter(TForm1* window) : QObject(window), FWindow(window) {
+  FilterAction = WindowAction(window, "FilterAction", "Filter...", QKeySequence(Qt::CTRL | Qt::Key_L));
+  ClearFilterAction = WindowAction(window, "ClearFilterAction", "Clear filter",
+                                   QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L));
+  connect(FilterAction, &QAction::triggered, this, &TDisplayFilter::FilterClick);
+  connect(ClearFilterAction, &QAction::triggered, this, &TDisplayFilter::Clear);
+  auto* separator = new QAction(this);
+  separator->setSeparator(true);
+  window->Packets->addAction(separator);
+  window->Packets->addAction(FilterAction);
+  window->Packets->addAction(ClearFilterAction);
+  connect(window->frameViews(), &TFrameViews::filterRequested, this, &TDisplayFilter::ApplyFromTree);
+  FProgressTimer.setInterval(kProgressTickMs);
+  connect(&FProgressTimer, &QTimer::timeout, this, &TDisplayFilter::TickProgress);
+  ShowState();
+}
+
+TDisplayFilter::~TDisplayFilter() {
+  StopWalk();
+}
+
+// --- the dialog -------------------------------------------------------------
+
+QStringList TDisplayFilter::History() {
+  QStringList list = netvane::AppSettings()->value(QString::fromLatin1(kHistoryKey)).toStringList();
+  if (list.size() > kHistory) list.erase(list.begin() + kHistory, list.end());
+  return list;
+}
+
+void TDisplayFilter::Remember(const QString& expression) {
+  QStringList list = History();
+  list.removeAll(expression);
+  list.prepend(expression);
+  if (list.size() > kHistory) list.erase(list.begin() + kHistory, list.end());
+  netvane::AppSettings()->setValue(QString::fromLatin1(kHistoryKey), list);
+}
+
+void TDisplayFilter::BuildDialog() {
+  FDialog = new QDialog(FWindow);
+  FDialog->setObjectName(QStringLiteral("DisplayFilterDialog"));
+  FDialog->setWindowTitle(QString::fromLatin1(kDialogTitle));
+  auto* label = new QLabel(
+      QStringLiteral("List only the frames that match (as tcpdump takes it; empty lists every frame):"),
+      FDialog);
+  FBox = new QComboBox(FDialog);
+  FBox->setEditable(true);
+  FBox->setInsertPolicy(QComboBox::NoInsert);  // the history is kept here, of good expressions only
+  FBox->setMaxCount(kHistory);
+  FBox->setMinimumWidth(420);
+  FBox->lineEdit()->setPlaceholderText(QStringLiteral("udp port 53 or host 10.0.0.1"));
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, FDialog);
+  buttons->addButton(QStringLiteral("Apply"), QDialogButtonBox::AcceptRole)->setDefault(true);
+  auto* layout = new QVBoxLayout(FDialog);
+  layout->addWidget(label);
+  layout->addWidget(FBox);
+  layout->addWidget(buttons);
+  connect(buttons, &QDialogButtonBox::accepted, this, &TDisplayFilter::DialogApply);
+  connect(buttons, &QDialogButtonBox::rejected, FDialog, &QDialog::reject);
+}
+
+void TDisplayFilter::FilterClick() {
+  if (FDialog == nullptr) BuildDialog();
+  const QString shown = FFilter ? FExpression : QString();
+  FBox->clear();
+  FBox->addItems(History());
+  FBox->setEditText(shown);
+  FBox->lineEdit()->selectAll();
+  FBox->setFocus();
+  FDialog->exec();
+}
+
+void TDisplayFilter::DialogApply() {
+  QString error;
+  const QString text = FBox->currentText();
+  if (Apply(text, error)) {
+    FDialog->accept();
+    return;
+  }
+  // Said over the dialog, which stays open with what was typed.
+  QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kDialogTitle),
+                  QStringLiteral("\"%1\" is not a filter expression: %2.").arg(text.trimmed(), error),
+                  QMessageBox::Ok, FDialog);
+  box.exec();
+}
+
+void TDisplayFilter::ApplyFromTree(const QString& expression) {
+  QString error;
+  if (Apply(expression, error)) return;
+  QMessageBox::warning(FWindow, QString::fromLatin1(kDialogTitle),
+                       QStringLiteral("\"%1\" is not a filter expression: %2.").arg(expression, error));
+}
+
+// --- applying and clearing ----------------------------------------------------
+
+bool TDisplayFilter::Apply(const QString& expression, QString& error) {
+  const QString text = expression.trimmed();
+  if (text.isEmpty()) {
+    Clear();
+    return true;
+  }
+  auto compiled = std::make_shared<netvane::FrameFilter>();
+  std::string why;
+  if (!compiled->Compile(text.toStdString(), why)) {
+    error = QString::fromLocal8Bit(why.c_str());
+    return false;
+  }
+  Remember(text);
+  // A search walks the rows as they were.
+  FWindow->finder()->End();
+  FWindow->ListNewFrames();
+  TPacketListModel* model = FWindow->packetModel();
+  FReselect = model->NumberAt(FWindow->Packets->currentIndex().row());
+  StopWalk();
+  FFilter = std::move(compiled);
+  FExpression = text;
+  FChecked = 0;
+  FTarget = FCount;
+  FShown.Clear();
+  model->ShowOnly(&FShown);
+  if (FCount > 0) StartWalk(1);
+  FSinceApplied.restart();
+  FProgressTimer.start();
+  ShowState();
+  return true;
+}
+
+void TDisplayFilter::Clear() {
+  if (!FFilter) return;
+  TPacketListModel* model = FWindow->packetModel();
+  const uint32_t selected = model->NumberAt(FWindow->Packets->currentIndex().row());
+  StopWalk();
+  CloseProgress();
+  FFilter.reset();
+  FExpression.clear();
+  FReselect = 0;
+  model->ShowOnly(nullptr, FCount);
+  FShown.Clear();
+  FWindow->ListNewFrames();
+  ShowState();
+  // The frame selected under the filter stays selected, and in view.
+  if (selected != 0) FWindow->finder()->GoToPacket(selected);
+}
+
+bool TDisplayFilter::FramesListed(uint32_t count) {
+  const bool changed = count != FCount;
+  FCount = count;
+  if (!FFilter) return changed;
+  if (!FJob) {
+    // Again after a clear, once the list holds frames (never while it takes
+    // another file in: it is empty then).
+    if (count > 0) StartWalk(FWindow->packetModel()->covered() + 1);
+  } else if (changed) {
+    FJob->More();
+  }
+  if (changed) ShowState();
+  return changed;
+}
+
+void TDisplayFilter::ListCleared() {
+  StopWalk();
+  CloseProgress();
+  FCount = 0;
+  FChecked = 0;
+  FTarget = 0;
+  FReselect = 0;
+  ShowState();
+}
+
+void TDisplayFilter::StartWalk(uint32_t first) {
+  FJob = std::make_unique<TFilterJob>(FWindow->frames(), FFilter, first);
+  connect(FJob.get(), &TFilterJob::checked, this, &TDisplayFilter::Checked);
+}
+
+void TDisplayFilter::StopWalk() {
+  // Joins the thread; a batch still queued goes with the job.
+  FJob.reset();
+}
+
+void TDisplayFilter::Checked() {
+  if (!FJob) return;
+  const uint32_t upTo = FJob->Take(FBatch);
+  FChecked = std::max(FChecked, upTo);
+  FShown.Append(FBatch);
+  TPacketListModel* model = FWindow->packetModel();
+  model->ListShown(upTo);
+  if (FReselect != 0 && upTo >= FReselect) {
+    if (model->RowOf(FReselect) >= 0) FWindow->finder()->GoToPacket(FReselect);
+    FReselect = 0;
+  }
+  if (caughtUp()) CloseProgress();
+  ShowState();
+}
+
+// --- what the window says -----------------------------------------------------
+
+void TDisplayFilter::ShowState() {
+  const QString title = QString::fromLatin1(netvane::kApplicationTitle);
+  ClearFilterAction->setEnabled(FFilter != nullptr);
+  if (!FFilter) {
+    FWindow->setWindowTitle(title);
+    return;
+  }
+  FWindow->setWindowTitle(QStringLiteral("%1 - filter: %2 - %3 of %4 frames")
+                              .arg(title, FExpression)
+                              .arg(FShown.size())
+                              .arg(FCount));
+}
+
+void TDisplayFilter::TickProgress() {
+  if (caughtUp()) {
+    CloseProgress();
+    return;
+  }
+  if (FProgress.isNull() && FSinceApplied.elapsed() >= TFileJob::kProgressAfter.count()) {
+    FProgress = NewProgressDialog(FWindow, QStringLiteral("Filtering with %1 ...").arg(FExpression));
+    connect(FProgress, &QProgressDialog::canceled, this, &TDisplayFilter::Clear);
+  }
+  if (FProgress.isNull()) return;
+  FProgress->setValue(
+      FTarget == 0 ? 0 : static_cast<int>(double(FChecked) / double(FTarget) * FProgress->maximum()));
+}
+
+void TDisplayFilter::CloseProgress() {
+  FProgressTimer.stop();
+  if (FProgress.isNull()) return;
+  // Closing it must not count as a Cancel.
+  FProgress->disconnect(this);
+  FProgress->deleteLater();
+  FProgress.clear();
+}
