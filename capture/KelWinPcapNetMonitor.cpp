@@ -169,8 +169,16 @@ bool TKelWinPcapNetMonitor::Driver_UnBindAdapter() {
   return true;
 }
 
+void TKelWinPcapNetMonitor::SetCaptureExpression(std::string expression) {
+  OnDriverThread(Wait::ForResult, false, [&] {
+    FCaptureExpression = std::move(expression);
+    return true;
+  });
+}
+
 bool TKelWinPcapNetMonitor::Driver_SetFilter(const std::string& filterList) {
-  return SetLocalIPFilter(netvane::HostFilterExpression(filterList));
+  return SetLocalIPFilter(
+      netvane::BothFilters(netvane::HostFilterExpression(filterList), FCaptureExpression));
 }
 
 bool TKelWinPcapNetMonitor::SetLocalIPFilter(const std::string& expression) {

@@ -74,6 +74,12 @@ class TKelWinPcapNetMonitor : public TKelNetMonitor {
   // which only matters for broadcast-address expressions.
   bool SetLocalIPFilter(const std::string& expression);
 
+  // A filter expression (pcap-filter(7)) that every capture from the next
+  // bind takes besides the address-filter list; empty: none. It is compiled
+  // with the list's expression into one program, which the helper checks
+  // like any other.
+  void SetCaptureExpression(std::string expression);
+
   // Kernel counters of the bound adapter; false when unbound, and when the
   // helper does not answer (reported once, and the helper is stopped).
   bool GetKernelStats(unsigned& received, unsigned& dropped);
@@ -126,6 +132,7 @@ class TKelWinPcapNetMonitor : public TKelNetMonitor {
   uint32_t FSnapLength = 0;  // of the open adapter; compiled filters cut frames to it
   int FWakeFd = -1;          // eventfd written by Driver_WakeUp on any thread; set at construction
   std::vector<std::string> FRemoteAdapters;       // SetRemoteAdapters
+  std::string FCaptureExpression;                 // SetCaptureExpression
   bool FRemote = false;                           // the helper is another host's
   netvane::helper::SshConnection FOwnConnection;  // of that helper, left out of every filter
 };

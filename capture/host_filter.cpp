@@ -19,6 +19,13 @@ std::string HostFilterExpression(const std::string& list) {
   return expr;
 }
 
+std::string BothFilters(const std::string& first, const std::string& second) {
+  const auto blank = [](const std::string& e) { return e.find_first_not_of(" \t\r\n") == std::string::npos; };
+  if (blank(first)) return second;
+  if (blank(second)) return first;
+  return "(" + first + ") and (" + second + ")";
+}
+
 namespace {
 
 std::string AddressText(const helper::Endpoint& end) {

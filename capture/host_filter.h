@@ -16,6 +16,10 @@ namespace netvane {
 // becomes " or host ", blanks stay where they are.
 std::string HostFilterExpression(const std::string& list);
 
+// Frames that both expressions take; either may be empty or blank (all frames). Each
+// is put in parentheses, so that an "or" in one cannot reach into the other.
+std::string BothFilters(const std::string& first, const std::string& second);
+
 // `expression` (all frames when empty) less the frames of `connection`, in
 // both directions: only that TCP connection's, so that other connections
 // between the same hosts, and to the same port, stay in.
