@@ -14,6 +14,7 @@
 
 #include "app/About.h"
 #include "app/Form2.h"
+#include "app/capture_filter.h"
 #include "app/display_filter.h"
 #include "app/exception_report.h"
 #include "app/file_job.h"
@@ -22,6 +23,7 @@
 #include "app/packet_list_model.h"
 #include "app/remote_hosts.h"
 #include "app/storage_budget.h"
+#include "app/window_title.h"
 #include "capture/KelNetMonitor.h"
 #include "capture/KelWinPcapNetMonitor.h"
 #include "decode/packet_row.h"
@@ -62,6 +64,9 @@ TForm1::TForm1(netvane::FrameList& frames, QWidget* parent, MonitorFactory facto
     driver->SetRemoteAdapters(FRemoteHosts->AdapterNames());
 
   ConnectHandlers();
+  // After the window's handlers: it sees a Start once the window has made it.
+  FCaptureFilter = new TCaptureFilter(this);
+  netvane::ShowWindowTitle(this);  // a remembered capture filter
   FormCreate();
 }
 

@@ -30,7 +30,8 @@
 // list and before the window goes, as a search is.
 //
 // Other hosts. The adapter box's context menu adds the adapters of a host
-// reached over SSH, listed after the machine's own (remote_hosts.h).
+// reached over SSH, listed after the machine's own (remote_hosts.h), and sets
+// a capture filter (capture_filter.h).
 //
 // Memory. The frame list has a budget (storage_budget.h). Once it is full the
 // handler still takes every frame from the component, so the capture runs on
@@ -78,6 +79,7 @@ class TCaptureLoad;
 class TCaptureSave;
 class TPacketFinder;
 class TDisplayFilter;
+class TCaptureFilter;
 class TRemoteHosts;
 
 class TForm1 : public QWidget {
@@ -134,6 +136,8 @@ class TForm1 : public QWidget {
   TPacketFinder* finder() const { return FFinder; }
   // The display filter (its actions, dialog and the frames it shows).
   TDisplayFilter* displayFilter() const { return FFilter; }
+  // The capture filter (the adapter box's context menu).
+  TCaptureFilter* captureFilter() const { return FCaptureFilter; }
   // The adapters of other hosts in the adapter box (its context menu).
   TRemoteHosts* remoteHosts() const { return FRemoteHosts; }
 
@@ -223,6 +227,7 @@ class TForm1 : public QWidget {
   TPacketFinder* FFinder = nullptr;   // ended before the list is cleared and before the window goes
   TDisplayFilter* FFilter = nullptr;  // the same
   TRemoteHosts* FRemoteHosts = nullptr;
+  TCaptureFilter* FCaptureFilter = nullptr;
   // Hands the remembered remote adapters to the driver and, until the first
   // Start, lists the adapters again in the box, keeping the one shown.
   void RemoteAdaptersChanged();

@@ -1,16 +1,8 @@
 #include "app/display_filter.h"
 
 #include <QAction>
-#include <QComboBox>
-#include <QDialog>
-#include <QDialogButtonBox>
-#include <QItemSelectionModel>
-#include <QLabel>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressDialog>
-#include <QPushButton>
-#include <QVBoxLayout>
 
 #include <algorithm>
 
@@ -18,11 +10,13 @@
 #include "app/app_settings.h"
 #include "app/exception_report.h"
 #include "app/file_job.h"
+#include "app/filter_dialog.h"
 #include "app/filter_job.h"
 #include "app/frame_views.h"
 #include "app/packet_finder.h"
 #include "app/packet_grid.h"
 #include "app/packet_list_model.h"
+#include "app/window_title.h"
 #include "pcapfile/frame_filter.h"
 
 namespace {
@@ -57,65 +51,18 @@ TDisplayFilter::~TDisplayFilter() {
 // --- the dialog -------------------------------------------------------------
 
 QStringList TDisplayFilter::History() {
-  QStringList list = netvane::AppSettings()->value(QString::fromLatin1(kHistoryKey)).toStringList();
-  if (list.size() > kHistory) list.erase(list.begin() + kHistory, list.end());
-  return list;
-}
-
-void TDisplayFilter::Remember(const QString& expression) {
-  QStringList list = History();
-  list.removeAll(expression);
-  list.prepend(expression);
-  if (list.size() > kHistory) list.erase(list.begin() + kHistory, list.end());
-  netvane::AppSettings()->setValue(QString::fromLatin1(kHistoryKey), list);
-}
-
-void TDisplayFilter::BuildDialog() {
-  FDialog = new QDialog(FWindow);
-  FDialog->setObjectName(QStringLiteral("DisplayFilterDialog"));
-  FDialog->setWindowTitle(QString::fromLatin1(kDialogTitle));
-  auto* label = new QLabel(
-      QStringLiteral("List only the frames that match (as tcpdump takes it; empty lists every frame):"),
-      FDialog);
-  FBox = new QComboBox(FDialog);
-  FBox->setEditable(true);
-  FBox->setInsertPolicy(QComboBox::NoInsert);  // the history is kept here, of good expressions only
-  FBox->setMaxCount(kHistory);
-  FBox->setMinimumWidth(420);
-  FBox->lineEdit()->setPlaceholderText(QStringLiteral("udp port 53 or host 10.0.0.1"));
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, FDialog);
-  buttons->addButton(QStringLiteral("Apply"), QDialogButtonBox::AcceptRole)->setDefault(true);
-  auto* layout = new QVBoxLayout(FDialog);
-  layout->addWidget(label);
-  layout->addWidget(FBox);
-  layout->addWidget(buttons);
-  connect(buttons, &QDialogButtonBox::accepted, this, &TDisplayFilter::DialogApply);
-  connect(buttons, &QDialogButtonBox::rejected, FDialog, &QDialog::reject);
+  return TFilterDialog::History(kHistoryKey);
 }
 
 void TDisplayFilter::FilterClick() {
-  if (FDialog == nullptr) BuildDialog();
-  const QString shown = FFilter ? FExpression : QString();
-  FBox->clear();
-  FBox->addItems(History());
-  FBox->setEditText(shown);
-  FBox->lineEdit()->selectAll();
-  FBox->setFocus();
-  FDialog->exec();
-}
-
-void TDisplayFilter::DialogApply() {
-  QString error;
-  const QString text = FBox->currentText();
-  if (Apply(text, error)) {
-    FDialog->accept();
-    return;
+  if (FDialog == nullptr) {
+    FDialog = new TFilterDialog(
+        FWindow, QString::fromLatin1(kDialogTitle),
+        QStringLiteral("List only the frames that match (as tcpdump takes it; empty lists every frame):"),
+        kHistoryKey, [this](const QString& expression, QString& error) { return Apply(expression, error); });
+    FDialog->setObjectName(QStringLiteral("DisplayFilterDialog"));
   }
-  // Said over the dialog, which stays open with what was typed.
-  QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kDialogTitle),
-                  QStringLiteral("\"%1\" is not a filter expression: %2.").arg(text.trimmed(), error),
-                  QMessageBox::Ok, FDialog);
-  box.exec();
+  FDialog->Ask(FFilter ? FExpression : QString());
 }
 
 void TDisplayFilter::ApplyFromTree(const QString& expression) {
@@ -139,7 +86,7 @@ bool TDisplayFilter::Apply(const QString& expression, QString& error) {
     error = QString::fromLocal8Bit(why.c_str());
     return false;
   }
-  Remember(text);
+  TFilterDialog::Remember(kHistoryKey, text);
   // A search walks the rows as they were.
   FWindow->finder()->End();
   FWindow->ListNewFrames();
@@ -229,16 +176,13 @@ void TDisplayFilter::Checked() {
 // --- what the window says -----------------------------------------------------
 
 void TDisplayFilter::ShowState() {
-  const QString title = QString::fromLatin1(netvane::kApplicationTitle);
   ClearFilterAction->setEnabled(FFilter != nullptr);
-  if (!FFilter) {
-    FWindow->setWindowTitle(title);
-    return;
-  }
-  FWindow->setWindowTitle(QStringLiteral("%1 - filter: %2 - %3 of %4 frames")
-                              .arg(title, FExpression)
-                              .arg(FShown.size())
-                              .arg(FCount));
+  netvane::ShowWindowTitle(FWindow);
+}
+
+QString TDisplayFilter::TitlePart() const {
+  if (!FFilter) return {};
+  return QStringLiteral("filter: %1 - %2 of %3 frames").arg(FExpression).arg(FShown.size()).arg(FCount);
 }
 
 void TDisplayFilter::TickProgress() {

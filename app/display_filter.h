@@ -38,9 +38,8 @@
 #include "app/shown_frames.h"
 
 class QAction;
-class QComboBox;
-class QDialog;
 class QProgressDialog;
+class TFilterDialog;
 class TFilterJob;
 class TForm1;
 
@@ -83,17 +82,13 @@ class TDisplayFilter : public QObject {
   bool caughtUp() const { return FFilter == nullptr || FChecked >= FTarget; }
   uint32_t checked() const { return FChecked; }
   const TShownFrames& shown() const { return FShown; }
-  QDialog* dialog() const { return FDialog; }
-  QComboBox* expressionBox() const { return FBox; }
+  TFilterDialog* dialog() const { return FDialog; }
   // The remembered expressions, newest first.
   static QStringList History();
-
-  // Expressions remembered.
-  static constexpr int kHistory = 20;
+  // What the window title says of the filter; empty when none is on.
+  QString TitlePart() const;
 
  private:
-  void BuildDialog();
-  void DialogApply();
   // Applies an expression made from a tree line; says when it fails.
   void ApplyFromTree(const QString& expression);
   void StartWalk(uint32_t first);
@@ -103,7 +98,6 @@ class TDisplayFilter : public QObject {
   void ShowState();
   void TickProgress();
   void CloseProgress();
-  static void Remember(const QString& expression);
 
   TForm1* FWindow;
   std::shared_ptr<const netvane::FrameFilter> FFilter;
@@ -118,6 +112,5 @@ class TDisplayFilter : public QObject {
   QElapsedTimer FSinceApplied;
   QTimer FProgressTimer;
   QPointer<QProgressDialog> FProgress;
-  QDialog* FDialog = nullptr;
-  QComboBox* FBox = nullptr;
+  TFilterDialog* FDialog = nullptr;
 };

@@ -55,6 +55,12 @@ void TRemoteHosts::ShowMenu(QWidget* on, const QPoint& at) {
   RemoveAction->setEnabled(!ShownHost().isEmpty());
   menu->addAction(AddAction);
   menu->addAction(RemoveAction);
+  // What the window adds to the box (its capture filter).
+  const QList<QAction*> more = FWindow->CardBox->actions();
+  if (!more.isEmpty()) {
+    menu->addSeparator();
+    menu->addActions(more);
+  }
   menu->exec(on->mapToGlobal(at));
 }
 

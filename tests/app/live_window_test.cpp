@@ -1,7 +1,8 @@
 // The real main window with the libpcap driver on one end of a veth pair whose
 // other end sits in a network namespace made by the test. Real frames (ping)
 // sent from the namespace appear as rows; Pause, Stop and Start behave as the
-// capture controls say; closing returns promptly. Needs root; skips otherwise.
+// capture controls say; a capture filter keeps only the frames it takes;
+// closing returns promptly. Needs root; skips otherwise.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <string>
 
+#include "app/capture_filter.h"
 #include "app/packet_finder.h"
 #include "capture/KelWinPcapNetMonitor.h"
 #include "decode/frame_match.h"
@@ -220,6 +222,22 @@ TEST_F(LiveWindowTest, RealFramesBecomeRowsAndTheControlsBehave) {
   ASSERT_TRUE(WaitRows("IP/ICMP", 1));
   EXPECT_EQ(Cell(RowsOf("IP/ICMP").front(), 0), QString::number(RowsOf("IP/ICMP").front()));
   EXPECT_EQ(Cell(1, 0), "1");
+
+  // A capture filter applies from the next Start: the kernel keeps only the
+  // unicast echoes, in every row.
+  QString error;
+  ASSERT_TRUE(form->captureFilter()->Set(QStringLiteral("dst host 10.213.7.1"), error))
+      << error.toStdString();
+  form->Stop->click();
+  form->Start->click();
+  ASSERT_TRUE(monitor->isBound()) << monitor->errorText();
+  veth.Ping(3, "10.213.7.255", true);
+  veth.Ping(2);
+  ASSERT_TRUE(WaitRows("IP/ICMP", 2));
+  Settle();
+  EXPECT_EQ(form->packetModel()->listed(), 2u);
+  for (int row = 1; row <= int(form->packetModel()->listed()); ++row) EXPECT_EQ(Cell(row, 4), "10.213.7.1");
+  ASSERT_TRUE(form->captureFilter()->Set(QString(), error));
 
   // Closing while capturing ends the worker at once.
   QElapsedTimer t;

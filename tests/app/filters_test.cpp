@@ -1,7 +1,8 @@
-// The display filter in the main window: live frames filtered as they come,
-// under their own numbers; a bad expression changes nothing; Find and Save
-// see only the shown frames; "Filter on this value" picks the frames with
-// the value; a row's tool tip.
+// The filters of the main window. The display filter: live frames filtered
+// as they come, under their own numbers; a bad expression changes nothing;
+// Find and Save see only the shown frames; "Filter on this value" picks the
+// frames with the value. The capture filter: checked, remembered, said in
+// the title. A row's tool tip.
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
@@ -14,9 +15,11 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "app/capture_filter.h"
 #include "app/capture_save.h"
 #include "app/display_filter.h"
 #include "app/file_job.h"
+#include "app/filter_dialog.h"
 #include "app/frame_views.h"
 #include "app/packet_finder.h"
 #include "decode/dumps.h"
@@ -147,7 +150,7 @@ TEST_F(DisplayFilterTest, ReturnAppliesAndABadExpressionKeepsTheDialogOpen) {
   viewtest::MessageBoxAnswerer answerer({QMessageBox::Ok});
   bool stayed = false;
   QTimer::singleShot(0, [&] {
-    QComboBox* box = Filter()->expressionBox();
+    QComboBox* box = Filter()->dialog()->box();
     QTest::keyClicks(box->lineEdit(), "udp port");
     QTest::keyClick(box->lineEdit(), Qt::Key_Return);
     // The box about it has come and gone.
@@ -207,6 +210,32 @@ TEST_F(DisplayFilterTest, FilterOnThisValuePicksTheFramesWithThatValue) {
   // Chosen in the menu, it applies.
   emit form->frameViews()->filterRequested(QStringLiteral("udp dst port 53"));
   EXPECT_EQ(Filter()->expression(), "udp dst port 53");
+}
+
+TEST_F(DisplayFilterTest, ACaptureFilterIsCheckedRememberedAndSaidInTheTitle) {
+  TCaptureFilter* capture = form->captureFilter();
+  QString error;
+  EXPECT_FALSE(capture->Set(QStringLiteral("tcp port"), error));
+  EXPECT_NE(error.indexOf(QStringLiteral("syntax error")), -1) << error.toStdString();
+  EXPECT_EQ(Title(), "Netvane");
+  ASSERT_TRUE(capture->Set(QStringLiteral("tcp"), error));
+  EXPECT_EQ(Title(), "Netvane - capture filter: tcp");
+  form->Start->click();
+  EXPECT_EQ(Title(), "Netvane - capture filter: tcp");
+  // While a capture runs, a new one waits for the next Start, and the title says so.
+  ASSERT_TRUE(capture->Set(QStringLiteral("udp"), error));
+  ASSERT_TRUE(Apply("icmp"));
+  EXPECT_EQ(Title(), "Netvane - capture filter from the next Start: udp - filter: icmp - 0 of 0 frames");
+  form->Stop->click();
+  form->Start->click();
+  EXPECT_EQ(Title(), "Netvane - capture filter: udp - filter: icmp - 0 of 0 frames");
+  // The next run sets it again; none is remembered once it is cleared.
+  Make();
+  EXPECT_EQ(form->captureFilter()->expression(), "udp");
+  EXPECT_EQ(Title(), "Netvane - capture filter: udp");
+  ASSERT_TRUE(form->captureFilter()->Set(QString(), error));
+  Make();
+  EXPECT_EQ(Title(), "Netvane");
 }
 
 TEST_F(DisplayFilterTest, ARowsToolTipGivesItsTimeAndLengths) {
