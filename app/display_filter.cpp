@@ -7,8 +7,6 @@
 #include <algorithm>
 
 #include "app/Form1.h"
-#include "app/app_settings.h"
-#include "app/exception_report.h"
 #include "app/file_job.h"
 #include "app/filter_dialog.h"
 #include "app/filter_job.h"
