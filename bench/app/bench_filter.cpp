@@ -22,6 +22,7 @@
 // A plain program rather than a Google Benchmark; arguments are ignored.
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
@@ -153,8 +154,10 @@ Run ApplyOnce(TForm1& form, const QString& expression) {
 
 int main(int argc, char** argv) {
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  netvane::TApplication app(argc, argv);
+  // The filters applied are remembered: in the run's own settings, not the user's.
   QTemporaryDir dir;
+  qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path()));
+  netvane::TApplication app(argc, argv);
   QString file = qEnvironmentVariable("NETVANE_BENCH_FILE");
   if (file.isEmpty() || !QFileInfo::exists(file)) {
     if (file.isEmpty()) file = dir.filePath("mixed.pcap");
