@@ -13,12 +13,15 @@
 
 #include "app/About.h"
 #include "app/Form2.h"
+#include "app/capture_filter.h"
+#include "app/display_filter.h"
 #include "app/file_job.h"
 #include "app/frame_views.h"
 #include "app/message_box.h"
 #include "app/packet_finder.h"
 #include "app/packet_list_model.h"
 #include "app/remote_hosts.h"
+#include "app/window_title.h"
 #include "capture/KelNetMonitor.h"
 #include "capture/KelWinPcapNetMonitor.h"
 #include "decode/packet_row.h"
@@ -41,6 +44,7 @@ TForm1::TForm1(netvane::FrameList& frames, QWidget* parent, MonitorFactory facto
   FFinder = new TPacketFinder(this);
   // The views hook the tree's clicks (TVClick) themselves.
   FViews = new TFrameViews(Packet, PacketASCII, TV, this);
+  FFilter = new TDisplayFilter(this);
   FListTimer = new QTimer(this);
   FListTimer->setSingleShot(true);
   connect(FListTimer, &QTimer::timeout, this, &TForm1::ListNewFrames);
@@ -59,6 +63,9 @@ TForm1::TForm1(netvane::FrameList& frames, QWidget* parent, MonitorFactory facto
     driver->SetRemoteAdapters(FRemoteHosts->AdapterNames());
 
   ConnectHandlers();
+  // After the window's handlers: it sees a Start once the window has made it.
+  FCaptureFilter = new TCaptureFilter(this);
+  netvane::ShowWindowTitle(this);  // a remembered capture filter
   FormCreate();
 }
 
@@ -66,7 +73,8 @@ TForm1::~TForm1() {
   // A file job or a search left running (the window was not closed) goes without a word.
   delete FJob.data();
   FFinder->End();
-  delete FRemoteHosts;  // waits for a listing under way, which ends on its own
+  FFilter->ListCleared();  // its walk reads the frame list
+  delete FRemoteHosts;     // waits for a listing under way, which ends on its own
   FRemoteHosts = nullptr;
   // The component goes first: its destruction ends the worker thread, which
   // must not reach this window's members once they start to go away.
@@ -137,6 +145,7 @@ void TForm1::RemoteAdaptersChanged() {
 void TForm1::FormClose() {
   EndFileJob();
   FFinder->End();
+  FFilter->ListCleared();
   // Ends the worker thread (waiting for it) before anything is destroyed.
   NetMonitor->Close();
 }
@@ -219,7 +228,9 @@ void TForm1::ListNewFrames() {
   // is at work, the next listing tries again.
   if (!FFrames.TryFlush()) FListTimer->start(kListingIntervalMs);
   const uint32_t count = FFrames.Count();
-  if (FModel->ListUpTo(count)) {
+  // Under a display filter the list's rows come from its walk.
+  const bool counted = FFilter != nullptr && FFilter->FramesListed(count);
+  if (FModel->ListUpTo(count) || counted) {
     Captured->setText(QString::number(count));
     Captured->adjustSize();
   }
@@ -233,7 +244,8 @@ void TForm1::ClearPackets() {
   // Whatever was stored before the Clear is listed first, so Captured keeps
   // the number of the last stored frame.
   ListNewFrames();
-  FFinder->End();  // a search reads the frames that go now
+  FFinder->End();          // a search reads the frames that go now
+  FFilter->ListCleared();  // so does the display filter's walk
   const std::lock_guard<std::mutex> lock(FAppendLock);
   FModel->ClearFrames();
   FLiveStored.store(0);
@@ -247,9 +259,10 @@ void TForm1::ClearPackets() {
 void TForm1::PacketsSelectCell(int ACol, int ARow) {
   Q_UNUSED(ACol);
   if (FModel->listed() == 0) return;  // nothing stored
-  // Only listed rows name a frame; the empty bottom row is a miss.
-  if (ARow < 1 || static_cast<uint32_t>(ARow) > FModel->listed()) return;
-  if (!FFrames.Lookup(static_cast<uint32_t>(ARow))) return;
+  // Only listed rows name a frame; the empty bottom row is a miss. A row
+  // keeps its frame's own number under a display filter.
+  const uint32_t number = FModel->NumberAt(ARow - 1);
+  if (number == 0 || !FFrames.Lookup(number)) return;
   std::vector<uint8_t> frame;
   std::string why;
   if (FFrames.ReadFrame(FFrames.Current(), frame, &why)) {

@@ -27,8 +27,13 @@
 // listed frames (packet_finder.h); a search runs on a thread of its own and is
 // ended before anything clears the list and before the window goes.
 //
+// Display filter. The same menu lists only the frames that match an
+// expression (display_filter.h); its walk is ended before anything clears the
+// list and before the window goes, as a search is.
+//
 // Other hosts. The adapter box's context menu adds the adapters of a host
-// reached over SSH, listed after the machine's own (remote_hosts.h).
+// reached over SSH, listed after the machine's own (remote_hosts.h), and sets
+// a capture filter (capture_filter.h).
 //
 // Storage. Frames stay on disk (frame_list.h): live ones in the spool, whose
 // file system's free space is the limit, opened ones in their own file; the
@@ -71,6 +76,8 @@ class TFileJob;
 class TCaptureLoad;
 class TCaptureSave;
 class TPacketFinder;
+class TDisplayFilter;
+class TCaptureFilter;
 class TRemoteHosts;
 
 class TForm1 : public QWidget {
@@ -118,6 +125,20 @@ class TForm1 : public QWidget {
   // The open or save of a whole capture still under way, if any.
   TFileJob* fileJob() const;
 
+  // --- the parts that work on the listed frames, for one another ----------------
+  // The dumps and the tree of the selected frame.
+  TFrameViews* frameViews() const { return FViews; }
+  // Go to and find (their actions, dialogs and the search under way).
+  TPacketFinder* finder() const { return FFinder; }
+  // The display filter (its actions, dialog and the frames it shows).
+  TDisplayFilter* displayFilter() const { return FFilter; }
+  // The capture filter (the adapter box's context menu).
+  TCaptureFilter* captureFilter() const { return FCaptureFilter; }
+  // The capture runs (or is starting); a capture filter set now applies from the next Start.
+  bool capturing() const { return FState == CaptureState::Capturing; }
+  // The host a Start is connecting to, while it connects; empty otherwise.
+  QString connectingTo() const { return FConnectingTo; }
+
   // --- handlers ----------------------------------------------------------------------
   void FormCreate();
   void FormClose();
@@ -146,8 +167,9 @@ class TForm1 : public QWidget {
   // cannot be listed is reported and changes nothing. True when the load
   // has begun.
   bool OpenCaptureFile(const QString& path);
-  // Writes every listed frame to `path` as a pcap file. True when the save has begun.
-  bool SaveCaptureFile(const QString& path);
+  // Writes the listed frames to `path` as a pcap file: those a display filter
+  // shows, or with `shownOnly` false all of them. True when the save has begun.
+  bool SaveCaptureFile(const QString& path, bool shownOnly = true);
   // Before listed frames go (a Start after Stop, an opened file, closing):
   // true when they may. Live frames that were never saved are not discarded
   // unasked: Save (then true once "Save capture as..." has written them all),
@@ -190,7 +212,7 @@ class TForm1 : public QWidget {
   // load stops where it is, a save is written to its end.
   void EndFileJob();
   // The file dialog of "Save capture as..."; empty when it was cancelled.
-  QString AskSavePath();
+  QString AskSavePath(bool shownOnly = true);
   // While capturing: says to pause or stop first, and true.
   bool RefusedWhileCapturing();
 
@@ -203,12 +225,12 @@ class TForm1 : public QWidget {
   // Set by EnterState alone. Idle only until the first Start or a file opened;
   // whether the first Start has come is whether the component's worker runs.
   CaptureState FState = CaptureState::Idle;
-  // While a start connects to another host: the title says to whom, until
-  // the start has ended (FConnecting watches it); FTitle is the usual title.
+  // While a start connects to another host: the title says to whom
+  // (FConnectingTo), until the start has ended (FConnecting watches it).
   // UI thread only.
   void ShowConnecting();
   QTimer* FConnecting = nullptr;
-  QString FTitle;
+  QString FConnectingTo;
 
   QTimer* FListTimer = nullptr;  // a listing held back to keep the frame rate
   QElapsedTimer FSinceListing;
@@ -218,8 +240,10 @@ class TForm1 : public QWidget {
   // UI: frames 1 to this were written by a save since the last Clear.
   uint32_t FSavedThrough = 0;
 
-  TPacketFinder* FFinder = nullptr;  // ended before the list is cleared and before the window goes
+  TPacketFinder* FFinder = nullptr;   // ended before the list is cleared and before the window goes
+  TDisplayFilter* FFilter = nullptr;  // the same
   TRemoteHosts* FRemoteHosts = nullptr;
+  TCaptureFilter* FCaptureFilter = nullptr;
   // Hands the remembered remote adapters to the driver and, until the first
   // Start, lists the adapters again in the box, keeping the one shown.
   void RemoteAdaptersChanged();

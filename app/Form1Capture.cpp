@@ -22,6 +22,7 @@
 #include <QTimer>
 
 #include "app/Form1.h"
+#include "app/window_title.h"
 #include "capture/KelNetMonitor.h"
 #include "capture/capture_settings.h"
 #include "capture/remote_name.h"
@@ -87,16 +88,17 @@ void TForm1::ShowConnecting() {
   std::string ignored;
   if (!netvane::IsRemoteName(name) || !netvane::ParseRemoteAdapter(name, remote, ignored)) return;
   if (FConnecting == nullptr) {
-    FTitle = windowTitle();
     FConnecting = new QTimer(this);
     FConnecting->setInterval(100);
     connect(FConnecting, &QTimer::timeout, this, [this] {
       if (NetMonitor->isStarting()) return;
       FConnecting->stop();
-      setWindowTitle(FTitle);
+      FConnectingTo.clear();
+      netvane::ShowWindowTitle(this);
     });
   }
-  setWindowTitle(FTitle + QStringLiteral(" - connecting to ") + QString::fromStdString(remote.HostText()));
+  FConnectingTo = QString::fromStdString(remote.HostText());
+  netvane::ShowWindowTitle(this);
   FConnecting->start();
 }
 

@@ -14,6 +14,7 @@
 #include "app/Form1.h"
 #include "app/capture_load.h"
 #include "app/capture_save.h"
+#include "app/display_filter.h"
 #include "app/frame_views.h"
 #include "app/message_box.h"
 #include "app/packet_list_model.h"
@@ -113,8 +114,9 @@ bool TForm1::MayDiscardFrames() {
   if (answer != QMessageBox::Save) return false;
   // The frames are about to go, so the save is written to its end before
   // anything else happens, as when the window closes during a save.
-  const QString path = AskSavePath();
-  if (path.isEmpty() || !SaveCaptureFile(path)) return false;
+  // Every frame goes, so every frame is saved, whatever a display filter shows.
+  const QString path = AskSavePath(false);
+  if (path.isEmpty() || !SaveCaptureFile(path, false)) return false;
   if (TFileJob* job = FJob.data()) job->RunToEnd();
   return FSaved;
 }
@@ -186,9 +188,13 @@ void TForm1::SaveCaptureClick() {
   if (!path.isEmpty()) SaveCaptureFile(path);
 }
 
-QString TForm1::AskSavePath() {
-  QFileDialog dialog(this, QStringLiteral("Save capture as"), FFileDirectory,
-                     QStringLiteral("Captures (*.pcap);;All files (*)"));
+QString TForm1::AskSavePath(bool shownOnly) {
+  // Under a display filter the shown frames are saved, and the dialog says so.
+  ListNewFrames();
+  const QString title = shownOnly && FFilter->filter()
+                            ? QStringLiteral("Save the %1 frames the filter shows as").arg(FModel->listed())
+                            : QStringLiteral("Save capture as");
+  QFileDialog dialog(this, title, FFileDirectory, QStringLiteral("Captures (*.pcap);;All files (*)"));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setDefaultSuffix(QStringLiteral("pcap"));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
@@ -197,12 +203,13 @@ QString TForm1::AskSavePath() {
   return path;
 }
 
-bool TForm1::SaveCaptureFile(const QString& path) {
+bool TForm1::SaveCaptureFile(const QString& path, bool shownOnly) {
   if (FJob) return false;
   FSaved = false;
   ListNewFrames();
   QString why;
-  std::unique_ptr<TCaptureSave> save = TCaptureSave::Open(path, FFrames, FModel->listed(), this, why);
+  std::unique_ptr<TCaptureSave> save = TCaptureSave::Open(path, FFrames, FModel->covered(), this, why,
+                                                          shownOnly ? FFilter->filter() : nullptr);
   if (!save) {
     netvane::TellBox(this, QMessageBox::Warning, why);
     return false;
@@ -219,8 +226,9 @@ void TForm1::SaveFinished(TCaptureSave& save) {
   FJob = nullptr;
   save.deleteLater();
   FSaved = save.saved();
-  // Live frames after the saved ones (the capture went on meanwhile) are still unsaved.
-  if (FSaved) FSavedThrough = std::max(FSavedThrough, save.count());
+  // Live frames after the saved ones (the capture went on meanwhile) are still
+  // unsaved, and so are the frames a display filter left out of the file.
+  if (FSaved && !save.filtered()) FSavedThrough = std::max(FSavedThrough, save.count());
   if (!save.saved() && !save.cancelled()) netvane::TellBox(this, QMessageBox::Warning, save.FailureText());
 }
 

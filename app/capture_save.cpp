@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "capture/capture_settings.h"
+#include "pcapfile/frame_filter.h"
 #include "pcapfile/frame_list.h"
 
 namespace {
@@ -35,8 +36,10 @@ TCaptureSave::~TCaptureSave() {
 }
 
 std::unique_ptr<TCaptureSave> TCaptureSave::Open(const QString& path, const netvane::FrameList& frames,
-                                                 uint32_t count, QWidget* window, QString& why) {
+                                                 uint32_t count, QWidget* window, QString& why,
+                                                 std::shared_ptr<const netvane::FrameFilter> shown) {
   std::unique_ptr<TCaptureSave> save(new TCaptureSave(window, path, frames, count));
+  save->shown_ = std::move(shown);
   const QFileInfo info(path);
   struct stat old {};
   const bool exists = ::stat(QFile::encodeName(path).constData(), &old) == 0;
@@ -87,6 +90,10 @@ bool TCaptureSave::Slice(std::chrono::steady_clock::time_point until) {
                           .arg(QString::fromLocal8Bit(unreadable.c_str()));
             failed = true;
             return false;
+          }
+          if (shown_ && !shown_->Matches(bytes, stamp.wireLength)) {
+            written_ = number;
+            return ++n % 64 != 0 || std::chrono::steady_clock::now() < until;
           }
           if (!writer_.Write(bytes, stamp.seconds, stamp.microseconds, stamp.wireLength)) {
             reason_ = WriterReason();

@@ -17,22 +17,27 @@
 #include "pcapfile/pcap_writer.h"
 
 namespace netvane {
+class FrameFilter;
 class FrameList;
-}
+}  // namespace netvane
 
 class TCaptureSave : public TFileJob {
   Q_OBJECT
  public:
-  // Prepares to write frames 1 to `count` of `frames` to `path`. Null when
-  // the file cannot be started; `why` then holds the reason.
+  // Prepares to write frames 1 to `count` of `frames` to `path`; with
+  // `shown`, only those that display filter lets through. Null when the file
+  // cannot be started; `why` then holds the reason.
   static std::unique_ptr<TCaptureSave> Open(const QString& path, const netvane::FrameList& frames,
-                                            uint32_t count, QWidget* window, QString& why);
+                                            uint32_t count, QWidget* window, QString& why,
+                                            std::shared_ptr<const netvane::FrameFilter> shown = nullptr);
   ~TCaptureSave() override;
 
   // Once finished: saved under the chosen name.
   bool saved() const { return saved_; }
   // How many frames it writes: frames 1 to count().
   uint32_t count() const { return count_; }
+  // Only the frames a display filter shows are written.
+  bool filtered() const { return shown_ != nullptr; }
   // Once finished without saving (and not cancelled): the message for the user.
   QString FailureText() const;
 
@@ -54,7 +59,8 @@ class TCaptureSave : public TFileJob {
   QSaveFile file_;
   const netvane::FrameList& frames_;
   uint32_t count_;
-  uint32_t written_ = 0;
+  std::shared_ptr<const netvane::FrameFilter> shown_;
+  uint32_t written_ = 0;  // the last frame written or passed over
   netvane::PcapWriter writer_;
   std::vector<uint8_t> scratch_;
   bool saved_ = false;

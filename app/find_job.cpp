@@ -3,6 +3,7 @@
 #include <exception>
 #include <utility>
 
+#include "pcapfile/frame_filter.h"
 #include "pcapfile/frame_list.h"
 
 namespace {
@@ -15,11 +16,13 @@ uint64_t TFindJob::Range::size() const {
 }
 
 TFindJob::TFindJob(QWidget* window, QString label, const netvane::FrameList& frames,
-                   netvane::FrameMatcher matcher, Range main, Range wrapped)
+                   netvane::FrameMatcher matcher, Range main, Range wrapped,
+                   std::shared_ptr<const netvane::FrameFilter> shown)
     : frames_(frames),
       matcher_(std::move(matcher)),
       main_(main),
       wrapped_(wrapped),
+      shown_(std::move(shown)),
       progress_(window, std::move(label), [this] { Cancel(); }) {
   progressTimer_.setInterval(kProgressTickMs);
   connect(&progressTimer_, &QTimer::timeout, this, &TFindJob::ShowProgress);
@@ -43,17 +46,19 @@ void TFindJob::Cancel() {
 void TFindJob::Walk() {
   uint64_t visited = 0;
   uint32_t found = 0;
-  const auto visit = [&](uint32_t number, std::span<const uint8_t> bytes) {
+  const auto visit = [&](uint32_t number, std::span<const uint8_t> bytes,
+                         const netvane::CaptureStamp& stamp) {
     if (stop_.load(std::memory_order_relaxed)) return false;
     visited_.store(++visited, std::memory_order_relaxed);
     if (!matcher_.Matches(bytes)) return true;
+    if (shown_ && !shown_->Matches(bytes, stamp.wireLength)) return true;
     found = number;
     return false;
   };
   try {
-    if (main_.first != 0) frames_.ForEachFrame(main_.first, main_.last, visit);
+    if (main_.first != 0) frames_.ForEachRecord(main_.first, main_.last, visit);
     if (found == 0 && wrapped_.first != 0 && !stop_.load()) {
-      frames_.ForEachFrame(wrapped_.first, wrapped_.last, visit);
+      frames_.ForEachRecord(wrapped_.first, wrapped_.last, visit);
       foundWrapped_ = found != 0;
     }
   } catch (const std::exception& e) {

@@ -18,6 +18,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "app/progress_dialog.h"
@@ -27,8 +28,9 @@
 class QWidget;
 
 namespace netvane {
+class FrameFilter;
 class FrameList;
-}
+}  // namespace netvane
 
 class TFindJob : public QObject {
   Q_OBJECT
@@ -42,8 +44,9 @@ class TFindJob : public QObject {
   };
 
   // Starts the walk at once. `label`: what the progress dialog says it does.
+  // With `shown`, only frames that display filter lets through are looked at.
   TFindJob(QWidget* window, QString label, const netvane::FrameList& frames, netvane::FrameMatcher matcher,
-           Range main, Range wrapped);
+           Range main, Range wrapped, std::shared_ptr<const netvane::FrameFilter> shown = nullptr);
   // Stops the walk and waits for its thread; finished() is not emitted then.
   ~TFindJob() override;
 
@@ -67,6 +70,7 @@ class TFindJob : public QObject {
   const netvane::FrameMatcher matcher_;
   const Range main_;
   const Range wrapped_;
+  const std::shared_ptr<const netvane::FrameFilter> shown_;
   std::atomic<bool> stop_{false};
   std::atomic<uint64_t> visited_{0};  // written by the walk only
   // Written by the walk; read by the UI thread once it has been joined.

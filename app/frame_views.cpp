@@ -4,6 +4,7 @@
 
 #include <QEvent>
 #include <QHeaderView>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPalette>
 #include <QTextCharFormat>
@@ -13,6 +14,7 @@
 #include <QTreeWidget>
 
 #include "app/contrast.h"
+#include "app/filter_primitive.h"
 #include "decode/dumps.h"
 
 namespace {
@@ -72,6 +74,25 @@ TFrameViews::TFrameViews(QTextEdit* Packet, QTextEdit* PacketASCII, QTreeWidget*
   TV_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
   TV_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   TV_->viewport()->installEventFilter(this);
+  TV_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(TV_, &QWidget::customContextMenuRequested, this, &TFrameViews::ShowTreeMenu);
+}
+
+QString TFrameViews::FilterExpression(const QTreeWidgetItem* item) const {
+  const QTreeWidgetItem* section = item ? item->parent() : nullptr;
+  if (LineOf(item) == nullptr) return {};
+  const auto s = static_cast<size_t>(TV_->indexOfTopLevelItem(const_cast<QTreeWidgetItem*>(section)));
+  const auto l = static_cast<size_t>(section->indexOfChild(const_cast<QTreeWidgetItem*>(item)));
+  return QString::fromStdString(netvane::FilterPrimitive(shown_.sections[s], l, frame_));
+}
+
+void TFrameViews::ShowTreeMenu(const QPoint& at) {
+  const QString expression = FilterExpression(TV_->itemAt(at));
+  if (expression.isEmpty()) return;
+  QMenu menu;
+  QAction* filter = menu.addAction(QStringLiteral("Filter on this value"));
+  filter->setToolTip(expression);
+  if (menu.exec(TV_->viewport()->mapToGlobal(at)) == filter) emit filterRequested(expression);
 }
 
 bool TFrameViews::eventFilter(QObject* watched, QEvent* event) {
@@ -93,6 +114,7 @@ void TFrameViews::InitialTree() {
         QStringList{QString::fromLatin1(title.data(), static_cast<qsizetype>(title.size()))}));
   }
   shown_ = {};
+  frame_.clear();
   frameShown_ = false;
 }
 
@@ -109,6 +131,7 @@ void TFrameViews::ShowFrame(std::span<const uint8_t> frame) {
   // The new text carries no colour, so no range is coloured any more.
   highlight_.reset();
   shown_ = netvane::BuildProtocolTree(frame);
+  frame_.assign(frame.begin(), frame.end());
   frameShown_ = true;
   RebuildTree();
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "decode/protocol_tree.h"
 
@@ -44,6 +45,13 @@ class TFrameViews : public QObject {
 
   // The range coloured now, if any.
   std::optional<netvane::HighlightRange> Highlight() const { return highlight_; }
+  // The display-filter expression for the field of a tree line, as its
+  // context menu's "Filter on this value" applies it; empty when it has none.
+  QString FilterExpression(const QTreeWidgetItem* item) const;
+
+ signals:
+  // "Filter on this value" was chosen on a field line.
+  void filterRequested(const QString& expression);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -52,11 +60,13 @@ class TFrameViews : public QObject {
   void RebuildTree();
   // The decoded line behind a tree item; nullptr for section nodes.
   const netvane::FieldLine* LineOf(const QTreeWidgetItem* item) const;
+  void ShowTreeMenu(const QPoint& at);
 
   QTextEdit* Packet_;
   QTextEdit* PacketASCII_;
   QTreeWidget* TV_;
   netvane::ProtocolTree shown_;
+  std::vector<uint8_t> frame_;  // the bytes shown_ was built from
   bool frameShown_ = false;
   std::optional<netvane::HighlightRange> highlight_;
 };

@@ -13,6 +13,7 @@
 #include <QToolTip>
 
 #include "app/Form1.h"
+#include "app/display_filter.h"
 #include "app/find_job.h"
 #include "app/message_box.h"
 #include "app/packet_grid.h"
@@ -79,9 +80,7 @@ TPacketFinder::~TPacketFinder() {
 
 uint32_t TPacketFinder::SelectedFrame() const {
   const QModelIndex at = FWindow->Packets->currentIndex();
-  if (!at.isValid()) return 0;
-  const uint32_t number = static_cast<uint32_t>(at.row()) + 1;
-  return number <= FWindow->packetModel()->listed() ? number : 0;
+  return at.isValid() ? FWindow->packetModel()->NumberAt(at.row()) : 0;
 }
 
 // --- go to -------------------------------------------------------------------
@@ -90,8 +89,13 @@ void TPacketFinder::GoToPacketClick() {
   FWindow->ListNewFrames();
   const QString title = QString::fromLatin1(kGoToTitle);
   const auto say = [this](const QString& text, bool warning) { Say(FWindow, kGoToTitle, text, warning); };
+  // Every stored frame has a number, shown by a display filter or not.
+  const auto stored = [this] {
+    TPacketListModel* model = FWindow->packetModel();
+    return model->filtered() ? FWindow->frames().Count() : model->listed();
+  };
   for (;;) {
-    const uint32_t listed = FWindow->packetModel()->listed();
+    const uint32_t listed = stored();
     if (listed == 0) {
       say(QStringLiteral("No frames are listed."), false);
       return;
@@ -103,7 +107,7 @@ void TPacketFinder::GoToPacketClick() {
     if (!ok) return;
     // The list may have grown (or been replaced) while the dialog was open.
     FWindow->ListNewFrames();
-    const uint32_t now = FWindow->packetModel()->listed();
+    const uint32_t now = stored();
     bool digits = !FGoToText.isEmpty();
     for (const QChar c : FGoToText) digits = digits && c >= u'0' && c <= u'9';
     const qulonglong number = digits ? FGoToText.toULongLong() : 0;
@@ -116,9 +120,18 @@ void TPacketFinder::GoToPacketClick() {
                          .arg(FGoToText)
                          .arg(now),
           true);
-    } else {
-      GoToPacket(static_cast<uint32_t>(number));
+    } else if (GoToPacket(static_cast<uint32_t>(number))) {
       return;
+    } else if (number > FWindow->packetModel()->covered()) {
+      say(QStringLiteral("The filter has not reached frame %1 yet; ask again in a moment.").arg(number),
+          false);
+    } else {
+      say(QStringLiteral(
+              "Frame %1 is hidden by the filter \"%2\". \"Clear filter\" (Ctrl+Shift+L) lists every "
+              "frame again.")
+              .arg(number)
+              .arg(FWindow->displayFilter()->expression()),
+          true);
     }
   }
 }
@@ -126,11 +139,11 @@ void TPacketFinder::GoToPacketClick() {
 bool TPacketFinder::GoToPacket(uint32_t number) {
   FWindow->ListNewFrames();
   TPacketListModel* model = FWindow->packetModel();
-  if (number < 1 || number > model->listed()) return false;
+  const int row = model->RowOf(number);
+  if (row < 0) return false;
   TPacketGrid* grid = FWindow->Packets;
   const QModelIndex current = grid->currentIndex();
-  const QModelIndex target =
-      model->index(static_cast<int>(number - 1), current.isValid() ? current.column() : 0);
+  const QModelIndex target = model->index(row, current.isValid() ? current.column() : 0);
   // A row already in view stays where it is; any other comes to the middle.
   const bool inView = grid->viewport()->rect().contains(grid->visualRect(target));
   if (target == current) {
@@ -215,8 +228,10 @@ bool TPacketFinder::Find(const netvane::FrameMatcher& matcher, bool forward) {
   End();
   FLast = matcher;
   FWindow->ListNewFrames();
-  const uint32_t count = FWindow->packetModel()->listed();
-  if (count == 0) {
+  // Under a display filter, the frames it has decided on, of which only
+  // those it shows are looked at.
+  const uint32_t count = FWindow->packetModel()->covered();
+  if (FWindow->packetModel()->listed() == 0) {
     Say(FWindow, kFindTitle, QStringLiteral("No frames are listed."), false);
     return false;
   }
@@ -235,7 +250,7 @@ bool TPacketFinder::Find(const netvane::FrameMatcher& matcher, bool forward) {
   }
   const QString what = FromLatin1(matcher.Description());
   auto* job = new TFindJob(FWindow, QStringLiteral("Finding %1...").arg(what), FWindow->frames(), matcher,
-                           main, wrapped);
+                           main, wrapped, FWindow->displayFilter()->filter());
   job->setParent(this);
   connect(
       job, &TFindJob::finished, this,

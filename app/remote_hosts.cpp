@@ -12,18 +12,13 @@
 #include <memory>
 
 #include "app/Form1.h"
+#include "app/app_settings.h"
 #include "app/message_box.h"
 #include "capture/KelNetMonitor.h"
 #include "capture/remote_name.h"
 #include "capture/ssh_link.h"
 
 namespace {
-
-// ~/.config/netvane/netvane.conf
-std::unique_ptr<QSettings> Settings() {
-  return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("netvane"),
-                                     QStringLiteral("netvane"));
-}
 
 constexpr const char* kHostsKey = "RemoteHosts";
 
@@ -57,6 +52,12 @@ void TRemoteHosts::ShowMenu(QWidget* on, const QPoint& at) {
   RemoveAction->setEnabled(!ShownHost().isEmpty());
   menu->addAction(AddAction);
   menu->addAction(RemoveAction);
+  // What the window adds to the box (its capture filter).
+  const QList<QAction*> more = FWindow->CardBox->actions();
+  if (!more.isEmpty()) {
+    menu->addSeparator();
+    menu->addActions(more);
+  }
   menu->exec(on->mapToGlobal(at));
 }
 
@@ -147,7 +148,7 @@ void TRemoteHosts::Remove(const QString& host) {
 }
 
 void TRemoteHosts::Load() {
-  const std::unique_ptr<QSettings> settings = Settings();
+  const std::unique_ptr<QSettings> settings = netvane::AppSettings();
   const int count = settings->beginReadArray(QString::fromLatin1(kHostsKey));
   for (int i = 0; i < count; ++i) {
     settings->setArrayIndex(i);
@@ -163,7 +164,7 @@ void TRemoteHosts::Load() {
 }
 
 void TRemoteHosts::Store() const {
-  const std::unique_ptr<QSettings> settings = Settings();
+  const std::unique_ptr<QSettings> settings = netvane::AppSettings();
   settings->beginWriteArray(QString::fromLatin1(kHostsKey), static_cast<int>(FHosts.size()));
   for (size_t i = 0; i < FHosts.size(); ++i) {
     settings->setArrayIndex(static_cast<int>(i));

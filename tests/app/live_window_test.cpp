@@ -1,9 +1,9 @@
 // The real main window with the libpcap driver on one end of a veth pair whose
 // other end sits in a network namespace made by the test. Real frames (ping)
 // sent from the namespace appear as rows; Pause, Stop and Start behave as the
-// capture controls say; closing returns promptly. A Start on another host's
-// adapter that cannot be reached leaves the window usable. Needs root; skips
-// otherwise.
+// capture controls say; a capture filter keeps only the frames it takes;
+// closing returns promptly. A Start on another host's adapter that cannot be
+// reached leaves the window usable. Needs root; skips otherwise.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app/capture_filter.h"
 #include "app/packet_finder.h"
 #include "capture/KelWinPcapNetMonitor.h"
 #include "decode/frame_match.h"
@@ -232,6 +233,25 @@ TEST_F(LiveWindowTest, RealFramesBecomeRowsAndTheControlsBehave) {
   ASSERT_TRUE(WaitRows("IP/ICMP", 1));
   EXPECT_EQ(Cell(RowsOf("IP/ICMP").front(), 0), QString::number(RowsOf("IP/ICMP").front()));
   EXPECT_EQ(Cell(1, 0), "1");
+
+  // A capture filter applies from the next Start: the kernel keeps only the
+  // unicast echoes, in every row.
+  QString error;
+  ASSERT_TRUE(form->captureFilter()->Set(QStringLiteral("dst host 10.213.7.1"), error))
+      << error.toStdString();
+  form->Stop->click();
+  {
+    viewtest::MessageBoxAnswerer discard({QMessageBox::Discard});
+    form->Start->click();
+  }
+  ASSERT_TRUE(WaitFor([&] { return monitor->isBound(); })) << monitor->errorText();
+  veth.Ping(3, "10.213.7.255", true);
+  veth.Ping(2);
+  ASSERT_TRUE(WaitRows("IP/ICMP", 2));
+  Settle();
+  EXPECT_EQ(form->packetModel()->listed(), 2u);
+  for (int row = 1; row <= int(form->packetModel()->listed()); ++row) EXPECT_EQ(Cell(row, 4), "10.213.7.1");
+  ASSERT_TRUE(form->captureFilter()->Set(QString(), error));
 
   // Closing while capturing ends the worker at once.
   viewtest::MessageBoxAnswerer discard({QMessageBox::Discard});

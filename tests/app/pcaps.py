@@ -9,7 +9,13 @@
                               or exits 1 saying where they differ
   pcaps.py frame FILE N OUT   writes the bytes of record N (from 1) to OUT
   pcaps.py cut FILE N         cuts FILE short in place after its first N records
+  pcaps.py filter IN OUT EXPR writes the records of IN that match the filter
+                              expression EXPR to OUT, with libpcap's own reader,
+                              filter and writer (pcap_open_offline, pcap_setfilter,
+                              pcap_dump): a reference that shares no code with Netvane
 """
+import ctypes
+import ctypes.util
 import os
 import struct
 import sys
@@ -79,6 +85,42 @@ def cut(path, n):
     os.truncate(path, at)
 
 
+def libpcap_filter(src, dst, expression):
+    lib = ctypes.CDLL(ctypes.util.find_library("pcap") or "libpcap.so.0.8")
+
+    class BpfProgram(ctypes.Structure):
+        _fields_ = [("bf_len", ctypes.c_uint), ("bf_insns", ctypes.c_void_p)]
+
+    handler = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_void_p, ctypes.c_void_p)
+    lib.pcap_open_offline.restype = ctypes.c_void_p
+    lib.pcap_open_offline.argtypes = [ctypes.c_char_p, ctypes.c_char_p]
+    lib.pcap_geterr.restype = ctypes.c_char_p
+    lib.pcap_geterr.argtypes = [ctypes.c_void_p]
+    lib.pcap_compile.argtypes = [ctypes.c_void_p, ctypes.POINTER(BpfProgram), ctypes.c_char_p, ctypes.c_int,
+                                 ctypes.c_uint32]
+    lib.pcap_setfilter.argtypes = [ctypes.c_void_p, ctypes.POINTER(BpfProgram)]
+    lib.pcap_dump_open.restype = ctypes.c_void_p
+    lib.pcap_dump_open.argtypes = [ctypes.c_void_p, ctypes.c_char_p]
+    lib.pcap_loop.argtypes = [ctypes.c_void_p, ctypes.c_int, handler, ctypes.c_void_p]
+    lib.pcap_dump_close.argtypes = [ctypes.c_void_p]
+    lib.pcap_close.argtypes = [ctypes.c_void_p]
+    errbuf = ctypes.create_string_buffer(512)
+    p = lib.pcap_open_offline(src.encode(), errbuf)
+    if not p:
+        raise SystemExit(f"{src}: {errbuf.value.decode()}")
+    program = BpfProgram()
+    if lib.pcap_compile(p, ctypes.byref(program), expression.encode(), 1, 0xFFFFFFFF) < 0 or \
+            lib.pcap_setfilter(p, ctypes.byref(program)) < 0:
+        raise SystemExit(f"{expression}: {lib.pcap_geterr(p).decode()}")
+    d = lib.pcap_dump_open(p, dst.encode())
+    if not d:
+        raise SystemExit(f"{dst}: {lib.pcap_geterr(p).decode()}")
+    if lib.pcap_loop(p, -1, ctypes.cast(lib.pcap_dump, handler), d) < 0:
+        raise SystemExit(f"{src}: {lib.pcap_geterr(p).decode()}")
+    lib.pcap_dump_close(d)
+    lib.pcap_close(p)
+
+
 def main(argv):
     if len(argv) == 4 and argv[1] == "sample":
         sample(argv[2], int(argv[3]))
@@ -89,6 +131,8 @@ def main(argv):
             f.write(records(argv[2])[1][int(argv[3]) - 1][3])
     elif len(argv) == 4 and argv[1] == "cut":
         cut(argv[2], int(argv[3]))
+    elif len(argv) == 5 and argv[1] == "filter":
+        libpcap_filter(argv[2], argv[3], argv[4])
     else:
         raise SystemExit(__doc__)
 

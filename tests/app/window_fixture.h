@@ -97,8 +97,11 @@ class WindowTest : public ::testing::Test {
   // A Start after Stop that lets the captured frames go unsaved, as a user
   // who answers Discard does.
   void StartDiscarding() {
-    viewtest::MessageBoxAnswerer discard({QMessageBox::Discard});
-    form->Start->click();
+    {
+      viewtest::MessageBoxAnswerer discard({QMessageBox::Discard});
+      form->Start->click();
+    }
+    fake->Settle();
   }
   // Text of grid row `row` (1-based, as the grid counts), column `col`.
   QString Cell(int row, int col) const {
