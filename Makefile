@@ -37,7 +37,7 @@ asan tsan: setup
 	@cmake --build --preset $@ -j $(JOBS)
 	ctest --preset $@ -j $(JOBS)
 
-# The decode and capture suites alone under ASan+UBSan (CI runs it after make test).
+# The decode, dump and capture suites alone under ASan+UBSan (CI runs it after make test).
 asan-smoke: setup
 	@cmake --preset asan -DCMAKE_CXX_COMPILER_LAUNCHER=$(LAUNCHER) >/dev/null
 	@cmake --build --preset asan -j $(JOBS)

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -32,6 +33,30 @@ volatile std::sig_atomic_t gInterrupted = 0;
 void OnInterrupt(int) {
   gInterrupted = 1;
 }
+
+// Ctrl-C, kill and a closed terminal end a capture as tcpdump ends one: every
+// frame is written and the counts are printed. Their earlier handlers come
+// back when the capture has ended.
+class EndSignals {
+ public:
+  EndSignals() {
+    gInterrupted = 0;
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    for (std::size_t k = 0; k < kCount; ++k) sigaction(kSignals[k], &action, &previous_[k]);
+  }
+  ~EndSignals() {
+    for (std::size_t k = 0; k < kCount; ++k) sigaction(kSignals[k], &previous_[k], nullptr);
+  }
+  EndSignals(const EndSignals&) = delete;
+  EndSignals& operator=(const EndSignals&) = delete;
+
+ private:
+  static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+  static constexpr std::size_t kCount = std::size(kSignals);
+  struct sigaction previous_[kCount] {};
+};
 
 // The component needs an application object for the hand-over of work to
 // this thread; netvane-dump has none of its own.
@@ -94,34 +119,34 @@ class LiveRun {
  public:
   explicit LiveRun(const LiveOptions& options)
       : options_(options),
-        printer_(stdout, PrintOptions{options.noBroadcast, options.verbose, options.hex}) {}
+        printer_(stdout, PrintOptions{options.noBroadcast, options.verbose, options.hex, options.time}) {}
 
   int Run() {
     monitor_.setOnNewPacket([this](TKelNetMonitor* sender) { TakeFrames(sender); });
     // Another host's adapter is named, not listed: its helper says whether it has it.
     if (IsRemoteName(options_.adapter)) monitor_.SetRemoteAdapters({options_.adapter});
     if (!monitor_.Open() || !SelectAdapter() || !OpenOutput()) return 1;
-    monitor_.set_FilterIP(JoinFilters(options_.filters));  // installed by the bind below
+    // Both installed by the bind below, as one program.
+    monitor_.set_FilterIP(JoinFilters(options_.filters));
+    monitor_.SetCaptureExpression(options_.expression);
     if (!monitor_.StartCapture()) return 1;
-    gInterrupted = 0;
-    auto previousInt = std::signal(SIGINT, OnInterrupt);
-    auto previousTerm = std::signal(SIGTERM, OnInterrupt);
+    // Said as tcpdump says it; only Ethernet adapters are ever bound.
+    std::fprintf(stderr, "listening on %s, link-type EN10MB (Ethernet), snapshot length %d bytes\n",
+                 monitor_.adapterName(adapterIndex_).c_str(), kSnapshotLength);
+    const EndSignals endSignals;
     monitor_.NotifyThreadStart(kPollPauseMs);
     CaptureUntilEnd();
-    const int status = Finish();
-    std::signal(SIGINT, previousInt);
-    std::signal(SIGTERM, previousTerm);
-    return status;
+    return Finish();
   }
 
  private:
-  // A number names the adapter by its place in the -D list, unless an
-  // adapter is really called that.
+  // A number names the adapter by its number in the -D list (from 1), unless
+  // an adapter is really called that.
   bool SelectAdapter() {
-    const bool byNumber = options_.adapterNumber >= 0 && monitor_.get_adapternum(options_.adapter) < 0;
-    if (byNumber ? monitor_.SelectAdapter(options_.adapterNumber) : monitor_.SelectAdapter(options_.adapter))
-      return true;
-    std::fprintf(stderr, "netvane-dump: no capture adapter %s (netvane-dump -D lists them)\n",
+    adapterIndex_ = monitor_.get_adapternum(options_.adapter);
+    if (adapterIndex_ < 0 && options_.adapterNumber >= 1) adapterIndex_ = options_.adapterNumber - 1;
+    if (adapterIndex_ >= 0 && monitor_.SelectAdapter(adapterIndex_)) return true;
+    std::fprintf(stderr, "netvane-dump: no capture adapter %s (netvane-dump -D lists them, from 1)\n",
                  options_.adapter.c_str());
     return false;
   }
@@ -149,7 +174,15 @@ class LiveRun {
   // Prints or writes one frame; false when it is left out or could not be written.
   bool Keep(const TKelNetPacket& record) {
     const std::span<const uint8_t> frame(record.Data, record.Data ? record.Length : 0);
-    if (!writer_) return printer_.Print(frame);
+    if (options_.conversations != nullptr) {
+      if (LeftOut(frame, options_.noBroadcast)) return false;
+      options_.conversations->Add(++counted_, frame, record.WireLength,
+                                  record.CaptureSeconds * 1000000 + record.CaptureMicroseconds);
+      return true;
+    }
+    if (!writer_)
+      return printer_.Print(
+          frame, FrameStamp{true, record.CaptureSeconds, record.CaptureMicroseconds, record.WireLength});
     if (LeftOut(frame, options_.noBroadcast)) return false;
     if (writer_->Write(frame, record.CaptureSeconds, record.CaptureMicroseconds, record.WireLength))
       return true;
@@ -157,7 +190,7 @@ class LiveRun {
     return false;
   }
 
-  // Until Ctrl-C or SIGTERM, the count, a write error or a failure reported
+  // Until Ctrl-C, SIGTERM or SIGHUP, the count, a write error or a failure reported
   // by the component.
   void CaptureUntilEnd() {
     auto lastFlush = std::chrono::steady_clock::now();
@@ -197,11 +230,13 @@ class LiveRun {
   }
 
   const LiveOptions& options_;
+  int adapterIndex_ = -1;  // in the component's list
   std::unique_ptr<QCoreApplication> app_ = EnsureApplication();
   std::mutex outputLock_;  // the worker's writes against this thread's flushes
   RowPrinter printer_;
   std::unique_ptr<RotatingPcapWriter> writer_;  // with -w
   uint64_t kept_ = 0;
+  uint32_t counted_ = 0;  // frames counted into the conversations table
   std::atomic<bool> countReached_{false};
   std::atomic<bool> writeFailed_{false};
   // Last, so that it goes first: its worker may be writing to the output.
@@ -214,7 +249,8 @@ int RunListAdapters() {
   auto app = EnsureApplication();
   DumpMonitor monitor;
   if (!monitor.Open()) return 1;
-  for (int i = 0; i < monitor.adapterCount(); ++i) std::printf("%d\t%s\n", i, monitor.adapterName(i).c_str());
+  for (int i = 0; i < monitor.adapterCount(); ++i)
+    std::printf("%d\t%s\n", i + 1, monitor.adapterName(i).c_str());
   monitor.Close();
   return std::fflush(stdout) == 0 ? 0 : 1;
 }
@@ -229,7 +265,7 @@ int RunListRemoteAdapters(const RemoteTarget& host) {
   RemoteTarget adapter = host;
   for (size_t i = 0; i < names.size(); ++i) {
     adapter.adapter = names[i];
-    std::printf("%zu\t%s\n", i, adapter.AdapterName().c_str());
+    std::printf("%zu\t%s\n", i + 1, adapter.AdapterName().c_str());
   }
   return std::fflush(stdout) == 0 ? 0 : 1;
 }

@@ -1,5 +1,7 @@
 #include "dump/row_printer.h"
 
+#include <ctime>
+
 #include "decode/dumps.h"
 #include "decode/formatters.h"
 #include "decode/packet_row.h"
@@ -8,7 +10,23 @@
 namespace netvane {
 namespace {
 constexpr std::size_t kFlushAt = std::size_t{1} << 16;
+
+// The time stamp as tcpdump -tttt writes it: local date and time with
+// microseconds (2026-12-10 16:04:19.000123).
+void AppendLocalTime(std::string& out, int64_t seconds, uint32_t microseconds) {
+  const std::time_t t = static_cast<std::time_t>(seconds);
+  std::tm local{};
+  char text[64];
+  if (localtime_r(&t, &local) == nullptr ||
+      std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local) == 0)
+    return;
+  out += text;
+  char fraction[16];
+  std::snprintf(fraction, sizeof fraction, ".%06u", microseconds % 1000000u);
+  out += fraction;
 }
+
+}  // namespace
 
 RowPrinter::RowPrinter(std::FILE* out, PrintOptions options) : out_(out), options_(options) {
   buffer_.reserve(2 * kFlushAt);
@@ -18,10 +36,17 @@ RowPrinter::~RowPrinter() {
   Flush();
 }
 
-bool RowPrinter::Print(std::span<const uint8_t> frame) {
+bool RowPrinter::Print(std::span<const uint8_t> frame, const FrameStamp& stamp, bool show) {
   if (LeftOut(frame, options_.noBroadcast)) return false;
   ++number_;
+  if (!show) return false;
   AppendPacketRow(buffer_, frame, number_, '\t');
+  if (options_.time) {
+    buffer_.push_back('\t');
+    if (stamp.timed) AppendLocalTime(buffer_, stamp.seconds, stamp.microseconds);
+    buffer_.push_back('\t');
+    AppendDecimal(buffer_, stamp.wireLength != 0 ? stamp.wireLength : frame.size());
+  }
   buffer_.push_back('\n');
   if (options_.verbose) {
     const ProtocolTree tree = BuildProtocolTree(frame);

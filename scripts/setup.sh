@@ -11,11 +11,13 @@ packages=(
   xvfb xauth iproute2 iputils-ping netcat-openbsd procps passwd
   openssh-client openssh-server
   xdotool x11-apps python3 desktop-file-utils
+  tcpdump  # the independent reader that netvane-dump's filtered output is checked against
+  nftables  # drops segments on both sides of the capturing point in the followed-stream test
   fonts-dejavu-core fonts-dejavu-extra
   qt6ct
 )
 if [ "${NETVANE_BENCH_TOOLS:-0}" = 1 ]; then
-  packages+=(tcpdump tcpreplay tshark time)
+  packages+=(tcpreplay tshark time)
 fi
 # What `make package` checks the package with (lintian, hardening-check).
 if [ "${NETVANE_PACKAGE_TOOLS:-0}" = 1 ]; then

@@ -132,10 +132,12 @@ inline void ExpectSentMarkers(const std::vector<PcapRecord>& records, const std:
   }
 }
 
-// netvane-dump started in the background, its output going to files.
+// netvane-dump started in the background, its output going to files. With
+// `ownGroup` it leads a process group of its own, as a shell's foreground
+// job does, so that kill(-pid(), SIGINT) is a terminal's Ctrl-C.
 class BackgroundDump {
  public:
-  explicit BackgroundDump(const std::vector<std::string>& args)
+  explicit BackgroundDump(const std::vector<std::string>& args, bool ownGroup = false)
       : base_("/tmp/nvdumpbg" + std::to_string(getpid())) {
     std::vector<char*> argv{const_cast<char*>(NETVANE_DUMP)};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -146,7 +148,14 @@ class BackgroundDump {
                                      0600);
     posix_spawn_file_actions_addopen(&actions, 2, (base_ + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0600);
-    if (posix_spawn(&pid_, NETVANE_DUMP, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    if (ownGroup) {
+      posix_spawnattr_setpgroup(&attr, 0);
+      posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+    }
+    if (posix_spawn(&pid_, NETVANE_DUMP, &actions, &attr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
   }
   ~BackgroundDump() {
@@ -155,6 +164,15 @@ class BackgroundDump {
     std::remove((base_ + ".err").c_str());
   }
   pid_t pid() const { return pid_; }
+  // Waits until standard error holds `text`; false when it has not after `limit`.
+  bool WaitForErr(const std::string& text, std::chrono::seconds limit) const {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (Err().find(text) == std::string::npos) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+  }
   std::string Out() const { return Read(".out"); }
   std::string Err() const { return Read(".err"); }
   // Its exit status; -1 when it did not exit in time (it is killed then).

@@ -42,7 +42,7 @@ TEST(DumpLive, ListsAdaptersAndCapturesCountedFrames) {
   EXPECT_EQ(list.status, 0) << list.err;
   EXPECT_NE(list.out.find("\t" + lab.localIf() + "\n"), std::string::npos) << list.out;
   EXPECT_EQ(list.out.find("\tany\n"), std::string::npos) << list.out;
-  EXPECT_EQ(list.out.rfind("0\t", 0), 0u) << list.out;
+  EXPECT_EQ(list.out.rfind("1\t", 0), 0u) << list.out;  // numbered from 1, as tcpdump -D numbers
 
   // Frames keep coming until the child has printed its five and stopped.
   std::atomic<bool> done{false};
@@ -140,6 +140,100 @@ TEST(DumpLive, AWriteErrorEndsTheCaptureAndLeavesAReadableFile) {
               std::string::npos)
         << capture.err;
     EXPECT_NE(capture.err.find(" frames received, "), std::string::npos) << capture.err;
+  }
+}
+
+// A filter expression and a host list together: the file holds exactly the
+// frames sent that both take, in order, and nothing else.
+TEST(DumpLive, CapturesExactlyTheFramesItsExpressionAndHostListTake) {
+  if (!netvane::lab::SkipReason().empty()) GTEST_SKIP() << netvane::lab::SkipReason();
+  netvane::lab::VethLab lab;
+  if (!lab.ok()) GTEST_SKIP() << "could not create a veth pair in a namespace";
+  const std::string file = "/tmp/nvdumpexpr" + std::to_string(getpid()) + ".pcap";
+  const std::string a = "192.0.2.1", b = "192.0.2.2", c = "192.0.2.3";
+  // In turn: taken (a to b, UDP port 53), the wrong port, the wrong host, no IP.
+  std::vector<netvane::lab::Bytes> frames;
+  for (uint32_t i = 0; i < 200; ++i) {
+    netvane::lab::Bytes f;
+    switch (i % 4) {
+      case 0:
+        f = netvane::lab::Ipv4UdpFrame(a, b, 53);
+        break;
+      case 1:
+        f = netvane::lab::Ipv4UdpFrame(a, b, 54);
+        break;
+      case 2:
+        f = netvane::lab::Ipv4UdpFrame(c, b, 53);
+        break;
+      default:
+        f = netvane::lab::MarkerFrame(i);
+        break;
+    }
+    for (int k = 0; k < 4; ++k) f[42 + k] = static_cast<uint8_t>(i >> (24 - 8 * k));  // after the UDP header
+    frames.push_back(f);
+  }
+  BackgroundDump dump({"-i", lab.localIf(), "-f", a, "-c", "50", "-w", file, "udp", "dst", "port", "53"});
+  ASSERT_TRUE(dump.WaitForErr(
+      "listening on " + lab.localIf() + ", link-type EN10MB (Ethernet), snapshot length 20000 bytes\n",
+      std::chrono::seconds(10)))
+      << dump.Err();
+  for (size_t at = 0; at < frames.size(); at += 20) {
+    lab.InjectFromPeer({frames.begin() + at, frames.begin() + at + 20});
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  const int status = dump.Wait(std::chrono::seconds(20));
+  EXPECT_EQ(status, 0) << dump.Err();
+  bool clean = false;
+  const std::vector<PcapRecord> records = ReadPcap(file, clean);
+  std::remove(file.c_str());
+  EXPECT_TRUE(clean);
+  ASSERT_EQ(records.size(), 50u) << dump.Err();
+  for (size_t k = 0; k < records.size(); ++k) EXPECT_EQ(records[k].bytes, frames[4 * k]) << k;
+}
+
+// Ctrl-C in a terminal sends SIGINT to the whole foreground process group.
+// The capture ends as tcpdump's does: status 0, the counts with the
+// kernel's, every frame received in the output, and no helper left behind.
+TEST(DumpLive, CtrlCToTheProcessGroupEndsTheCaptureCleanly) {
+  if (!netvane::lab::SkipReason().empty()) GTEST_SKIP() << netvane::lab::SkipReason();
+  netvane::lab::VethLab lab;
+  if (!lab.ok()) GTEST_SKIP() << "could not create a veth pair in a namespace";
+  const std::string file = "/tmp/nvdumpint" + std::to_string(getpid()) + ".pcap";
+  for (const bool write : {true, false}) {
+    SCOPED_TRACE(write ? "-w" : "rows");
+    std::vector<std::string> args = {"-i", lab.localIf()};
+    if (write) args.insert(args.end(), {"-w", file});
+    Sender sender(lab);
+    BackgroundDump dump(args, true);
+    ASSERT_TRUE(dump.WaitForErr("listening on ", std::chrono::seconds(10))) << dump.Err();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    const pid_t helper =
+        std::atoi(netvane::testing::ShLine("pgrep -P " + std::to_string(dump.pid())).c_str());
+    EXPECT_GT(helper, 0);
+    ASSERT_EQ(kill(-dump.pid(), SIGINT), 0);
+    const int status = dump.Wait(std::chrono::seconds(20));
+    const std::string err = dump.Err();
+    EXPECT_EQ(status, 0) << err;
+    unsigned received = 0;
+    const size_t at = err.find(" frames received, 0 dropped by the kernel\n");
+    ASSERT_NE(at, std::string::npos) << err;
+    received = unsigned(std::atoi(err.c_str() + err.rfind('\n', at - 1) + 1));
+    EXPECT_GT(received, 0u) << err;
+    if (write) {
+      bool clean = false;
+      const std::vector<PcapRecord> records = ReadPcap(file, clean);
+      std::remove(file.c_str());
+      EXPECT_TRUE(clean);
+      EXPECT_EQ(records.size(), received);
+      ExpectSentMarkers(records, err);
+    } else {
+      EXPECT_EQ(Lines(dump.Out()), received);
+    }
+    // Reaped by netvane-dump, not left to run on.
+    if (helper > 0) {
+      EXPECT_NE(netvane::testing::ShLine("cat /proc/" + std::to_string(helper) + "/comm 2>/dev/null"),
+                "netvane-capture");
+    }
   }
 }
 

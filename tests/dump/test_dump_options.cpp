@@ -1,64 +1,27 @@
 // netvane-dump's options, run through the real program: every malformed,
 // out-of-range or ill-matched option is a usage error (status 2) with its
-// reason, and the largest values are taken. None of these runs captures: an
-// accepted capture names an adapter that does not exist and ends with status 1.
+// reason, before anything is printed, and the largest values are taken. None
+// of these runs captures: an accepted capture names an adapter that does not
+// exist and ends with status 1.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <fstream>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "tests/dump/run_program.h"
 
 namespace {
 
-struct Outcome {
-  int status = -1;  // -1: killed or did not end in time
-  std::string err;
-};
-
-Outcome RunDump(const std::vector<std::string>& args) {
-  const std::string errFile = "/tmp/nvdumpopt" + std::to_string(getpid()) + ".err";
-  std::vector<char*> argv{const_cast<char*>(NETVANE_DUMP)};
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  pid_t pid = -1;
-  Outcome r;
-  const int spawned = posix_spawn(&pid, NETVANE_DUMP, &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) return r;
-  int raw = 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (waitpid(pid, &raw, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &raw, 0);
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  std::stringstream err;
-  err << std::ifstream(errFile).rdbuf();
-  r.err = err.str();
-  std::remove(errFile.c_str());
-  return r;
-}
+using netvane::testing::Outcome;
+using netvane::testing::RunDump;
 
 TEST(DumpOptions, BadOptionsAreUsageErrorsAndTheLargestValuesAreTaken) {
   const std::string none = "nv-nosuch0";  // no adapter is called so
   const std::string capture = "/tmp/nvdumpopt.pcap";
+  const std::string arp = std::string(NETVANE_GOLDEN) + "/arp.pcap";
+  const std::string notIp = "; a host list is IP addresses separated by commas";
   const struct Case {
     std::vector<std::string> args;
     int status;
@@ -89,17 +52,36 @@ TEST(DumpOptions, BadOptionsAreUsageErrorsAndTheLargestValuesAreTaken) {
       {{"-i", none, "-w", capture, "-W", "3"}, 2, "-W needs -C or -G"},
       {{"-i", none, "-C", "1"}, 2, "-C, -G and -W need -w FILE"},
       {{"-i", none, "-G", "1", "-w", "-"}, 2, "-C and -G write files, not standard output"},
-      {{"-i", none, "-Vw", capture}, 2, "-V and -x print rows; -w prints none"},
-      {{"-C", "1", "x.pcap"}, 2, "-c, -f, -w, -C, -G and -W belong to live capture"},
-      {{"-c", "5", "x.pcap"}, 2, "-c, -f, -w, -C, -G and -W belong to live capture"},
+      {{"-i", none, "-Vw", capture}, 2, "-V, -x and --time print rows; -w prints none"},
+      {{"-r", arp, "-w", capture, "--time"}, 2, "-V, -x and --time print rows; -w prints none"},
+      {{"-i", none, "-f", "tcp"}, 2, "option -f \"tcp\": \"tcp\" is not an IP address" + notIp},
+      {{"-i", none, "-f", "1.2.3.4,,5.6.7.8"}, 2, "option -f \"1.2.3.4,,5.6.7.8\": an empty item" + notIp},
+      {{"-i", none, "-f", "10.0.0.1,"}, 2, "option -f \"10.0.0.1,\": an empty item"},
+      {{"-C", "1", "x.pcap"}, 2, "-f, -C, -G and -W belong to live capture (-i ADAPTER)"},
+      {{"-r", arp, "-f", "10.0.0.1"}, 2, "-f, -C, -G and -W belong to live capture (-i ADAPTER)"},
+      {{"-c", "5", "x.pcap"}, 2, "-c, -w and -F need -r FILE or -i ADAPTER"},
+      {{"-F", arp, "x.pcap"}, 2, "-c, -w and -F need -r FILE or -i ADAPTER"},
+      {{"-r", arp, "-F", "/nonexistent-nv"},
+       2,
+       "option -F: cannot read /nonexistent-nv: No such file or directory"},
+      {{"-r", arp, "-F", arp, "tcp"}, 2, "give the filter expression either with -F FILE or as arguments"},
+      {{"-r", arp, "-r", arp}, 2, "give -r once"},
       {{"-D", "-i", none}, 2, "-D takes no adapter and no files"},
-      {{"-i", none, "x.pcap"}, 2, "give either -i ADAPTER or files, not both"},
+      {{"-D", "-r", arp}, 2, "-D takes no adapter and no files"},
+      {{"-i", none, "-r", arp}, 2, "give either -i ADAPTER or -r FILE, not both"},
+      // An expression given as a file, after real files: nothing is printed.
+      {{arp, "tcp"},
+       2,
+       "tcp: No such file or directory (to read a capture through a filter expression: "
+       "netvane-dump -r FILE EXPR)"},
       // Taken: the run gets as far as looking for the adapter.
       {{"-i", none, "-c", "2147483647"}, 1, "no capture adapter " + none},
       {{"-i", none, "-w", capture, "-C", "2147483647", "-G", "2147483647", "-W", "2147483647"},
        1,
        "no capture adapter " + none},
       {{"-i", "2147483647", "-c1"}, 1, "no capture adapter 2147483647"},
+      {{"-i", "0", "-c1"}, 1, "no capture adapter 0 (netvane-dump -D lists them, from 1)"},
+      {{"-i", none, "-f", " 10.0.0.1 ,::1", "tcp", "port", "80"}, 1, "no capture adapter " + none},
   };
   for (const Case& c : cases) {
     std::string line;
@@ -109,6 +91,7 @@ TEST(DumpOptions, BadOptionsAreUsageErrorsAndTheLargestValuesAreTaken) {
     EXPECT_EQ(r.status, c.status) << r.err;
     EXPECT_EQ(r.err.rfind("netvane-dump: " + c.reason, 0), 0u) << r.err;
     EXPECT_EQ(r.err.find("usage: ") != std::string::npos, c.status == 2) << r.err;
+    EXPECT_EQ(r.out, "");
   }
   EXPECT_NE(access(capture.c_str(), F_OK), 0) << "no run got as far as writing";
 }

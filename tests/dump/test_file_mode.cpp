@@ -107,7 +107,9 @@ class FileModeTest : public ::testing::Test {
   std::pair<int, std::string> Run(const std::vector<std::string>& files, PrintOptions options = {}) {
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
-    const int status = RunFileMode(files, options, out, err);
+    FileModeOptions fileOptions;
+    fileOptions.print = options;
+    const int status = RunFileMode(files, fileOptions, out, err);
     std::string text = Capture(out);
     errors_ = Capture(err);
     std::fclose(out);
