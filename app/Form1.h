@@ -81,6 +81,7 @@ class TPacketFinder;
 class TDisplayFilter;
 class TCaptureFilter;
 class TRemoteHosts;
+class TStreamTools;
 
 class TForm1 : public QWidget {
   Q_OBJECT
@@ -140,6 +141,8 @@ class TForm1 : public QWidget {
   TCaptureFilter* captureFilter() const { return FCaptureFilter; }
   // The adapters of other hosts in the adapter box (its context menu).
   TRemoteHosts* remoteHosts() const { return FRemoteHosts; }
+  // Conversations and Follow TCP stream (the packet list's context menu).
+  TStreamTools* streamTools() const { return FStreamTools; }
 
   // --- handlers ----------------------------------------------------------------------
   void FormCreate();
@@ -228,6 +231,7 @@ class TForm1 : public QWidget {
   TDisplayFilter* FFilter = nullptr;  // the same
   TRemoteHosts* FRemoteHosts = nullptr;
   TCaptureFilter* FCaptureFilter = nullptr;
+  TStreamTools* FStreamTools = nullptr;  // its windows end their walks before the list is cleared
   // Hands the remembered remote adapters to the driver and, until the first
   // Start, lists the adapters again in the box, keeping the one shown.
   void RemoteAdaptersChanged();
