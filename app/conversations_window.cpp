@@ -137,10 +137,10 @@ class TConversationModel : public QAbstractTableModel {
       endResetModel();
       return;
     }
-    if (rows.size() > old)
-      beginInsertRows(QModelIndex(), static_cast<int>(old), static_cast<int>(rows.size()) - 1);
+    const std::size_t now = rows.size();
+    if (now > old) beginInsertRows(QModelIndex(), static_cast<int>(old), static_cast<int>(now) - 1);
     FRows.swap(rows);
-    if (rows.size() > old) endInsertRows();
+    if (now > old) endInsertRows();
     if (old > 0) emit dataChanged(index(0, 0), index(static_cast<int>(old) - 1, kColumnCount - 1));
   }
   void Reset() {
@@ -293,8 +293,8 @@ bool TConversationsWindow::caughtUp() const {
   return FJob && FRows.walked >= count && FJob->walked() >= count;
 }
 
-const TConversationModel* TConversationsWindow::model(ConversationKind kind) const {
-  return FModels[static_cast<int>(kind)];
+int TConversationsWindow::RowCount(ConversationKind kind) const {
+  return FModels[static_cast<int>(kind)]->rowCount();
 }
 
 QTableView* TConversationsWindow::view(ConversationKind kind) const {

@@ -54,7 +54,7 @@ class TConversationsWindow : public QWidget {
   // --- for tests ---------------------------------------------------------------------
   // The walk has reached every listed frame and the rows show it.
   bool caughtUp() const;
-  const TConversationModel* model(netvane::ConversationKind kind) const;
+  int RowCount(netvane::ConversationKind kind) const;
   QTableView* view(netvane::ConversationKind kind) const;
   // The rows the sorted view shows, by view row; null past the end.
   const netvane::Conversation* RowAt(netvane::ConversationKind kind, int viewRow) const;
