@@ -1,13 +1,18 @@
 // The Conversations window over a live capture: rows counted from what was
 // sent, followed as frames come, sorted on numbers as numbers, and limited to
-// the display filter.
+// the display filter. Follow TCP stream from a frame: the stream's number
+// among all frames, overlapping bytes once, a side saved.
 #include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
 #include <QTableView>
+#include <QTemporaryDir>
 
 #include <algorithm>
 
 #include "app/conversations_window.h"
 #include "app/display_filter.h"
+#include "app/follow_window.h"
 #include "app/stream_tools.h"
 #include "tests/app/window_fixture.h"
 
@@ -110,6 +115,32 @@ TEST_F(ConversationsTest, CountsWhatWasSentFollowsTheCaptureSortsAndLimits) {
   ASSERT_TRUE(CaughtUp(w));
   EXPECT_EQ(w->RowCount(ConversationKind::Tcp), 2);
   EXPECT_TRUE(w->windowTitle().startsWith(QStringLiteral("Conversations")));
+
+  // Following a frame's stream numbers it among all frames, whatever the
+  // display filter shows: frame 4 opened the second connection.
+  TFollowWindow* follow = form->streamTools()->FollowFrame(4);
+  ASSERT_NE(follow, nullptr);
+  ASSERT_TRUE(WaitFor([&] { return follow->done(); }));
+  EXPECT_EQ(follow->state().stream, 1u);
+  EXPECT_EQ(follow->state().client.port, 5000);
+  // The first connection's segments all start at one sequence number: each
+  // side is its longest segment, once; the server's saved bytes are that
+  // segment's payload.
+  follow = form->streamTools()->FollowFrame(1);
+  ASSERT_TRUE(WaitFor([&] { return follow->done(); }));
+  EXPECT_EQ(follow->state().bytes[0], 900u);
+  EXPECT_EQ(follow->state().bytes[1], 1200u);
+  EXPECT_EQ(follow->state().missing[0] + follow->state().missing[1], 0u);
+  EXPECT_TRUE(follow->windowTitle().startsWith(QStringLiteral("Follow TCP stream")));
+  follow->Sides->setCurrentIndex(2);
+  QTemporaryDir dir;
+  QString why;
+  ASSERT_TRUE(follow->SaveTo(dir.filePath(QStringLiteral("server.bin")), why)) << why.toStdString();
+  QFile saved(dir.filePath(QStringLiteral("server.bin")));
+  ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+  const QByteArray got = saved.readAll();
+  const Bytes frame = netvane::testing::TcpFrame(first[4].ip, first[4].tcp, first[4].payload);
+  EXPECT_EQ(got, QByteArray(reinterpret_cast<const char*>(frame.data()) + frame.size() - 1200, 1200));
   form->StopClick();
 }
 
