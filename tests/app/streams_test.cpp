@@ -107,6 +107,19 @@ TEST_F(ConversationsTest, CountsWhatWasSentFollowsTheCaptureSortsAndLimits) {
   for (int r = 0; r < 3; ++r) bytes.push_back(w->RowAt(ConversationKind::Tcp, r)->bytes());
   EXPECT_TRUE(std::is_sorted(bytes.rbegin(), bytes.rend())) << bytes[0] << " " << bytes[1] << " " << bytes[2];
 
+  // "Filter on this conversation" shows exactly the row's frames, at each layer.
+  for (const ConversationKind kind :
+       {ConversationKind::Ethernet, ConversationKind::Ipv4, ConversationKind::Tcp}) {
+    SCOPED_TRACE(static_cast<int>(kind));
+    w->Tabs->setCurrentIndex(static_cast<int>(kind));
+    w->view(kind)->selectRow(0);
+    const uint64_t want = w->RowAt(kind, 0)->frames();
+    w->FilterOnConversation();
+    ASSERT_TRUE(WaitFor([&] { return form->displayFilter()->caughtUp(); }));
+    EXPECT_EQ(form->displayFilter()->shown().size(), want)
+        << form->displayFilter()->expression().toStdString();
+  }
+
   // Limited to a display filter that shows the port-22 and port-443 frames only.
   QString error;
   ASSERT_TRUE(form->displayFilter()->Apply(QStringLiteral("port 22 or port 443"), error))
