@@ -15,8 +15,8 @@
 
 class TShownFrames {
  public:
-  // Numbers a chunk holds (256 KiB).
-  static constexpr uint32_t kChunk = 1u << 16;
+  // Numbers a chunk holds (64 KiB).
+  static constexpr uint32_t kChunk = 1u << 14;
 
   uint32_t size() const { return size_; }
   // The number of the frame on row `row` (row < size()).

@@ -177,6 +177,15 @@ void TKelWinPcapNetMonitor::SetCaptureExpression(std::string expression) {
 }
 
 bool TKelWinPcapNetMonitor::Driver_SetFilter(const std::string& filterList) {
+  // Compiled alone first: an expression that is not complete in itself (one
+  // with a ")" of its own) could reach out of its parentheses past the list.
+  std::vector<helper::FilterInstruction> alone;
+  std::string error;
+  if (!netvane::CompileFilter(FCaptureExpression, netvane::capture_settings::kSnapshotLength, 0, alone,
+                              error)) {
+    DNetError("Failed to compile bpf filter on " + FBoundAdapterName + ": " + error);
+    return false;
+  }
   return SetLocalIPFilter(
       netvane::BothFilters(netvane::HostFilterExpression(filterList), FCaptureExpression));
 }

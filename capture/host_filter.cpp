@@ -21,7 +21,7 @@ std::string HostFilterExpression(const std::string& list) {
 
 std::string BothFilters(const std::string& first, const std::string& second) {
   const auto blank = [](const std::string& e) { return e.find_first_not_of(" \t\r\n") == std::string::npos; };
-  if (blank(first)) return second;
+  if (blank(first)) return blank(second) ? std::string() : second;
   if (blank(second)) return first;
   return "(" + first + ") and (" + second + ")";
 }

@@ -16,8 +16,10 @@ namespace netvane {
 // becomes " or host ", blanks stay where they are.
 std::string HostFilterExpression(const std::string& list);
 
-// Frames that both expressions take; either may be empty or blank (all frames). Each
-// is put in parentheses, so that an "or" in one cannot reach into the other.
+// Frames that both expressions take; either may be empty or blank (all
+// frames). Each is put in parentheses, so that an "or" in one cannot reach
+// into the other; each must therefore compile on its own, or a ")" in one
+// could close them.
 std::string BothFilters(const std::string& first, const std::string& second);
 
 // `expression` (all frames when empty) less the frames of `connection`, in

@@ -22,6 +22,7 @@
 #include "app/filter_dialog.h"
 #include "app/frame_views.h"
 #include "app/packet_finder.h"
+#include "app/shown_frames.h"
 #include "decode/dumps.h"
 #include "pcapfile/capture_reader.h"
 #include "pcapfile/frame_filter.h"
@@ -236,6 +237,28 @@ TEST_F(DisplayFilterTest, ACaptureFilterIsCheckedRememberedAndSaidInTheTitle) {
   ASSERT_TRUE(form->captureFilter()->Set(QString(), error));
   Make();
   EXPECT_EQ(Title(), "Netvane");
+}
+
+// The shown frames over several chunks, handed over in batches that cross
+// their edges: every frame is found on its row, and frames between are not.
+TEST(ShownFramesTest, RowsAcrossChunks) {
+  TShownFrames shown;
+  const uint32_t total = 2 * TShownFrames::kChunk + 5;
+  std::vector<uint32_t> batch;
+  for (uint32_t row = 0; row < total; ++row) {
+    batch.push_back(2 * row + 2);
+    if (batch.size() == 1000 || row + 1 == total) {
+      shown.Append(batch);
+      batch.clear();
+    }
+  }
+  ASSERT_EQ(shown.size(), total);
+  for (uint32_t row = 0; row < total; ++row) {
+    ASSERT_EQ(shown.At(row), 2 * row + 2);
+    ASSERT_EQ(shown.RowOf(2 * row + 2), int64_t(row));
+    ASSERT_EQ(shown.RowOf(2 * row + 1), -1);
+  }
+  EXPECT_EQ(shown.RowOf(2 * total + 2), -1);
 }
 
 TEST_F(DisplayFilterTest, ARowsToolTipGivesItsTimeAndLengths) {
