@@ -107,18 +107,23 @@ bool PrintConversations(const ConversationTable& table, ConversationKind kind, s
 }
 
 int RunConversations(const std::vector<std::string>& files, ConversationKind kind, const FrameFilter* filter,
-                     bool noBroadcast, std::FILE* out, std::FILE* err) {
+                     bool noBroadcast, uint64_t count, std::FILE* out, std::FILE* err) {
   ConversationTable table;
   uint32_t number = 0;
+  uint64_t taken = 0;
+  const auto done = [&] { return count != 0 && taken >= count; };
   int status = 0;
   const auto take = [&](std::span<const uint8_t> frame, int64_t micros, uint32_t wireLength) {
     if (LeftOut(frame, noBroadcast)) return;
     ++number;
     table.NoteCaptureStart(micros);
-    if (filter == nullptr || filter->Matches(frame, wireLength)) table.Add(number, frame, wireLength, micros);
+    if (filter != nullptr && !filter->Matches(frame, wireLength)) return;
+    table.Add(number, frame, wireLength, micros);
+    ++taken;
   };
   std::vector<char> readBuffer(1 << 20);  // outlives each reader, which closes its stream
   for (const std::string& file : files) {
+    if (done()) break;
     SavedFile saved;
     std::string reason;
     if (!OpenSavedFile(file.c_str(), saved, reason)) {
@@ -154,8 +159,8 @@ int RunConversations(const std::vector<std::string>& files, ConversationKind kin
       continue;
     }
     CaptureRecord record;
-    CaptureReader::Step step;
-    while ((step = reader.Next(record)) == CaptureReader::Step::Frame)
+    CaptureReader::Step step = CaptureReader::Step::End;
+    while (!done() && (step = reader.Next(record)) == CaptureReader::Step::Frame)
       take(record.bytes, record.seconds * 1000000 + record.microseconds, record.wireLength);
     if (step == CaptureReader::Step::Damaged) status = std::max(status, Fail(err, file, reader.error(), 1));
   }

@@ -3,6 +3,7 @@
 // read (or captured), one header line, then one TAB-joined line of 14 cells
 // per conversation in order of its first frame.
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -26,8 +27,9 @@ bool PrintConversations(const ConversationTable& table, ConversationKind kind, s
 
 // Reads every file as file mode reads them and prints the table of the frames
 // `filter` takes (all of them without one); frames the broadcast rule leaves
-// out are not counted. Exit status as file mode's.
+// out are not counted; with a `count` (-c), only the first `count` frames
+// taken. Exit status as file mode's.
 int RunConversations(const std::vector<std::string>& files, ConversationKind kind, const FrameFilter* filter,
-                     bool noBroadcast, std::FILE* out, std::FILE* err);
+                     bool noBroadcast, uint64_t count, std::FILE* out, std::FILE* err);
 
 }  // namespace netvane

@@ -65,12 +65,15 @@ class TurnPrinter final : public StreamSink {
 
   void Bytes(StreamSide side, std::span<const uint8_t> data) override {
     Turn(side);
+    text_.clear();
     for (const uint8_t byte : data) {
       if (byte == '\r') continue;
       const bool shown = byte == '\n' || byte == '\t' || (byte >= 0x20 && byte < 0x7F);
-      out_.Append(shown ? static_cast<char>(byte) : '.');
-      lineStart_ = byte == '\n';
+      text_ += shown ? static_cast<char>(byte) : '.';
     }
+    if (text_.empty()) return;
+    out_.Append(text_);
+    lineStart_ = text_.back() == '\n';
   }
 
   void Missing(StreamSide side, uint64_t count) override {
@@ -103,6 +106,7 @@ class TurnPrinter final : public StreamSink {
   const TcpStreamFollower* follower_ = nullptr;
   int turn_ = -1;
   bool lineStart_ = true;
+  std::string text_;  // the bytes of one call, as shown
 };
 
 // One side's bytes, raw.

@@ -40,7 +40,8 @@ constexpr const char* kUsage =
     "                    [EXPR | -F FILE]\n"
     "       netvane-dump [--no-broadcast] -i ADAPTER [-c COUNT] [-f LIST] -w FILE\n"
     "                    [-C SIZE] [-G SECONDS] [-W COUNT] [EXPR | -F FILE]\n"
-    "       netvane-dump --conversations=eth|ip|ipv6|tcp|udp [-r FILE [EXPR] | FILE... | -i ADAPTER [EXPR]]\n"
+    "       netvane-dump --conversations=eth|ip|ipv6|tcp|udp [-c COUNT]\n"
+    "                    [-r FILE [EXPR] | FILE... | -i ADAPTER [EXPR]]\n"
     "       netvane-dump --follow=N[:client|:server] -r FILE [EXPR | -F FILE]\n"
     "       netvane-dump -D [ssh://[USER@]HOST[:PORT]] | --help | --version\n";
 
@@ -98,7 +99,8 @@ constexpr const char* kHelp =
     "                  empty but for tcp and udp), frames, bytes (lengths on the\n"
     "                  wire), frames and bytes A->B, frames and bytes B->A, start\n"
     "                  (seconds after the first frame read), duration (seconds),\n"
-    "                  bits/s A->B and B->A (empty for a duration of 0)\n"
+    "                  bits/s A->B and B->A (empty for a duration of 0). With -c,\n"
+    "                  only the first COUNT frames (that EXPR takes) count\n"
     "  --follow=N      instead of rows, TCP stream N (numbered from 0, as the\n"
     "                  lines of --conversations=tcp) of one capture file: its\n"
     "                  payload in order, as turns headed \"==> CLIENT to SERVER\" and\n"
@@ -356,8 +358,9 @@ std::string Validate(const Options& o) {
   const bool liveOnly = o.haveFilter || o.haveSize || o.haveSeconds || o.haveRing;
   if (o.haveConversations || o.haveFollow) {
     if (o.haveConversations && o.haveFollow) return "give either --conversations or --follow, not both";
-    if (o.haveWrite || o.haveCount || o.live.verbose || o.live.hex || o.live.time)
-      return "--conversations and --follow print no rows: -c, -w, -V, -x and --time do not go with them";
+    if (o.haveWrite || o.live.verbose || o.live.hex || o.live.time)
+      return "--conversations and --follow print no rows: -w, -V, -x and --time do not go with them";
+    if (o.haveFollow && o.haveCount) return "--follow reads the whole file: -c does not go with it";
     if (o.haveFollow && (o.haveAdapter || (!o.haveRead && o.args.size() != 1)))
       return "--follow reads one capture file: -r FILE [EXPR], or FILE";
   }
@@ -487,7 +490,7 @@ int Run(Options& o) {
   std::setvbuf(stdout, stdoutBuffer, _IOFBF, sizeof stdoutBuffer);
   if (o.haveConversations)
     return netvane::RunConversations(files, o.conversations, o.haveRead ? &filter : nullptr,
-                                     o.live.noBroadcast, stdout, stderr);
+                                     o.live.noBroadcast, o.live.count, stdout, stderr);
   if (o.haveFollow) {
     o.follow.filter = o.haveRead ? &filter : nullptr;
     return netvane::RunFollow(files[0], o.follow, stdout, stderr);
