@@ -239,6 +239,7 @@ void TConversationsWindow::Restart() {
   StopWalk();
   FTable = std::make_unique<netvane::ConversationTable>();
   FWalked = 0;
+  FRows = TConversationRows{};  // what the rows showed is no longer counted
   FFilter = LimitToFilter->isChecked() ? FWindow->displayFilter()->filter() : nullptr;
   for (TConversationModel* m : FModels) m->Reset();
   ShowTitle();
