@@ -21,6 +21,7 @@
 #include "app/packet_finder.h"
 #include "app/packet_list_model.h"
 #include "app/remote_hosts.h"
+#include "app/stream_tools.h"
 #include "app/window_title.h"
 #include "capture/KelNetMonitor.h"
 #include "capture/KelWinPcapNetMonitor.h"
@@ -45,6 +46,7 @@ TForm1::TForm1(netvane::FrameList& frames, QWidget* parent, MonitorFactory facto
   // The views hook the tree's clicks (TVClick) themselves.
   FViews = new TFrameViews(Packet, PacketASCII, TV, this);
   FFilter = new TDisplayFilter(this);
+  FStreamTools = new TStreamTools(this);
   FListTimer = new QTimer(this);
   FListTimer->setSingleShot(true);
   connect(FListTimer, &QTimer::timeout, this, &TForm1::ListNewFrames);

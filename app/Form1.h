@@ -79,6 +79,7 @@ class TPacketFinder;
 class TDisplayFilter;
 class TCaptureFilter;
 class TRemoteHosts;
+class TStreamTools;
 
 class TForm1 : public QWidget {
   Q_OBJECT
@@ -138,6 +139,8 @@ class TForm1 : public QWidget {
   bool capturing() const { return FState == CaptureState::Capturing; }
   // The host a Start is connecting to, while it connects; empty otherwise.
   QString connectingTo() const { return FConnectingTo; }
+  // Conversations and Follow TCP stream (the packet list's context menu).
+  TStreamTools* streamTools() const { return FStreamTools; }
 
   // --- handlers ----------------------------------------------------------------------
   void FormCreate();
@@ -244,6 +247,7 @@ class TForm1 : public QWidget {
   TDisplayFilter* FFilter = nullptr;  // the same
   TRemoteHosts* FRemoteHosts = nullptr;
   TCaptureFilter* FCaptureFilter = nullptr;
+  TStreamTools* FStreamTools = nullptr;  // its windows end their walks before the list is cleared
   // Hands the remembered remote adapters to the driver and, until the first
   // Start, lists the adapters again in the box, keeping the one shown.
   void RemoteAdaptersChanged();

@@ -6,7 +6,7 @@
 
 namespace netvane {
 
-TcpStreamFollower::TcpStreamFollower(uint32_t stream, StreamSink& sink, FrameReader reader)
+TcpStreamFollower::TcpStreamFollower(uint32_t stream, StreamSink& sink, SegmentReader reader)
     : stream_(stream), sink_(sink), reader_(std::move(reader)) {}
 
 void TcpStreamFollower::Add(uint32_t number, std::span<const uint8_t> bytes) {

@@ -17,7 +17,7 @@
 //  - a segment that arrives ahead of a missing one is held only as a
 //    reference (frame number, where its payload lies, its length); when the
 //    missing bytes come, the held frames are read again through the
-//    FrameReader. So memory is bounded by the number of held segments, never
+//    SegmentReader. So memory is bounded by the number of held segments, never
 //    by their bytes; past kMaxHeldSegments the oldest hole is given up;
 //  - bytes never captured are reported to the sink as missing, with their
 //    count, and nothing stands in for them. A hole is known for certain when
@@ -32,7 +32,7 @@
 // or else the source of the stream's first frame.
 //
 // Threads: none of its own. Add, Finish and the sink run on the caller's
-// thread; the FrameReader is called from Add and Finish, on that thread.
+// thread; the SegmentReader is called from Add and Finish, on that thread.
 
 #include <cstdint>
 #include <functional>
@@ -56,7 +56,7 @@ class StreamSink {
 };
 
 // Reads frame `number` again (the frame list's ReadFrame); false when it cannot.
-using FrameReader = std::function<bool(uint32_t number, std::vector<uint8_t>& bytes)>;
+using SegmentReader = std::function<bool(uint32_t number, std::vector<uint8_t>& bytes)>;
 
 class TcpStreamFollower {
  public:
@@ -64,7 +64,7 @@ class TcpStreamFollower {
   // 60 bytes each); beyond them, the hole is reported missing.
   static constexpr std::size_t kMaxHeldSegments = 500000;
 
-  TcpStreamFollower(uint32_t stream, StreamSink& sink, FrameReader reader);
+  TcpStreamFollower(uint32_t stream, StreamSink& sink, SegmentReader reader);
 
   // The next frame of the capture (only the frames a display filter takes,
   // when there is one). Frames of other streams are only counted.
@@ -106,7 +106,7 @@ class TcpStreamFollower {
 
   uint32_t stream_;
   StreamSink& sink_;
-  FrameReader reader_;
+  SegmentReader reader_;
   TcpStreamNumbers numbers_;
   bool found_ = false;
   ConversationEndpoint endpoint_[2];  // client, server

@@ -154,7 +154,7 @@ int RunFollow(const std::string& file, const FollowOptions& options, std::FILE* 
     return 1;
   }
   Output output(out);
-  const FrameReader reread = [&list](uint32_t number, std::vector<uint8_t>& bytes) {
+  const SegmentReader reread = [&list](uint32_t number, std::vector<uint8_t>& bytes) {
     return list.ReadFrame(number, bytes);
   };
   const bool turns = options.output == FollowOptions::Output::Turns;

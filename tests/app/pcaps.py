@@ -9,6 +9,14 @@
                               or exits 1 saying where they differ
   pcaps.py frame FILE N OUT   writes the bytes of record N (from 1) to OUT
   pcaps.py cut FILE N         cuts FILE short in place after its first N records
+  pcaps.py streams FILE DIR   writes two TCP connections and some UDP between
+                              them: stream 0 from 10.1.0.1:40001 to 10.2.0.2:80
+                              (a request in two segments; an answer of 300,000
+                              bytes with a retransmission and two segments
+                              swapped), stream 1 from 10.1.0.3:40002 to
+                              10.2.0.2:22; writes DIR/client.bin and
+                              DIR/server.bin, stream 0's bytes of each side, and
+                              prints the number of frames of stream 0
   pcaps.py filter IN OUT EXPR writes the records of IN that match the filter
                               expression EXPR to OUT, with libpcap's own reader,
                               filter and writer (pcap_open_offline, pcap_setfilter,
@@ -37,6 +45,54 @@ def sample(path, n):
         out.append(struct.pack("<IIII", seconds, micros, len(kept), len(frame)) + kept)
     with open(path, "wb") as f:
         f.write(b"".join(out))
+
+
+def tcp_frame(src, dst, sport, dport, seq, ack, flags, payload=b""):
+    tcp = struct.pack(">HHIIBBHHH", sport, dport, seq & 0xFFFFFFFF, ack & 0xFFFFFFFF, 5 << 4, flags, 65535, 0, 0)
+    ip = struct.pack(">BBHHHBBH4s4s", 0x45, 0, 20 + len(tcp) + len(payload), 0, 0, 64, 6, 0, bytes(src), bytes(dst))
+    frame = bytes([0x02, 0, 0, 0, 0, dst[3], 0x02, 0, 0, 0, 0, src[3], 0x08, 0x00]) + ip + tcp + payload
+    return frame + bytes(max(0, 60 - len(frame)))
+
+
+def streams(path, directory):
+    client, server = [10, 1, 0, 1], [10, 2, 0, 2]
+    request = b"GET /big HTTP/1.1\r\nHost: test\r\n\r\n"
+    answer = bytes((k * 7 + k // 1000) & 0xFF for k in range(300000))
+    syn, ack, psh, fin = 0x02, 0x10, 0x08, 0x01
+    cseq, sseq = 0xFFFFFF00, 1000  # the client's numbers wrap
+    frames = [tcp_frame(client, server, 40001, 80, cseq, 0, syn),
+              tcp_frame(server, client, 80, 40001, sseq, cseq + 1, syn | ack),
+              tcp_frame(client, server, 40001, 80, cseq + 1, sseq + 1, ack),
+              tcp_frame(client, server, 40001, 80, cseq + 1, sseq + 1, ack | psh, request[:10]),
+              tcp_frame(client, server, 40001, 80, cseq + 11, sseq + 1, ack | psh, request[10:])]
+    c_next, s_next = cseq + 1 + len(request), sseq + 1
+    segments = [(s_next + at, answer[at:at + 1400]) for at in range(0, len(answer), 1400)]
+    segments[5], segments[6] = segments[6], segments[5]  # out of order
+    segments.insert(20, segments[18])  # retransmitted
+    for seq, data in segments:
+        frames.append(tcp_frame(server, client, 80, 40001, seq, c_next, ack | psh, data))
+    s_next += len(answer)
+    frames += [tcp_frame(server, client, 80, 40001, s_next, c_next, fin | ack),
+               tcp_frame(client, server, 40001, 80, c_next, s_next + 1, fin | ack),
+               tcp_frame(server, client, 80, 40001, s_next + 1, c_next + 1, ack)]
+    first = len(frames)
+    other = [10, 1, 0, 3]
+    frames += [tcp_frame(other, server, 40002, 22, 5, 0, syn),
+               tcp_frame(server, other, 22, 40002, 9, 6, syn | ack),
+               tcp_frame(other, server, 40002, 22, 6, 10, ack | psh, b"SSH-2.0-test\r\n")]
+    udp = struct.pack(">HHHH", 5353, 53, 8 + 4, 0) + b"ping"
+    ip = struct.pack(">BBHHHBBH4s4s", 0x45, 0, 20 + len(udp), 0, 0, 64, 17, 0, bytes(other), bytes(server))
+    frames.append(bytes([0x02, 0, 0, 0, 0, 2, 0x02, 0, 0, 0, 0, 3, 0x08, 0x00]) + ip + udp + bytes(8))
+    out = [struct.pack("<IHHiIII", MAGIC_US, 2, 4, 0, 0, 65535, 1)]
+    for i, frame in enumerate(frames):
+        out.append(struct.pack("<IIII", 1700000000 + i // 100, (i % 100) * 10000, len(frame), len(frame)) + frame)
+    with open(path, "wb") as f:
+        f.write(b"".join(out))
+    with open(os.path.join(directory, "client.bin"), "wb") as f:
+        f.write(request)
+    with open(os.path.join(directory, "server.bin"), "wb") as f:
+        f.write(answer)
+    print(first)
 
 
 def records(path):
@@ -131,6 +187,8 @@ def main(argv):
             f.write(records(argv[2])[1][int(argv[3]) - 1][3])
     elif len(argv) == 4 and argv[1] == "cut":
         cut(argv[2], int(argv[3]))
+    elif len(argv) == 4 and argv[1] == "streams":
+        streams(argv[2], argv[3])
     elif len(argv) == 5 and argv[1] == "filter":
         libpcap_filter(argv[2], argv[3], argv[4])
     else:

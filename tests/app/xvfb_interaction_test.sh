@@ -37,6 +37,12 @@
 # stays; a good one titles the window "N of 600 frames", and the shown frames
 # saved are exactly the records that libpcap's own reader and filter keep of
 # the file; Go to says a hidden frame is hidden; Clear filter ends it.
+# Conversations and Follow TCP stream, on a capture of two TCP connections
+# whose bytes the test wrote: the TCP tab's first row, filtered on, shows the
+# frames the test wrote of that connection; its stream followed and saved,
+# both sides and the server's alone, is byte for byte what the test sent
+# (across a retransmission, two swapped segments and a sequence number that
+# wraps), over more than one page of the view.
 # Pictures stay under the build tree.
 # Usage: xvfb_interaction_test.sh <netvane executable> <artifact directory> <netvane-dump executable>
 set -u
@@ -575,9 +581,65 @@ display_filter() {
   shoot "$win" "filter-cleared"
 }
 
+# Conversations and Follow TCP stream on the two connections pcaps.py writes.
+streams_windows() {
+  local frames0 total conv follow
+  local expr="tcp and host 10.1.0.1 and port 40001 and host 10.2.0.2 and port 80"
+  echo "--- conversations and follow TCP stream"
+  frames0=$("$py" "$here/pcaps.py" streams "$tmp/streams.pcap" "$tmp") || fail "could not write the streams capture"
+  total=$("$py" "$here/pcaps.py" same "$tmp/streams.pcap" "$tmp/streams.pcap") || fail "no frame count"
+  rm -rf "$tmp/cwd" && mkdir "$tmp/cwd"
+  (
+    cd "$tmp/cwd" || exit 1
+    export XDG_CONFIG_HOME="$tmp/config"
+    QT_QPA_PLATFORM=xcb exec ip netns exec "$cap" "$exe" "$tmp/streams.pcap"
+  ) >"$tmp/netvane.log" 2>&1 &
+  npid=$!
+  win=$(window_titled "$npid" "Netvane") || fail "no main window: $(cat "$tmp/netvane.log")"
+  settle "streams-opened" filled "${row1[@]}" || fail "netvane FILE listed no rows"
+  xdotool windowfocus "$win" 2>/dev/null
+  xdotool key ctrl+shift+c
+  conv=$(window_titled "$npid" "Conversations") || fail "Ctrl+Shift+C opened no window titled Conversations"
+  xdotool windowfocus "$conv" 2>/dev/null
+  sleep 0.5
+  xdotool key alt+t
+  sleep 0.5
+  shoot "$conv" "conversations-tcp"
+  xdotool key ctrl+Return
+  title_is "Netvane - filter: $expr - $frames0 of $total frames" ||
+    fail "Filter on this conversation did not show the $frames0 frames of the first TCP connection"
+  echo "conversations: the first TCP row filters on its $frames0 of $total frames"
+
+  xdotool windowfocus "$conv" 2>/dev/null
+  sleep 0.3
+  xdotool key ctrl+alt+shift+t
+  follow=$(window_titled "$npid" "Follow TCP stream 0 - 10.1.0.1:40001 and 10.2.0.2:80") ||
+    fail "Follow stream opened no window for stream 0"
+  sleep 1
+  shoot "$follow" "follow-stream"
+  xdotool windowfocus "$follow" 2>/dev/null
+  sleep 0.3
+  xdotool key ctrl+s
+  dlg=$(window_titled "$npid" "Save both sides of the stream as") || fail "no save dialog for both sides"
+  choose "$dlg" "$tmp/both.bin" || fail "the save dialog did not take the file name"
+  cat "$tmp/client.bin" "$tmp/server.bin" >"$tmp/both.expected"
+  cmp "$tmp/both.bin" "$tmp/both.expected" || fail "the saved stream is not the request and the answer sent"
+  xdotool windowfocus "$follow" 2>/dev/null
+  sleep 0.3
+  xdotool key alt+i End
+  sleep 0.3
+  xdotool key ctrl+s
+  dlg=$(window_titled "$npid" "Save the server's bytes as") || fail "no save dialog for the server's bytes"
+  choose "$dlg" "$tmp/server.saved" || fail "the save dialog did not take the file name"
+  cmp "$tmp/server.saved" "$tmp/server.bin" || fail "the saved server side is not the answer sent"
+  echo "follow: both sides and the server's $(stat -c %s "$tmp/server.saved") bytes saved as sent"
+  close_and_wait "$win"
+}
+
 run light
 run dark
 captures
 go_to_and_find
+streams_windows
 echo "pictures: $out/{light,dark,file}-*.png"
 echo "PASS"
