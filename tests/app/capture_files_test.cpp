@@ -274,7 +274,7 @@ TEST_F(CaptureFilesTest, UnsavedCapturedFramesGoOnlyWhenTheUserSaysSo) {
     SCOPED_TRACE(testing::Message() << "then " << int(c.then) << ", answered " << c.answer);
     Make();
     QFile::remove(saved);
-    form->Start->click();
+    PressStart();
     ASSERT_TRUE(Feed({Frame(1), Frame(2), Frame(3)}));
     form->Stop->click();
     QSignalSpy closed(form.get(), &TForm1::closed);
@@ -283,6 +283,7 @@ TEST_F(CaptureFilesTest, UnsavedCapturedFramesGoOnlyWhenTheUserSaysSo) {
       switch (c.then) {
         case Then::Start:
           form->Start->click();
+          fake->Settle();  // the start handed to the worker
           break;
         case Then::Open:
           EXPECT_EQ(Open(In("two.pcap")), c.answer != Cancel);
