@@ -535,9 +535,9 @@ RoomRun RunRoom(const netvane::lab::VethLab& lab, const std::string& cgroup, con
   // The peak of the cgroup's charge (window, helper, kernel buffers) and how
   // often it hit the limit.
   for (const char* file : {"memory.max_usage_in_bytes", "memory.peak", "memory.failcnt"}) {
-    std::ifstream in(cgroup + "/" + file);
+    std::ifstream counter(cgroup + "/" + file);
     long long value = 0;
-    if (in >> value)
+    if (counter >> value)
       r.usage += std::string(r.usage.empty() ? "" : ", ") + file + " " +
                  (std::string(file) == "memory.failcnt" ? std::to_string(value)
                                                         : std::to_string(value >> 20) + " MB");
