@@ -236,6 +236,7 @@ struct WindowRun {
   long peakGrowth = 0, bindGrowth = 0, stallWaits = 0, stallPreemptions = 0;
   uint64_t frameBytes = 0;
   std::optional<uint64_t> tcpdumpCaptured, tcpdumpReceived, tcpdumpDropped;
+  std::optional<uint64_t> shown;  // rows a display filter shows once it has caught up
   std::vector<std::string> errors;
   benchprobe::Descendants helper;  // a capture helper process, when the driver uses one
   bool ok = false;
@@ -384,6 +385,16 @@ WindowRun RunWindow(const netvane::lab::VethLab& lab, const std::string& pcap, c
     r.tcpdumpDropped = tcpdump->dropped;
   }
 
+  if (!displayFilter.isEmpty()) {
+    TDisplayFilter* filter = w.form->displayFilter();
+    RunLoopUntil(
+        [&] {
+          w.form->ListNewFrames();
+          return filter->caughtUp();
+        },
+        std::chrono::seconds(30));
+    r.shown = w.form->packetModel()->listed();
+  }
   r.errors = w.errors;
   r.listed = w.list->Count();
   std::optional<uint32_t> last;
@@ -408,6 +419,7 @@ void PrintWindowRun(const char* name, const WindowRun& r) {
       "  frames listed:            %llu of %llu sent (%llu others listed; %llu out of order, %llu changed)\n",
       (unsigned long long)r.ofReplay, (unsigned long long)r.sent, (unsigned long long)(r.listed - r.ofReplay),
       (unsigned long long)r.outOfOrder, (unsigned long long)r.corrupt);
+  if (r.shown) std::printf("  shown by the filter:      %llu rows\n", (unsigned long long)*r.shown);
   for (const std::string& e : r.errors) std::printf("  error reported:           %s\n", e.c_str());
   if (r.statsRead)
     std::printf("  kernel drops (window):    %u\n", r.kernelDrops);
