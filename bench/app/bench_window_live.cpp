@@ -27,6 +27,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QEventLoop>
+#include <QFile>
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -666,6 +667,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   QTemporaryDir dir;
+  // The display filter applied is remembered: in the run's own settings, not the user's.
+  qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path()));
   const std::string replay = dir.filePath("replay.pcap").toStdString();
   const std::string room = dir.filePath("room.pcap").toStdString();
   if (!WriteReplay(replay, kFrames, ReplayLength) ||
