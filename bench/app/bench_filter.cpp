@@ -44,6 +44,7 @@
 #include "app/exception_report.h"
 #include "app/file_job.h"
 #include "app/packet_list_model.h"
+#include "bench/app/idle_window.h"
 #include "bench/app/window_probe.h"
 #include "bench/decode/mixed_traffic.h"
 #include "capture/KelNetMonitor.h"
@@ -53,24 +54,8 @@ extern char** environ;
 
 namespace {
 
-// A component with one adapter and nothing to capture.
-class IdleMonitor : public TKelNetMonitor {
- public:
-  explicit IdleMonitor(QObject* owner) : TKelNetMonitor(owner) { setShowErrMsgBox(false); }
-  ~IdleMonitor() override { DeInitialize(); }
-
- protected:
-  bool Driver_Open() override { return true; }
-  bool Driver_Close() override { return true; }
-  void Driver_RetrieveAdapterList() override { AddAdapter("idle0", "idle0"); }
-};
-
-template <typename Done>
-void Pump(Done done) {
-  QElapsedTimer limit;
-  limit.start();
-  while (!done() && limit.elapsed() < 300000) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
+using benchwindow::IdleMonitor;
+using benchwindow::Pump;
 
 // CPU seconds (user + system) of `tcpdump -r FILE -w /dev/null EXPR`; negative when it failed.
 double TcpdumpCpu(const std::string& tcpdump, const std::string& file, const std::string& expression) {
@@ -176,8 +161,8 @@ int main(int argc, char** argv) {
   if (!form->OpenCaptureFile(file)) return 1;
   Pump([&] { return form->fileJob() == nullptr; });
   const uint32_t frames = form->packetModel()->listed();
-  std::printf("  opened: %u frames listed; index %.1f MB\n", frames,
-              double(list->OverheadBytes()) / 1048576.0);
+  // The index's own memory is bench_open_capture's figure.
+  std::printf("  opened: %u frames listed\n", frames);
 
   bool ok = frames > 0;
   for (const char* expression : {"udp and len = 541", "udp or arp"}) {

@@ -27,24 +27,15 @@
 #include "app/follow_window.h"
 #include "app/packet_list_model.h"
 #include "app/stream_tools.h"
+#include "bench/app/idle_window.h"
 #include "bench/app/window_probe.h"
 #include "capture/KelNetMonitor.h"
 #include "pcapfile/frame_list.h"
 
 namespace {
 
-class IdleMonitor : public TKelNetMonitor {
- public:
-  explicit IdleMonitor(QObject* owner) : TKelNetMonitor(owner) { setShowErrMsgBox(false); }
-  ~IdleMonitor() override { DeInitialize(); }
-};
-
-template <typename Done>
-void Pump(Done done) {
-  QElapsedTimer limit;
-  limit.start();
-  while (!done() && limit.elapsed() < 600000) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
+using benchwindow::IdleMonitor;
+using benchwindow::Pump;
 
 void Put16(std::vector<uint8_t>& f, std::size_t at, uint16_t v) {
   f[at] = uint8_t(v >> 8);

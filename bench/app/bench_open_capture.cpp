@@ -47,6 +47,7 @@
 #include "app/exception_report.h"
 #include "app/file_job.h"
 #include "app/packet_list_model.h"
+#include "bench/app/idle_window.h"
 #include "bench/app/window_probe.h"
 #include "bench/decode/mixed_traffic.h"
 #include "capture/KelNetMonitor.h"
@@ -56,18 +57,8 @@ extern char** environ;
 
 namespace {
 
-// A component with one adapter and nothing to capture: the window's start-up
-// needs one, the open does not use it.
-class IdleMonitor : public TKelNetMonitor {
- public:
-  explicit IdleMonitor(QObject* owner) : TKelNetMonitor(owner) { setShowErrMsgBox(false); }
-  ~IdleMonitor() override { DeInitialize(); }
-
- protected:
-  bool Driver_Open() override { return true; }
-  bool Driver_Close() override { return true; }
-  void Driver_RetrieveAdapterList() override { AddAdapter("idle0", "idle0"); }
-};
+using benchwindow::IdleMonitor;
+using benchwindow::Pump;
 
 // Wall seconds of `netvane-dump FILE >/dev/null`; negative when it failed.
 double DumpSeconds(const std::string& dump, const std::string& file) {
@@ -141,13 +132,6 @@ struct OpenRun {
 };
 
 // Runs the event loop until `done` holds (or five minutes pass).
-template <typename Done>
-void Pump(Done done) {
-  QElapsedTimer limit;
-  limit.start();
-  while (!done() && limit.elapsed() < 300000) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
-
 OpenRun RunOpen(const QString& file, const QString& savedAs) {
   OpenRun r;
   auto list = std::make_unique<netvane::FrameList>();
